@@ -1,0 +1,23 @@
+// NewLand.h - the new-land pipeline and its progress display, portable.
+//
+// GenerateNewLand runs the fixed sequence of LandGenerator operations on the
+// frame loop's maps, testing the abort flag after each; GenerationProgress is
+// the generator's progress callback: it animates the progress texts (at most
+// once per 128 ms of process clock) and sets the abort flag for good when the
+// platform reports Shift.
+#pragma once
+
+#include <cstdint>
+
+struct NewLandState {
+    int32_t abortGeneration = 0;  // set by Shift, never cleared
+    int32_t progressLevel = 255;  // 0 ... 255
+    int32_t progressStep = 7;     // flips sign at either end
+    int32_t progressLastTick = 0; // process clock >> 7 at the last drawing
+};
+
+extern NewLandState newLand;
+
+void GenerateNewLand();
+int32_t GenerationProgress(int32_t hint);
+void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);

@@ -1,0 +1,43 @@
+// Platform.h - what the portable frame loop needs from the platform it runs on.
+//
+// The frame loop (app/FrameLoop.cpp) and the new-land pipeline
+// (app/NewLand.cpp) hold all of the saver's logic; each front end (the Win32
+// saver, the Linux saver, the headless renderer, the tests) supplies one
+// SaverPlatform and nothing more.
+//
+// All calls come from the one thread that runs the frame loop.
+#pragma once
+
+#include <cstdint>
+
+class SaverPlatform {
+public:
+    virtual ~SaverPlatform();
+
+    // Pixel memory for a land map or the frame: width x height 32-bit words,
+    // zeroed, row 0 first. Null when it cannot be had. The default uses plain
+    // memory; the Win32 saver makes 32-bit DIB sections so it can StretchBlt
+    // the frame.
+    virtual uint32_t* CreatePixels(int32_t width, int32_t height);
+    virtual void ReleasePixels(uint32_t* pixels);
+
+    // Shows a finished frame (width x height, row 0 at the bottom), stretched
+    // onto the whole client area.
+    virtual void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) = 0;
+
+    // Draws text at (x, y) client pixels from the top left, glyphs only, in
+    // colour 0x00RRGGBB.
+    virtual void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) = 0;
+
+    // True when Shift is down now or was pressed since the last query.
+    virtual bool QueryShift() = 0;
+
+    // The process clock in milliseconds (C's clock() scaled to ms).
+    virtual int32_t ProcessClockMs() = 0;
+
+    // The calendar time in whole seconds (C's time()): the land seed.
+    virtual uint32_t CalendarSeconds() = 0;
+
+    // The system's millisecond time: the flight view's seed.
+    virtual uint32_t MillisecondTime() = 0;
+};

@@ -1,0 +1,50 @@
+// Scratch.h - checked, non-throwing allocation for the core.
+//
+// Every buffer the core obtains (land scratch maps, spectral scratch, view
+// tables, sky and object images) goes through AllocateArray: the byte count is
+// checked against overflow before allocating, and a failure returns null for
+// the caller to handle. Nothing throws.
+//
+// Tests can make allocations fail on purpose with FailAllocationsAfter(n):
+// the next n allocations succeed, every later one fails, until
+// FailAllocationsAfter(-1) switches the failures off again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+namespace scratch {
+
+// True when the next allocation may proceed (consumes one allowance when a
+// failure countdown is active).
+bool AllocationAllowed();
+
+// Test seam: n >= 0 lets n more allocations succeed and fails the rest;
+// n < 0 turns the failures off.
+void FailAllocationsAfter(int32_t n);
+
+// The largest single allocation the core will attempt (bytes).
+constexpr std::size_t kMaxAllocationBytes = std::size_t{1} << 31;
+
+}  // namespace scratch
+
+// count elements of T, value-initialised (zeroed for arithmetic types), or
+// null when count is negative, the size overflows, exceeds
+// scratch::kMaxAllocationBytes or the memory is not there.
+template <typename T>
+T* AllocateArray(int64_t count) {
+    if (count < 0) return nullptr;
+    const auto n = static_cast<uint64_t>(count);
+    if (n > scratch::kMaxAllocationBytes / sizeof(T)) return nullptr;
+    if (!scratch::AllocationAllowed()) return nullptr;
+    return new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)]();
+}
+
+// Releases what AllocateArray returned; null is fine.
+template <typename T>
+void FreeArray(T*& array) {
+    delete[] array;
+    array = nullptr;
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine and runs every test:
+#   1. the unit tests natively (warnings as errors),
+#   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   3. the Windows saver cross-built with MinGW-w64 (64-bit, and 32-bit as a
+#      compile-and-link check) and its tests under Wine on a private Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh build windows
+
+jobs=$(nproc)
+for preset in default sanitize; do
+    echo "=== $preset: build and unit tests ==="
+    cmake --preset "$preset" -DGLIDESCAPE_WERROR=ON >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
+
+if [ -f cmake/Windows.cmake ] && grep -q add_executable cmake/Windows.cmake; then
+    for preset in mingw64 mingw32; do
+        echo "=== $preset: cross build ==="
+        cmake --preset "$preset" -DGLIDESCAPE_WERROR=ON >/dev/null
+        cmake --build --preset "$preset" -j "$jobs"
+    done
+    echo "=== Windows saver under Wine ==="
+    ctest --test-dir build/mingw64 -L wine --output-on-failure
+fi
+echo "All tests passed."

@@ -1,0 +1,157 @@
+// FlightView.h - the camera, its lookup tables, the sky and the objects, and
+// the banked column ray marcher that turns the land maps into a picture.
+//
+// Units (see land/Units.h): positions in 1/1024 cell, wrapping at xLimit and
+// yLimit; angles in angle units, angleUnits per turn (2560, raised to
+// 2 x diagonal for very wide frames); heights in height-map units; cosTable
+// and sinTable hold 1024 x cos and 1024 x (-sin) of each angle unit,
+// truncated toward zero.
+//
+// The frame is frameWidth x frameHeight 32-bit pixels 0xAARRGGBB, row-major,
+// row 0 at the bottom of the picture. The frame and both maps are borrowed:
+// they belong to the frame loop and must outlive the view. Both maps have
+// the same size (square, side 2^landSize in the saver).
+//
+// Callers: the frame loop constructs one view per saver window and, every
+// frame, calls SteerAutopilot, sets headingRate/climbRate/horizonRow, calls
+// SetBankAngle, Move and Render; the new-land pipeline writes waterLevel and
+// randomState after each landscape.
+//
+// Render needs its tables (buffersReady) and, for objects, the object cell
+// map; CanRender() says whether a frame can be drawn now.
+#pragma once
+
+#include <cstdint>
+
+#include "sky/SkyObject.h"
+
+struct BankEntry {
+    int32_t startX;     // bottom-right corner of the rotated frame, 1/1024 pixel
+    int32_t startY;     // 1/1024 pixel, y grows upward
+    uint16_t edgeSkip;  // columns diagonal - edgeSkip down to edgeSkip + 1 are drawn
+};
+
+class FlightView {
+public:
+    FlightView(uint32_t* frame, int32_t frameWidth, int32_t frameHeight, int32_t* heightMap,
+               int32_t heightMapWidth, int32_t heightMapHeight, uint32_t* colourMap,
+               int32_t colourMapWidth, int32_t colourMapHeight, int32_t objectSlots,
+               int32_t skySizeExponent, uint32_t seed);
+    virtual ~FlightView();
+    FlightView(const FlightView&) = delete;
+    FlightView& operator=(const FlightView&) = delete;
+
+    // --- The record, in order ---------------------------------------------------
+    int32_t waterLevel;          // heights <= this are drawn as water
+    bool skyBorrowed;            // sky not owned (never set in the saver)
+    int32_t stepGrowthThreshold; // ray step widening threshold
+    uint32_t randomState;        // LcgRandom state of this view
+    int32_t spriteSideDot;
+    int32_t objectSpeed;
+    int32_t streakSpeed;
+    int32_t placementMode;
+    int32_t footprintMode;
+    uint32_t* colourMap;         // borrowed
+    int32_t colourMapWidth;
+    int32_t colourMapHeight;
+    int32_t* heightMap;          // borrowed
+    int32_t heightMapWidth;      // row stride of both maps for Render, Move, autopilot
+    int32_t heightMapHeight;
+    uint32_t* frame;             // borrowed
+    int32_t frameWidth;
+    int32_t frameHeight;
+    int32_t diagonal;            // ray columns = rows of the rotated frame
+    uint32_t* sky;               // skyWidth x skyHeight texels, owned unless skyBorrowed
+    int32_t skyWidth;
+    int32_t skyHeight;
+    int32_t* rayStepTable;       // diagonal entries
+    int32_t* cosTable;           // angleUnits entries, 1024 x cos
+    int32_t* sinTable;           // angleUnits entries, 1024 x (-sin)
+    int32_t* depthScale;         // viewDistance entries
+    int32_t* depthScaleInverse;  // viewDistance entries, 2^20 / depthScale
+    int32_t headingRate;         // angle units per Move
+    int32_t climbRate;           // height units per Move
+    int32_t speed;               // each Move advances 64 x speed position units
+    int32_t groundClearance;
+    int32_t horizonRow;          // row of the rotated frame holding the horizon
+    int32_t altitude;            // height units, <= 5362
+    int32_t heading;             // angle units
+    int32_t bankAngle;           // angle units
+    int32_t positionY;           // position units, [0, yLimit)
+    int32_t positionX;           // position units, [0, xLimit)
+    SkyObject* objects;          // slotCount slots, owned
+    int32_t skyEnabled;
+    int32_t spriteSizeExponent;
+    uint16_t* objectCellMap;     // (slot << 8) + slice + 1 per marked cell, owned
+    int32_t* spanStep;           // renderer scratch, 1024 entries each
+    int32_t* spanTexel;
+    int32_t* spanSlice;
+    int32_t* spanStart;
+    int32_t* spanEnd;
+    uint32_t** spanTexels;
+    int32_t depthScaleNumerator;
+    int32_t angleUnits;
+    int32_t viewDistance;        // depth indices
+    int32_t baseStep;            // position units per base step of the central ray
+    bool buffersReady;
+    int32_t halfFrameWidth;
+    int32_t halfFrameHeight;
+    int32_t yLimit;              // colourMapHeight << 10
+    int32_t xLimit;              // colourMapWidth << 10
+    int32_t maxRayDepth;         // depth accumulator value that ends every ray
+    int32_t slotCount;           // 0 ... 254
+    int32_t turnCommand;         // autopilot output, angle units
+    int32_t climbCommand;        // autopilot output, height units
+    int32_t terrainClearance;
+    BankEntry* bankTable;        // angleUnits entries
+
+    // --- Process-wide state ---------------------------------------------------------
+    static int32_t lastGoodViewDistance;  // 0 until the first SetViewDistance
+    static int32_t altitudeFilter;        // autopilot: smoothed altitude x 8 (starts 256)
+    static int32_t groundFilter;          // autopilot: smoothed target x 16 (starts 512)
+    static int32_t turnFilter;            // autopilot: smoothed steering x 4 (starts 0)
+
+    // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
+    void ResetDefaults();
+    bool SetUpBuffers();
+    bool BuildTables();
+    void BuildRayStepTable();
+    bool SetViewDistance(int32_t distance);
+    int32_t NextRandom();
+    bool CanRender() const;  // tables built and, with slots, the object cell map there
+
+    // --- Rendering and camera motion (view/Render.cpp, view/Motion.cpp) -----------
+    void Render();
+    bool Move();
+    void SetBankAngle(int32_t angle);
+
+    // --- Autopilot (sky/Autopilot.cpp) ------------------------------------------------
+    void SteerAutopilot(int32_t turnDirection, int32_t intensity);
+    void FollowTerrain();
+
+    // --- Sky texture (sky/SkyTexture.cpp) ---------------------------------------------
+    bool BuildSkyTexture(int32_t sizeExponent);
+    bool EnableSky(int32_t enabled);
+    bool AddSkyClouds();
+    void DisplaceMidpoints(int32_t* values, int32_t side, int32_t amplitude, int32_t low,
+                           int32_t high);
+    static bool BlurWrapped(uint32_t* pixels, int32_t width, int32_t height,
+                            int32_t centreWeight);
+    static void SetOpaque(uint32_t* pixels, int32_t width, int32_t height);
+
+    // --- Objects (sky/Objects.cpp) ---------------------------------------------------
+    bool SetObjectCount(int32_t slots);
+    bool BuildObjectList();
+    void FreeObjectList();
+    void PlaceObjects();
+    void CreateObject(int32_t slot, int32_t kind, int32_t cellX, int32_t cellY, int32_t altitude,
+                      int32_t heading, int32_t turnRate, int32_t active, int32_t red,
+                      int32_t green, int32_t blue);
+    void MakeRingSprite(int32_t slot, int32_t red, int32_t green, int32_t blue);
+    void MakeStreakSprite(int32_t slot);
+    static void FillDisc(uint32_t* pixels, int32_t side, int32_t radius, uint32_t colour,
+                         int32_t x, int32_t y);
+    static void ClearDarkPixels(uint32_t* pixels, int32_t width, int32_t height,
+                                int32_t threshold);
+    void MoveObjects();
+};
