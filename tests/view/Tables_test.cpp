@@ -103,18 +103,22 @@ int64_t ReferenceRayStep(int32_t baseStep, int32_t i, int32_t diagonal, int32_t 
 
 void ExpectTablesMatchReference(const FlightView& view) {
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-    for (int32_t i = 0; i < view.diagonal; ++i) {
+    int32_t wrongColumn = -1;
+    for (int32_t i = 0; i < view.diagonal && wrongColumn < 0; ++i) {
         const int64_t expected = ReferenceRayStep(view.baseStep, i, view.diagonal, view.angleUnits);
-        ASSERT_EQ(view.rayStepTable[i], expected > kMax ? kMax : expected) << "column " << i;
+        if (view.rayStepTable[i] != (expected > kMax ? kMax : expected)) wrongColumn = i;
     }
+    ASSERT_EQ(wrongColumn, -1);
     const int64_t depth =
         static_cast<int64_t>(view.rayStepTable[view.diagonal >> 1]) * (view.viewDistance - 1);
     ASSERT_EQ(view.maxRayDepth, depth > kMax ? kMax : depth);
-    for (int32_t j = 0; j < view.angleUnits; ++j) {
-        // The renderer never reaches column diagonal.
-        ASSERT_GE(view.bankTable[j].edgeSkip, 1) << "bank " << j;
-        ASSERT_LT(2 * view.bankTable[j].edgeSkip, view.diagonal) << "bank " << j;
+    // The renderer never reaches column diagonal, and draws some columns.
+    int32_t wrongBank = -1;
+    for (int32_t j = 0; j < view.angleUnits && wrongBank < 0; ++j) {
+        const int32_t skip = view.bankTable[j].edgeSkip;
+        if (skip < 1 || 2 * skip >= view.diagonal) wrongBank = j;
     }
+    ASSERT_EQ(wrongBank, -1);
 }
 
 TEST(Tables, RayStepsMatchTheDirectFormula) {
@@ -136,16 +140,17 @@ TEST(Tables, VeryWideFrameSaturatesOuterSteps) {
     ExpectTablesMatchReference(*view);
 }
 
-// Every valid "Output Width" on typical clients, the frame height as the
-// frame loop derives it: the tables stay exact where they fit (and the
-// sanitizer build checks that nothing overflows on the way).
-TEST(Tables, EveryOutputWidthOnCommonClients) {
+// "Output Width" across its valid range (sampled, every width near the top)
+// on typical clients, the frame height as the frame loop derives it: the
+// tables stay exact where they fit, and the sanitizer build checks that
+// nothing overflows on the way.
+TEST(Tables, OutputWidthsOnCommonClients) {
     ViewWorld world(128, 96, 64);
     auto view = world.MakeView(0);
     const int32_t clients[][2] = {
         {1920, 1080}, {1024, 768}, {1280, 1024}, {152, 112}, {1080, 1920}};
     for (const auto& client : clients) {
-        for (int32_t width = 128; width <= 3000; width += (width < 2980 ? 7 : 1)) {
+        for (int32_t width = 128; width <= 3000; width += (width < 2980 ? 31 : 1)) {
             SCOPED_TRACE(testing::Message() << width << " on " << client[0] << "x" << client[1]);
             view->frameWidth = width;
             view->frameHeight =
