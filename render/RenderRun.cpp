@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <ctime>
 
 #include "app/FrameLoop.h"
@@ -101,6 +103,15 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
                                  : std::string("not enough memory for the land maps, the "
                                                "frame or the view"));
         return 1;
+    }
+    if (!options.pngDir.empty()) {
+        std::error_code failure;
+        std::filesystem::create_directories(options.pngDir, failure);
+        if (failure) {
+            FrameLoopDestroy();
+            Report(errors, "cannot make folder " + options.pngDir + ": " + failure.message());
+            return 1;
+        }
     }
     for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty(); ++tick) {
         FrameLoopTick();
