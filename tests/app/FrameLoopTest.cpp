@@ -9,6 +9,7 @@
 #include "app/FrameLoop.h"
 #include "app/NewLand.h"
 #include "app/Settings.h"
+#include "land/LandGenerator.h"
 #include "land/Scratch.h"
 #include "tests/app/TestPlatform.h"
 #include "view/FlightView.h"
@@ -122,7 +123,9 @@ TEST_F(FrameLoopTest, AMissingPixelBufferStopsTheSaverFromFlying) {
         EXPECT_FALSE(frameLoop.ready);
         // Nothing is built on a missing buffer.
         EXPECT_EQ(frameLoop.flightView, nullptr);
-        if (missing < 2) EXPECT_EQ(frameLoop.landGenerator, nullptr);
+        if (missing < 2) {
+            EXPECT_EQ(frameLoop.landGenerator, nullptr);
+        }
         for (int i = 0; i < 3; ++i) EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
         EXPECT_EQ(failing.blits, 0);
         EXPECT_TRUE(failing.texts.empty());
@@ -160,10 +163,16 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
         const bool created = FrameLoopCreate(p, 128, 96);
         for (int i = 0; i < 3; ++i) {
             const TickResult r = FrameLoopTick();
-            if (!created) EXPECT_EQ(r, TickResult::Skipped);
-            if (r == TickResult::DrewFrame) EXPECT_TRUE(frameLoop.flightView->CanRender());
+            if (!created) {
+                EXPECT_EQ(r, TickResult::Skipped);
+            }
+            if (r == TickResult::DrewFrame) {
+                EXPECT_TRUE(frameLoop.flightView->CanRender());
+            }
         }
-        if (!created) EXPECT_EQ(p.blits, 0);
+        if (!created) {
+            EXPECT_EQ(p.blits, 0);
+        }
         scratch::FailAllocationsAfter(-1);
         FrameLoopDestroy();
         EXPECT_EQ(p.pixelsLive, 0);
