@@ -1,0 +1,98 @@
+// HostLogic.cpp - command-line reading and the closing thresholds.
+#include "host/HostLogic.h"
+
+namespace hostlogic {
+
+namespace {
+
+bool IsSwitchLetter(char c, char upper) { return c == upper || c == upper - 'A' + 'a'; }
+
+// Blanks and control characters before the tail (codes 1 to 32).
+bool IsBlankOrControl(char c) {
+    const auto code = static_cast<unsigned char>(c);
+    return code >= 1 && code <= 32;
+}
+
+const char* SkipSpaces(const char* text, NextChar next) {
+    while (*text == ' ') text = next(text);
+    return text;
+}
+
+}  // namespace
+
+const char* NextByte(const char* text) { return *text != '\0' ? text + 1 : text; }
+
+const char* CommandTail(const char* commandLine, NextChar next) {
+    const char* p = commandLine;
+    if (*p == '"') {
+        p = next(p);
+        while (*p != '\0' && *p != '"') p = next(p);
+        if (*p == '"') p = next(p);
+    } else {
+        while (static_cast<unsigned char>(*p) > 32) p = next(p);
+    }
+    while (IsBlankOrControl(*p)) p = next(p);
+    return p;
+}
+
+HostCommand ParseCommandTail(const char* tail, bool legacyPlatform, NextChar next) {
+    HostCommand command;
+    const char* p = tail;
+    for (;;) {
+        const char c = *p;
+        if (c == '\0') {
+            command.mode = HostMode::ConfigureNoOwner;
+            return command;
+        }
+        if (c == ' ' || c == '-' || c == '/') {
+            p = next(p);
+            continue;
+        }
+        if (IsSwitchLetter(c, 'S')) {
+            command.mode = HostMode::FullScreen;
+            return command;
+        }
+        if (IsSwitchLetter(c, 'P') || IsSwitchLetter(c, 'L')) {
+            command.mode = HostMode::Preview;
+            command.windowHandle = ParseWindowHandle(SkipSpaces(next(p), next));
+            return command;
+        }
+        if (IsSwitchLetter(c, 'C')) {
+            command.mode = HostMode::Configure;
+            p = next(p);
+            if (*p == ':') command.windowHandle = ParseWindowHandle(next(p));
+            return command;
+        }
+        if (IsSwitchLetter(c, 'A') && legacyPlatform) {
+            command.mode = HostMode::ChangePassword;
+            command.windowHandle = ParseWindowHandle(SkipSpaces(next(p), next));
+            return command;
+        }
+        command.mode = HostMode::Invalid;
+        return command;
+    }
+}
+
+uint32_t ParseWindowHandle(const char* text) {
+    uint32_t value = 0;
+    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10u + static_cast<uint32_t>(*p - '0');
+    }
+    return value;
+}
+
+bool MouseDriftCloses(ScreenPoint recorded, ScreenPoint now) {
+    // 64-bit differences: no overflow whatever the coordinates; a sum too
+    // large for 32 bits is certainly above the threshold.
+    const int64_t dx = static_cast<int64_t>(now.x) - recorded.x;
+    const int64_t dy = static_cast<int64_t>(now.y) - recorded.y;
+    const uint64_t distance =
+        static_cast<uint64_t>(dx < 0 ? -dx : dx) + static_cast<uint64_t>(dy < 0 ? -dy : dy);
+    return distance > kMouseDriftThreshold;
+}
+
+bool WithinVerifyDebounce(uint32_t lastVerifyTick, uint32_t now) {
+    return lastVerifyTick != kNoVerifyYet && now - lastVerifyTick < kVerifyDebounceMs;
+}
+
+}  // namespace hostlogic
