@@ -95,4 +95,25 @@ bool WithinVerifyDebounce(uint32_t lastVerifyTick, uint32_t now) {
     return lastVerifyTick != kNoVerifyYet && now - lastVerifyTick < kVerifyDebounceMs;
 }
 
+int32_t DialogNumber(const char* text, bool isSigned) {
+    const char* p = text;
+    while (*p == ' ') ++p;
+    bool negative = false;
+    if (*p == '+' || (isSigned && *p == '-')) negative = *p++ == '-';
+    if (*p < '0' || *p > '9') return 0;
+    const uint64_t limit = isSigned ? (negative ? UINT64_C(0x80000000) : UINT64_C(0x7FFFFFFF))
+                                    : UINT64_C(0xFFFFFFFF);
+    uint64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10u + static_cast<uint64_t>(*p - '0');
+        if (magnitude > limit) return 0;
+    }
+    while (*p == ' ') ++p;
+    if (*p != '\0') return 0;
+    const uint32_t bits = static_cast<uint32_t>(negative ? 0u - magnitude : magnitude);
+    // Two's complement conversion without implementation-defined casts.
+    return bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits)
+                               : -static_cast<int32_t>(~bits) - 1;
+}
+
 }  // namespace hostlogic

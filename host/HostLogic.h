@@ -82,4 +82,11 @@ constexpr uint32_t kNoVerifyYet = 0xFFFFFFFFu;
 // verification that ended at `lastVerifyTick` (tick counts wrap).
 bool WithinVerifyDebounce(uint32_t lastVerifyTick, uint32_t now);
 
+// The number typed into a dialog field: blanks around it allowed, digits
+// with an optional sign ("-" only when `isSigned`). Text that is not such a
+// number, or does not fit in 32 bits (signed: int32, unsigned: uint32), reads
+// as 0. Unsigned values above INT32_MAX come back wrapped to negative, which
+// the settings store then replaces by the fall-back.
+int32_t DialogNumber(const char* text, bool isSigned);
+
 }  // namespace hostlogic

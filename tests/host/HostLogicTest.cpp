@@ -162,3 +162,42 @@ TEST(VerifyDebounce, TickCountWrapsAround) {
     // A clock that went backwards reads as a huge interval: not debounced.
     EXPECT_FALSE(WithinVerifyDebounce(1000, 999));
 }
+
+TEST(DialogNumber, UnsignedFieldsReadNonNumbersAndNegativesAsZero) {
+    using hostlogic::DialogNumber;
+    EXPECT_EQ(DialogNumber("11", false), 11);
+    EXPECT_EQ(DialogNumber("  512 ", false), 512);
+    EXPECT_EQ(DialogNumber("+6", false), 6);
+    EXPECT_EQ(DialogNumber("", false), 0);
+    EXPECT_EQ(DialogNumber("   ", false), 0);
+    EXPECT_EQ(DialogNumber("abc", false), 0);
+    EXPECT_EQ(DialogNumber("12abc", false), 0);
+    EXPECT_EQ(DialogNumber("1 2", false), 0);
+    EXPECT_EQ(DialogNumber("-5", false), 0);
+    EXPECT_EQ(DialogNumber("0x10", false), 0);
+}
+
+TEST(DialogNumber, UnsignedRangeIs32Bits) {
+    using hostlogic::DialogNumber;
+    EXPECT_EQ(DialogNumber("2147483647", false), INT32_MAX);
+    // Above INT32_MAX the bits wrap: the store's range check refuses them.
+    EXPECT_EQ(DialogNumber("2147483648", false), INT32_MIN);
+    EXPECT_EQ(DialogNumber("4294967295", false), -1);
+    EXPECT_EQ(DialogNumber("4294967296", false), 0);
+    EXPECT_EQ(DialogNumber("99999999999999999999999", false), 0);
+    EXPECT_EQ(DialogNumber("000000000000000000042", false), 42);
+}
+
+TEST(DialogNumber, SignedFieldAcceptsTheInt32Range) {
+    using hostlogic::DialogNumber;
+    EXPECT_EQ(DialogNumber("-128", true), -128);
+    EXPECT_EQ(DialogNumber("128", true), 128);
+    EXPECT_EQ(DialogNumber(" -0 ", true), 0);
+    EXPECT_EQ(DialogNumber("-2147483648", true), INT32_MIN);
+    EXPECT_EQ(DialogNumber("2147483647", true), INT32_MAX);
+    EXPECT_EQ(DialogNumber("2147483648", true), 0);
+    EXPECT_EQ(DialogNumber("-2147483649", true), 0);
+    EXPECT_EQ(DialogNumber("--1", true), 0);
+    EXPECT_EQ(DialogNumber("-", true), 0);
+    EXPECT_EQ(DialogNumber("tilt", true), 0);
+}
