@@ -176,6 +176,12 @@ shot() { xwd -root -silent | convert xwd:- "$artifacts/$1.png"; }
 # stats FILE GEOMETRY: "colours mean" of a region (mean 0 ... 1).
 stats() { convert "$artifacts/$1.png" -crop "$2" +repage -format '%k %[fx:mean]' info:; }
 
+# channels FILE GEOMETRY: "colours mean red green blue" of a region.
+channels() {
+    convert "$artifacts/$1.png" -crop "$2" +repage \
+        -format '%k %[fx:mean] %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info:
+}
+
 # A float comparison: fless A B is true when A < B.
 fless() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 
@@ -313,14 +319,22 @@ section_fullscreen() {
     shot fullscreen-frame
     sleep 0.5
     shot fullscreen-frame-later
+    # Sky: dark, starry and cloudy, grey to blue. Land: many colours, earth
+    # tones (more red than blue). The progress screen is black with a few
+    # grey and red glyphs.
     local sky land
-    sky=$(stats fullscreen-frame 1024x100+0+0)
-    land=$(stats fullscreen-frame 1024x250+0+518)
-    note "frame: sky $sky, land $land"
-    if fless "${sky#* }" 0.35 && [ "${land%% *}" -ge 64 ]; then
-        ok "frame shows a landscape (dark sky, varied land)"
+    sky=($(channels fullscreen-frame 1024x100+0+0))
+    land=($(channels fullscreen-frame 1024x250+0+518))
+    note "frame: sky colours/mean/r/g/b ${sky[*]}, land ${land[*]}"
+    if [ "${sky[0]}" -ge 100 ] && fless "${sky[1]}" 0.5 && ! fless "${sky[4]}" "${sky[2]}"; then
+        ok "frame: dark sky above"
     else
-        bad "frame shows a landscape (dark sky, varied land)" "sky $sky land $land"
+        bad "frame: dark sky above" "${sky[*]}"
+    fi
+    if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.05 }')" "${land[2]}"; then
+        ok "frame: varied land colours below"
+    else
+        bad "frame: varied land colours below" "${land[*]}"
     fi
     if ! cmp -s "$artifacts/fullscreen-frame.png" "$artifacts/fullscreen-frame-later.png"; then
         ok "frames keep changing"
