@@ -27,7 +27,9 @@
 //   kill PID                      end process PID (exit code 98)
 //   preview LOG WIDTH HEIGHT CMD  make a WIDTH x HEIGHT parent, start CMD with its handle
 //                                 appended; LOG gets "parent H", then the saver's exit after
-//                                 the file LOG.destroy appears and the parent is destroyed
+//                                 the file LOG.destroy appears and the parent is destroyed;
+//                                 help and context-menu requests reaching the parent are
+//                                 recorded as "parent-got MSG WPARAM LPARAM"
 #include <windows.h>
 
 #include <cstdio>
@@ -186,8 +188,19 @@ UINT MessageNumber(const char* text) {
     return RegisterWindowMessageA(text);
 }
 
+// Where the preview parent records the help and context-menu requests the
+// saver forwards to it.
+const char* parentLog = nullptr;
+
 LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) PostQuitMessage(0);
+    if ((message == WM_CONTEXTMENU || message == WM_HELP) && parentLog != nullptr) {
+        char line[128];
+        std::snprintf(line, sizeof(line), "parent-got %u %llu %lld", message,
+                      static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
+        AppendLine(parentLog, line);
+        return 0;
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -217,6 +230,7 @@ int Idle(const char* file) {
 }
 
 int Preview(const char* log, int width, int height, const char* command) {
+    parentLog = log;
     HWND parent = MakeWindow("Glidescape preview parent", WS_POPUP | WS_VISIBLE, 300, 200, width,
                              height);
     if (parent == nullptr) return 1;

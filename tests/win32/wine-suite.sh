@@ -55,6 +55,9 @@ trap 'exit 130' INT TERM
 
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.png "$artifacts"/*.txt
+# Everything this script says also goes to the artifacts (wine's own output
+# never reaches this stream: it always goes to files).
+exec > >(tee "$artifacts/suite.log") 2>&1
 
 # --- Reporting ------------------------------------------------------------------------------
 passed=0
@@ -367,6 +370,26 @@ section_fullscreen() {
     xdotool mousemove 505 400
     expect "drift of 5 ends the saver with 0" "$(exit_of fs 15)" "0"
 
+    # Power events: a critical resume closes, other WM_POWER events do not;
+    # any power broadcast closes. Right and middle clicks close.
+    out=$(start_full_screen fs)
+    window=$(field window "$out")
+    H post "$window" 72 1 0 >/dev/null  # WM_POWER, PWR_SUSPENDREQUEST
+    H post "$window" 28 1 0 >/dev/null  # WM_ACTIVATEAPP, becoming active
+    sleep 0.5
+    expect "other power and activation events keep it running" "$(exit_of fs 0)" "running"
+    H post "$window" 72 3 0 >/dev/null  # WM_POWER, PWR_CRITICALRESUME
+    expect "critical resume ends the saver with 0" "$(exit_of fs 15)" "0"
+    out=$(start_full_screen fs)
+    H post "$(field window "$out")" 536 18 0 >/dev/null  # WM_POWERBROADCAST
+    expect "power broadcast ends the saver with 0" "$(exit_of fs 15)" "0"
+    out=$(start_full_screen fs)
+    xdotool click 3
+    expect "right click ends the saver with 0" "$(exit_of fs 15)" "0"
+    out=$(start_full_screen fs)
+    xdotool click 2
+    expect "middle click ends the saver with 0" "$(exit_of fs 15)" "0"
+
     # Another application taking the foreground ends it.
     out=$(start_full_screen fs)
     H foreground "$idle_window" >/dev/null
@@ -434,6 +457,12 @@ section_preview() {
     out=$(H exists "$child")
     expect "input leaves the preview open" "$(field exists "$out")" "1"
     expect "preview saver still running" "$(exit_of pv 0)" "running"
+    # Help and context-menu requests go to the parent, with its own handle.
+    H post "$child" 123 "$child" $(((6 << 16) | 5)) >/dev/null  # WM_CONTEXTMENU
+    sleep 0.5
+    expect "context menu request forwarded to the parent" \
+        "$(tr -d '\r' <"$work/pv.log" | grep '^parent-got' | head -n1)" \
+        "parent-got 123 $parent $(((6 << 16) | 5))"
     expect "destroying the parent ends the preview with 0" "$(end_preview pv)" "0"
 
     # Other spellings of the switch.
@@ -514,6 +543,24 @@ section_dialog() {
     H post "$dialog" 273 2 0 >/dev/null      # WM_COMMAND IDCANCEL
     sleep 0.5
     expect "Enter, Escape and close leave the dialog open" "$(exit_of dialog 0)" "running"
+
+    # The web-page button asks the shell to open the page; the dialog stays.
+    # Wine's shell hands web addresses to the browsers listed in its
+    # registry: a stand-in records what it was asked to open.
+    printf '#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' "$work/browser.txt" >"$work/browser.sh"
+    chmod +x "$work/browser.sh"
+    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$work/browser.sh" /f \
+        >>"$work/reg.log" 2>&1
+    H command "$dialog" 1010 >/dev/null
+    H command "$dialog" 1010 >/dev/null
+    for _ in $(seq 1 50); do
+        [ "$(wc -l <"$work/browser.txt" 2>/dev/null || echo 0)" -ge 2 ] && break
+        sleep 0.1
+    done
+    expect "web-page button opens the project's page, every time" \
+        "$(tr '\n' ' ' <"$work/browser.txt" 2>/dev/null)" \
+        "https://glidescape.example.org/ https://glidescape.example.org/ "
+    expect "the dialog stays open after the web page" "$(exit_of dialog 0)" "running"
 
     # The speed bar: pages move by one, dragging changes nothing until release.
     H scroll "$dialog" 1 >/dev/null     # SB_LINERIGHT
@@ -648,6 +695,13 @@ section_legacy() {
     calls=$(tr -d '\r' <"$work/calls.log" 2>/dev/null)
     expect "verifier asked twice in all" "$(grep -c VerifyScreenSavePwd <<<"$calls")" "2"
     expect "saver-running flag cleared" "$(field running "$(H running)")" "0"
+
+    # A fault while the verifier is loaded still clears the flag.
+    out=$(start_full_screen lg)
+    expect "saver-running flag set again" "$(field running "$(H running)")" "1"
+    H fault "$(field pid "$out")" >/dev/null
+    expect "legacy fault exit code 0xC0000005" "$(exit_of lg 20)" "-1073741819"
+    expect "fault clears the saver-running flag" "$(field running "$(H running)")" "0"
 
     # QueryCancelAutoPlay: closes, answers 1 with a verifier loaded.
     rm -f "$work/calls.log"
