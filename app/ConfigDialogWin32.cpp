@@ -5,8 +5,8 @@
 // Escape and the caption's close button leave it alone (the last three send
 // the standard ids 1 and 2, which the dialog ignores, so only the two buttons
 // end it). Restore Defaults refills the controls without writing.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdint>
 
@@ -28,8 +28,8 @@ struct NumberField {
 };
 
 const NumberField kFields[] = {
-    {IDC_LAND_SIZE, &landSize, false},       {IDC_OUTPUT_WIDTH, &outputWidth, false},
-    {IDC_OBJECT_COUNT, &objectCount, false}, {IDC_NEWLAND_WAIT, &newlandWait, false},
+    {IDC_LAND_SIZE, &landSize, false},           {IDC_OUTPUT_WIDTH, &outputWidth, false},
+    {IDC_OBJECT_COUNT, &objectCount, false},     {IDC_NEWLAND_WAIT, &newlandWait, false},
     {IDC_AUTOPILOT, &autoPilotIntensity, false}, {IDC_TILT, &tilt, true},
 };
 
@@ -117,7 +117,9 @@ INT_PTR OnScroll(HWND dialog, WPARAM wParam) {
 
 }  // namespace
 
-BOOL PrepareDialogClasses(HINSTANCE) { return TRUE; }
+BOOL PrepareDialogClasses(HINSTANCE) {
+    return TRUE;
+}
 
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

@@ -1,6 +1,6 @@
 // SettingsWin32.cpp - the settings store on the private-profile functions.
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cstdio>

@@ -5,7 +5,9 @@ namespace hostlogic {
 
 namespace {
 
-bool IsSwitchLetter(char c, char upper) { return c == upper || c == upper - 'A' + 'a'; }
+bool IsSwitchLetter(char c, char upper) {
+    return c == upper || c == upper - 'A' + 'a';
+}
 
 // Blanks and control characters before the tail (codes 1 to 32).
 bool IsBlankOrControl(char c) {
@@ -20,7 +22,9 @@ const char* SkipSpaces(const char* text, NextChar next) {
 
 }  // namespace
 
-const char* NextByte(const char* text) { return *text != '\0' ? text + 1 : text; }
+const char* NextByte(const char* text) {
+    return *text != '\0' ? text + 1 : text;
+}
 
 const char* CommandTail(const char* commandLine, NextChar next) {
     const char* p = commandLine;
@@ -101,8 +105,8 @@ int32_t DialogNumber(const char* text, bool isSigned) {
     bool negative = false;
     if (*p == '+' || (isSigned && *p == '-')) negative = *p++ == '-';
     if (*p < '0' || *p > '9') return 0;
-    const uint64_t limit = isSigned ? (negative ? UINT64_C(0x80000000) : UINT64_C(0x7FFFFFFF))
-                                    : UINT64_C(0xFFFFFFFF);
+    const uint64_t limit =
+        isSigned ? (negative ? UINT64_C(0x80000000) : UINT64_C(0x7FFFFFFF)) : UINT64_C(0xFFFFFFFF);
     uint64_t magnitude = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
         magnitude = magnitude * 10u + static_cast<uint64_t>(*p - '0');
@@ -112,8 +116,7 @@ int32_t DialogNumber(const char* text, bool isSigned) {
     if (*p != '\0') return 0;
     const uint32_t bits = static_cast<uint32_t>(negative ? 0u - magnitude : magnitude);
     // Two's complement conversion without implementation-defined casts.
-    return bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits)
-                               : -static_cast<int32_t>(~bits) - 1;
+    return bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits) : -static_cast<int32_t>(~bits) - 1;
 }
 
 }  // namespace hostlogic

@@ -41,7 +41,7 @@ const char* NextByte(const char* text);
 const char* CommandTail(const char* commandLine, NextChar next = NextByte);
 
 enum class HostMode {
-    Configure,       // owner: ownerHandle when nonzero and a window, else the foreground window
+    Configure,         // owner: ownerHandle when nonzero and a window, else the foreground window
     ConfigureNoOwner,  // empty tail: the dialog has no owner
     FullScreen,
     Preview,         // parent: windowHandle

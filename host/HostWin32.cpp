@@ -12,7 +12,9 @@ const char kSaverClassName[] = "WindowsScreenSaverClass";
 const char kFullScreenTitle[] = "Screen Saver";
 const char kPreviewTitle[] = "Preview";
 
-const char* NextCharAnsi(const char* text) { return CharNextA(text); }
+const char* NextCharAnsi(const char* text) {
+    return CharNextA(text);
+}
 
 // The guard around the modes: a fault anywhere on the thread ends up here.
 // The system must stop believing that a saver runs; then the process ends
@@ -116,9 +118,8 @@ void ChangePassword(HWND owner) {
 
 int32_t ShowConfigDialog(HWND owner) {
     if (!PrepareDialogClasses(host.hostInstance)) return 0;
-    return static_cast<int32_t>(DialogBoxParamA(host.hostInstance,
-                                                MAKEINTRESOURCEA(IDD_GLIDESCAPE_SETUP), owner,
-                                                ConfigDialogProc, 0));
+    return static_cast<int32_t>(DialogBoxParamA(
+        host.hostInstance, MAKEINTRESOURCEA(IDD_GLIDESCAPE_SETUP), owner, ConfigDialogProc, 0));
 }
 
 int32_t RunSaverWindow(HWND parent) {
@@ -164,9 +165,8 @@ int32_t RunSaverWindow(HWND parent) {
     int32_t result = hostlogic::kExitNoWindow;
     if (RegisterClassA(&windowClass) != 0) {
         host.hostWindow = CreateWindowExA(exStyle, kSaverClassName, title, style, area.left,
-                                          area.top, area.right - area.left,
-                                          area.bottom - area.top, parent, nullptr,
-                                          host.hostInstance, nullptr);
+                                          area.top, area.right - area.left, area.bottom - area.top,
+                                          parent, nullptr, host.hostInstance, nullptr);
     }
     if (host.hostWindow != nullptr) {
         if (parent == nullptr) SetForegroundWindow(host.hostWindow);
@@ -182,4 +182,6 @@ int32_t RunSaverWindow(HWND parent) {
     return result;
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return HostEntry(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return HostEntry();
+}

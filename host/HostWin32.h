@@ -29,9 +29,9 @@ struct HostState {
     UINT autoPlayMessage = 0;  // "QueryCancelAutoPlay" on the legacy platform, else 0
 
     // Closing rules.
-    int32_t closeAccepted = 0;  // closing allowed: rules off, ticks swallowed
-    int32_t verifying = 0;      // a password verification runs
-    POINT lastCursorPos = {0, 0};        // screen pixels; drift is measured from here
+    int32_t closeAccepted = 0;              // closing allowed: rules off, ticks swallowed
+    int32_t verifying = 0;                  // a password verification runs
+    POINT lastCursorPos = {0, 0};           // screen pixels; drift is measured from here
     uint32_t lastVerifyTick = 0xFFFFFFFFu;  // tick count (ms) at the end of the last verification
 
     // Password verifier (legacy platform).

@@ -13,11 +13,17 @@
 
 namespace {
 
-void HideCursor() { SetCursor(nullptr); }
+void HideCursor() {
+    SetCursor(nullptr);
+}
 
-void RequestClose(HWND window) { PostMessageA(window, WM_CLOSE, 0, 0); }
+void RequestClose(HWND window) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
 
-void RecordCursor() { GetCursorPos(&host.lastCursorPos); }
+void RecordCursor() {
+    GetCursorPos(&host.lastCursorPos);
+}
 
 }  // namespace
 
@@ -28,8 +34,8 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // the host never loads one itself.
             host.imeModule = GetModuleHandleA("IMM32.DLL");
             if (host.imeModule != nullptr) {
-                host.associateContext = LookUpEntry<HIMC(WINAPI*)(HWND, HIMC)>(
-                    host.imeModule, "ImmAssociateContext");
+                host.associateContext =
+                    LookUpEntry<HIMC(WINAPI*)(HWND, HIMC)>(host.imeModule, "ImmAssociateContext");
                 if (host.associateContext != nullptr) {
                     host.savedImeContext = host.associateContext(window, nullptr);
                 }

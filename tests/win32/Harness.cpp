@@ -41,9 +41,13 @@ namespace {
 
 const char kSaverClass[] = "WindowsScreenSaverClass";
 
-uintptr_t Number(const char* text) { return static_cast<uintptr_t>(_strtoui64(text, nullptr, 0)); }
+uintptr_t Number(const char* text) {
+    return static_cast<uintptr_t>(_strtoui64(text, nullptr, 0));
+}
 
-HWND Handle(const char* text) { return reinterpret_cast<HWND>(Number(text)); }
+HWND Handle(const char* text) {
+    return reinterpret_cast<HWND>(Number(text));
+}
 
 unsigned long long HandleValue(HWND window) {
     return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window));
@@ -231,8 +235,8 @@ int Idle(const char* file) {
 
 int Preview(const char* log, int width, int height, const char* command) {
     parentLog = log;
-    HWND parent = MakeWindow("Glidescape preview parent", WS_POPUP | WS_VISIBLE, 300, 200, width,
-                             height);
+    HWND parent =
+        MakeWindow("Glidescape preview parent", WS_POPUP | WS_VISIBLE, 300, 200, width, height);
     if (parent == nullptr) return 1;
     char line[128];
     std::snprintf(line, sizeof(line), "parent %llu", HandleValue(parent));
@@ -252,7 +256,7 @@ int Preview(const char* log, int width, int height, const char* command) {
         if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) break;
     }
     AppendLine(log, WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? "ended-before-destroy"
-                                                                      : "destroying");
+                                                                     : "destroying");
     DestroyWindow(parent);
     AppendLine(log, WaitExit(process, 20000));
     CloseHandle(process);
@@ -349,7 +353,8 @@ int main(int argc, char** argv) {
         HWND speed = GetDlgItem(dialog, 1000);
         std::printf("speed %ld\n", static_cast<long>(SendMessageA(speed, SBM_GETPOS, 0, 0)));
     } else if (verb == "dialog-set" && argc == 5) {
-        result = SetDlgItemTextA(Handle(argv[2]), static_cast<int>(Number(argv[3])), argv[4]) ? 0 : 1;
+        result =
+            SetDlgItemTextA(Handle(argv[2]), static_cast<int>(Number(argv[3])), argv[4]) ? 0 : 1;
     } else if (verb == "command" && argc == 4) {
         HWND dialog = Handle(argv[2]);
         const int id = static_cast<int>(Number(argv[3]));
@@ -368,9 +373,9 @@ int main(int argc, char** argv) {
                      : 1;
     } else if (verb == "send" && argc == 6) {
         DWORD_PTR answer = 0;
-        const BOOL ok = SendMessageTimeoutA(Handle(argv[2]), MessageNumber(argv[3]),
-                                            Number(argv[4]), static_cast<LPARAM>(Number(argv[5])),
-                                            SMTO_NORMAL, 10000, &answer);
+        const BOOL ok =
+            SendMessageTimeoutA(Handle(argv[2]), MessageNumber(argv[3]), Number(argv[4]),
+                                static_cast<LPARAM>(Number(argv[5])), SMTO_NORMAL, 10000, &answer);
         std::printf("result %lld\n", ok ? static_cast<long long>(answer) : -999LL);
     } else if (verb == "foreground" && argc == 3) {
         result = SetForegroundWindow(Handle(argv[2])) ? 0 : 1;
@@ -383,7 +388,8 @@ int main(int argc, char** argv) {
         SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
         std::printf("running %d\n", running ? 1 : 0);
     } else if (verb == "fault" && argc == 3) {
-        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, static_cast<DWORD>(Number(argv[2])));
+        HANDLE process =
+            OpenProcess(PROCESS_ALL_ACCESS, FALSE, static_cast<DWORD>(Number(argv[2])));
         if (process == nullptr) return 1;
         // Address 16 is never mapped: the new thread faults at once.
         HANDLE thread = CreateRemoteThread(

@@ -4,8 +4,8 @@
 
 #include "TestLog.h"
 
-extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND owner,
-                                                                 DWORD flags, LPVOID reserved) {
+extern "C" __declspec(dllexport) DWORD WINAPI
+    PwdChangePasswordA(LPCSTR provider, HWND owner, DWORD flags, LPVOID reserved) {
     char ownerClass[128] = "none";
     if (owner != nullptr) GetClassNameA(owner, ownerClass, sizeof(ownerClass));
     TestLog("PwdChangePasswordA %s %llu %s %lu %p", provider != nullptr ? provider : "(null)",
