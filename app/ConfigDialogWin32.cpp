@@ -5,8 +5,10 @@
 // Escape and the caption's close button leave it alone (the last three send
 // the standard ids 1 and 2, which the dialog ignores, so only the two buttons
 // end it). Restore Defaults refills the controls without writing.
-#include <shellapi.h>
+// windows.h first: the shell's header builds on it.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdint>
 

@@ -1,6 +1,8 @@
 // SettingsWin32.cpp - the settings store on the private-profile functions.
-#include <shlobj.h>
+// windows.h first: the shell's header builds on it.
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <cstdint>
 #include <cstdio>
