@@ -55,4 +55,14 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
                    $<TARGET_FILE:glidescape_test_password> $<TARGET_FILE:glidescape_test_mpr>
                    ${CMAKE_BINARY_DIR}/wine-artifacts)
   set_tests_properties(wine_saver PROPERTIES LABELS wine TIMEOUT 900)
+
+  # The resources and imports of the built file, read back with windres and
+  # objdump (no Wine needed; labelled with the Windows suite so that the
+  # Windows test run includes it).
+  find_program(GLIDESCAPE_OBJDUMP NAMES ${GLIDESCAPE_MINGW_PREFIX}-objdump REQUIRED)
+  add_test(NAME saver_resources
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check-resources.sh
+                   $<TARGET_FILE:Glidescape> ${CMAKE_RC_COMPILER} ${GLIDESCAPE_OBJDUMP}
+                   ${CMAKE_SOURCE_DIR}/tests/win32/expected-dialog.rc)
+  set_tests_properties(saver_resources PROPERTIES LABELS "wine;resources" TIMEOUT 60)
 endif()
