@@ -110,6 +110,16 @@ export WINEDLLOVERRIDES="mscoree=;mshtml=;mpr=n,b"
 unset WAYLAND_DISPLAY
 
 note "display $DISPLAY, prefix $WINEPREFIX"
+# Should this script be killed outright (a test timeout), a watchdog still
+# ends the display and the prefix's processes and removes the folder.
+suite_pid=$$
+(
+    trap '' INT TERM
+    while kill -0 "$suite_pid" 2>/dev/null; do sleep 2; done
+    wineserver -k >/dev/null 2>&1
+    kill "$xvfb_pid" >/dev/null 2>&1
+    rm -rf "$work"
+) </dev/null >/dev/null 2>&1 &
 # Wine's output always goes to files: its background processes would keep a
 # pipe open for ever.
 if ! wineboot -i >"$work/wineboot.log" 2>&1; then
