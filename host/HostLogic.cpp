@@ -58,18 +58,23 @@ HostCommand ParseCommandTail(const char* tail, bool legacyPlatform, NextChar nex
         }
         if (IsSwitchLetter(c, 'P') || IsSwitchLetter(c, 'L')) {
             command.mode = HostMode::Preview;
-            command.windowHandle = ParseWindowHandle(SkipSpaces(next(p), next));
+            command.rest = SkipSpaces(next(p), next);
+            command.windowHandle = ParseWindowHandle(command.rest);
             return command;
         }
         if (IsSwitchLetter(c, 'C')) {
             command.mode = HostMode::Configure;
             p = next(p);
-            if (*p == ':') command.windowHandle = ParseWindowHandle(next(p));
+            if (*p == ':') {
+                command.rest = next(p);
+                command.windowHandle = ParseWindowHandle(command.rest);
+            }
             return command;
         }
         if (IsSwitchLetter(c, 'A') && legacyPlatform) {
             command.mode = HostMode::ChangePassword;
-            command.windowHandle = ParseWindowHandle(SkipSpaces(next(p), next));
+            command.rest = SkipSpaces(next(p), next);
+            command.windowHandle = ParseWindowHandle(command.rest);
             return command;
         }
         command.mode = HostMode::Invalid;

@@ -52,6 +52,7 @@ enum class HostMode {
 struct HostCommand {
     HostMode mode = HostMode::Invalid;
     uint32_t windowHandle = 0;  // parsed handle, 0 when none or not a number
+    const char* rest = "";      // the text the handle is read from (P, L, A; C after ":")
 };
 
 // Decides the mode of a command tail; `legacyPlatform` allows the A switch.

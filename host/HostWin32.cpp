@@ -77,12 +77,10 @@ int32_t HostMain(HINSTANCE instance, const char* commandTail) {
             result = RunSaverWindow(nullptr);
             break;
         case hostlogic::HostMode::Preview:
-            result = handle != nullptr && IsWindow(handle) ? RunSaverWindow(handle)
-                                                           : hostlogic::kExitBadCommand;
+            result = RunPreview(command.rest);
             break;
         case hostlogic::HostMode::ChangePassword:
-            ChangePassword(ForegroundIfNotWindow(handle));
-            result = 0;
+            result = RunChangePassword(command.rest);
             break;
         case hostlogic::HostMode::Invalid:
             result = hostlogic::kExitBadCommand;

@@ -73,6 +73,9 @@ TEST(ParseCommandTail, PreviewSpellings) {
     EXPECT_EQ(HandleOf("/p abc"), 0u);
     // Only blanks are skipped before the number, tabs are not.
     EXPECT_EQ(HandleOf("/p\t12"), 0u);
+    // The host reads the handle again from the rest of the tail.
+    EXPECT_STREQ(ParseCommandTail("/p   77 x", false).rest, "77 x");
+    EXPECT_STREQ(ParseCommandTail("/l", false).rest, "");
 }
 
 TEST(ParseCommandTail, ConfigureSpellings) {
@@ -86,6 +89,8 @@ TEST(ParseCommandTail, ConfigureSpellings) {
     EXPECT_EQ(HandleOf("/c 1234"), 0u);
     EXPECT_EQ(HandleOf("/c"), 0u);
     EXPECT_EQ(HandleOf("/C:abc"), 0u);
+    EXPECT_STREQ(ParseCommandTail("/c:12", false).rest, "12");
+    EXPECT_STREQ(ParseCommandTail("/c 12", false).rest, "");
 }
 
 TEST(ParseCommandTail, ChangePasswordOnlyOnTheLegacyPlatform) {
@@ -93,6 +98,7 @@ TEST(ParseCommandTail, ChangePasswordOnlyOnTheLegacyPlatform) {
     EXPECT_EQ(ModeOf("/a 1234", true), HostMode::ChangePassword);
     EXPECT_EQ(HandleOf("/A1234", true), 1234u);
     EXPECT_EQ(HandleOf("/a", true), 0u);
+    EXPECT_STREQ(ParseCommandTail("/a 5", true).rest, "5");
 }
 
 TEST(ParseCommandTail, AnythingElseIsRefused) {

@@ -337,14 +337,14 @@ section_fullscreen() {
     # grey and red glyphs.
     local sky land
     sky=($(channels fullscreen-frame 1024x100+0+0))
-    land=($(channels fullscreen-frame 1024x250+0+518))
+    land=($(channels fullscreen-frame 1024x368+0+400))
     note "frame: sky colours/mean/r/g/b ${sky[*]}, land ${land[*]}"
     if [ "${sky[0]}" -ge 100 ] && fless "${sky[1]}" 0.5 && ! fless "${sky[4]}" "${sky[2]}"; then
         ok "frame: dark sky above"
     else
         bad "frame: dark sky above" "${sky[*]}"
     fi
-    if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.05 }')" "${land[2]}"; then
+    if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.04 }')" "${land[2]}"; then
         ok "frame: varied land colours below"
     else
         bad "frame: varied land colours below" "${land[*]}"
