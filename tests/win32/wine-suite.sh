@@ -9,7 +9,9 @@
 # Needs wine, Xvfb, xdotool, xwd and ImageMagick (scripts/deps.sh windows);
 # installs nothing. Makes its own display and a fresh Wine prefix in a
 # temporary folder and removes both on exit, whatever happens. Screenshots
-# are kept in ARTIFACT_DIR.
+# and this script's log are kept in ARTIFACT_DIR. Under Wine a window drawn by
+# one process inside another process's window stays invisible, so the
+# preview's frames are counted from Wine's GDI trace instead of a picture.
 set -u
 
 if [ $# -lt 5 ]; then
@@ -453,6 +455,8 @@ section_preview() {
     out=$(H sync "$child" 30000)
     expect "preview made its land" "$(field sync "$out")" "1"
     sleep 1
+    # Wine discards what one process draws into a child of another
+    # process's window: this picture shows only the harness's grey parent.
     shot preview
     local frames
     frames=$(blits pv 512x377 152x112)
