@@ -26,9 +26,9 @@
 //   fault PID                     start a thread at a bad address in process PID
 //   kill PID                      end process PID (exit code 98)
 //   preview LOG WIDTH HEIGHT CMD  make a WIDTH x HEIGHT parent, start CMD with its handle
-//                                 appended; LOG gets "parent H", then the saver's exit after
-//                                 the file LOG.destroy appears and the parent is destroyed;
-//                                 help and context-menu requests reaching the parent are
+//                                 in place of "%H" (else appended); LOG gets "parent H", then the
+//                                 saver's exit after the file LOG.destroy appears and the parent is
+//                                 destroyed; help and context-menu requests reaching the parent are
 //                                 recorded as "parent-got MSG WPARAM LPARAM"
 #include <windows.h>
 
@@ -241,9 +241,15 @@ int Preview(const char* log, int width, int height, const char* command) {
     char line[128];
     std::snprintf(line, sizeof(line), "parent %llu", HandleValue(parent));
     AppendLine(log, line);
+    // The parent's handle replaces "%H", or follows the command after a blank.
     std::string commandLine = command;
-    std::snprintf(line, sizeof(line), " %llu", HandleValue(parent));
-    commandLine += line;
+    std::snprintf(line, sizeof(line), "%llu", HandleValue(parent));
+    const std::string::size_type mark = commandLine.find("%H");
+    if (mark != std::string::npos) {
+        commandLine.replace(mark, 2, line);
+    } else {
+        commandLine += std::string(" ") + line;
+    }
     DWORD pid = 0;
     HANDLE process = Start(commandLine.c_str(), &pid);
     if (process == nullptr) return 1;

@@ -484,6 +484,10 @@ section_preview() {
     out=$(H child "$parent" 20000)
     expect "/l previews too" "$(field title "$out")" "Preview"
     expect "/l preview ends with 0" "$(end_preview pl)" "0"
+    parent=$(start_preview pn 152 112 "-P%H")
+    out=$(H child "$parent" 20000)
+    expect "-P<handle> previews too" "$(field title "$out")" "Preview"
+    expect "-P<handle> preview ends with 0" "$(end_preview pn)" "0"
 
     # Degenerate parents: the saver shows nothing, stays up, ends cleanly.
     parent=$(start_preview pz 0 0 "/p")
