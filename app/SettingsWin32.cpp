@@ -10,6 +10,7 @@
 
 #include "app/SaverAppWin32.h"
 #include "app/Settings.h"
+#include "host/HostLogic.h"
 
 namespace {
 
@@ -17,38 +18,12 @@ const char kIniName[] = "Glidescp.ini";
 const char kSection[] = "Glidescape";
 const char kFolderName[] = "Glidescape";
 
-// A signed decimal integer ("%ld"), blanks around it allowed; anything else
-// reads as missing. Values beyond 32 bits saturate (and then fall back).
-bool ParseIniInteger(const char* text, int32_t* value) {
-    const char* p = text;
-    while (*p == ' ' || *p == '\t') ++p;
-    bool negative = false;
-    if (*p == '-' || *p == '+') negative = *p++ == '-';
-    if (*p < '0' || *p > '9') return false;
-    int64_t magnitude = 0;
-    while (*p >= '0' && *p <= '9') {
-        if (magnitude <= INT64_C(0xFFFFFFFF)) magnitude = magnitude * 10 + (*p - '0');
-        ++p;
-    }
-    while (*p == ' ' || *p == '\t') ++p;
-    if (*p != '\0') return false;
-    const int64_t signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > INT32_MAX) {
-        *value = INT32_MAX;
-    } else if (signedValue < INT32_MIN) {
-        *value = INT32_MIN;
-    } else {
-        *value = static_cast<int32_t>(signedValue);
-    }
-    return true;
-}
-
 int32_t ReadIniInteger(const char* key, int32_t defaultValue, void* context) {
     const char* file = static_cast<const char*>(context);
     char text[64] = {};
     GetPrivateProfileStringA(kSection, key, "", text, sizeof(text), file);
     int32_t value = 0;
-    return ParseIniInteger(text, &value) ? value : defaultValue;
+    return hostlogic::ParseSettingText(text, &value) ? value : defaultValue;
 }
 
 bool IsFolder(const char* path) {

@@ -90,4 +90,10 @@ bool WithinVerifyDebounce(uint32_t lastVerifyTick, uint32_t now);
 // the settings store then replaces by the fall-back.
 int32_t DialogNumber(const char* text, bool isSigned);
 
+// A setting's text from the INI file: a signed decimal integer ("%ld"),
+// blanks and tabs around it allowed. False (the caller takes the default)
+// for anything else; values beyond 32 bits saturate, which the settings store
+// then replaces by the fall-back.
+bool ParseSettingText(const char* text, int32_t* value);
+
 }  // namespace hostlogic

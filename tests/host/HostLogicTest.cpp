@@ -207,3 +207,37 @@ TEST(DialogNumber, SignedFieldAcceptsTheInt32Range) {
     EXPECT_EQ(DialogNumber("-", true), 0);
     EXPECT_EQ(DialogNumber("tilt", true), 0);
 }
+
+TEST(SettingText, SignedDecimalWithBlanks) {
+    int32_t value = 99;
+    EXPECT_TRUE(hostlogic::ParseSettingText("12", &value));
+    EXPECT_EQ(value, 12);
+    EXPECT_TRUE(hostlogic::ParseSettingText(" \t-128\t ", &value));
+    EXPECT_EQ(value, -128);
+    EXPECT_TRUE(hostlogic::ParseSettingText("+90", &value));
+    EXPECT_EQ(value, 90);
+    EXPECT_TRUE(hostlogic::ParseSettingText("007", &value));
+    EXPECT_EQ(value, 7);
+}
+
+TEST(SettingText, AnythingElseIsMissing) {
+    int32_t value = 99;
+    for (const char* text : {"", " ", "abc", "12abc", "1 2", "--1", "-", "0x10", "1e3", "3.5"}) {
+        EXPECT_FALSE(hostlogic::ParseSettingText(text, &value)) << text;
+    }
+    EXPECT_EQ(value, 99);
+}
+
+TEST(SettingText, HugeValuesSaturate) {
+    int32_t value = 0;
+    EXPECT_TRUE(hostlogic::ParseSettingText("2147483647", &value));
+    EXPECT_EQ(value, INT32_MAX);
+    EXPECT_TRUE(hostlogic::ParseSettingText("2147483648", &value));
+    EXPECT_EQ(value, INT32_MAX);
+    EXPECT_TRUE(hostlogic::ParseSettingText("-2147483648", &value));
+    EXPECT_EQ(value, INT32_MIN);
+    EXPECT_TRUE(hostlogic::ParseSettingText("-99999999999999999999999999", &value));
+    EXPECT_EQ(value, INT32_MIN);
+    EXPECT_TRUE(hostlogic::ParseSettingText("99999999999999999999999999", &value));
+    EXPECT_EQ(value, INT32_MAX);
+}

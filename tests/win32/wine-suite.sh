@@ -639,6 +639,15 @@ section_dialog() {
     expect "Cancel ends the dialog with 0" "$(exit_of dialog 15)" "0"
     expect "Restore Defaults then Cancel writes nothing" "$(md5sum <"$user_ini")" "$before"
 
+    # Values the store refuses or cannot read: fall-backs and defaults.
+    write_ini "$user_ini" "Flight Speed=101" "Land Size=abc" "Object Count=12abc" \
+        "Output Width=99999999999" "Newland Wait= +90 " "AutoPilot Intensity=-0" $'Tilt=\t-5'
+    dialog=$(open_dialog)
+    expect "unreadable and out-of-range file values" "$(fields_of "$dialog")" \
+        "10 512 6 90 0 -5 speed 25"
+    H command "$dialog" 1002 >/dev/null
+    expect "Cancel again ends with 0" "$(exit_of dialog 15)" "0"
+
     # A settings folder that cannot be made: OK says so and keeps the dialog.
     rm -rf "$appdata/Glidescape"
     : >"$appdata/Glidescape"
