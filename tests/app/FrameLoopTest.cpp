@@ -10,6 +10,7 @@
 #include "app/NewLand.h"
 #include "app/Settings.h"
 #include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
 #include "land/Scratch.h"
 #include "tests/app/TestPlatform.h"
 #include "view/FlightView.h"
@@ -337,6 +338,103 @@ TEST_F(FrameLoopTest, DestroyResetsTheModuleState) {
     EXPECT_EQ(newLand.progressLevel, 255);
     EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
     FrameLoopDestroy();  // twice is harmless
+}
+
+}  // namespace
+
+namespace {
+
+// The frame loop written out literally, step by step, on its own maps and
+// view: the loop under test must give the same camera and the same frame.
+struct LiteralLoop {
+    std::vector<int32_t> heights = std::vector<int32_t>(64 * 64);
+    std::vector<uint32_t> colours = std::vector<uint32_t>(64 * 64);
+    std::vector<uint32_t> frame = std::vector<uint32_t>(128 * 96);
+    int32_t countdown = 0, frameCounter = 0, direction = -1, prevTurn = 0, prevClimb = 0;
+
+    void Run(int ticks, uint32_t landSeed, uint32_t viewSeed) {
+        LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
+        FlightView view(frame.data(), 128, 96, heights.data(), 64, 64, colours.data(), 64, 64,
+                        objectCount + 1, 8, viewSeed);
+        view.speed = flightSpeed;
+        const int32_t base = static_cast<int32_t>(tilt * 128 * 0.00390625 + 128 * 0.78125);
+        for (int t = 0; t < ticks; ++t) {
+            if (--countdown < 0) {
+                countdown = newlandWait * 25;
+                ASSERT_EQ(RunLandPipeline(land, landSeed, nullptr), 13);
+                view.randomState = landSeed;
+                view.waterLevel = 25;
+                continue;
+            }
+            if (++frameCounter % 256 == 0) direction = (frameCounter / 256) % 4 == 0 ? 1 : -1;
+            view.SteerAutopilot(direction, autoPilotIntensity);
+            view.headingRate = view.turnCommand >> 1;
+            view.climbRate = view.climbCommand;
+            view.SetBankAngle(view.turnCommand + prevTurn);
+            prevTurn = view.turnCommand;
+            view.horizonRow = view.climbRate + prevClimb + base;
+            prevClimb = view.climbRate;
+            view.Move();
+            view.Render();
+        }
+        camera = {view.positionX, view.positionY, view.heading, view.altitude, view.bankAngle};
+    }
+    std::vector<int32_t> camera;
+};
+
+TEST_F(FrameLoopTest, MatchesTheLiteralLoop) {
+    tilt = 37;
+    platform.calendarSeconds = 99;
+    platform.millisecondTime = 5;
+    ASSERT_TRUE(Create());
+    for (int i = 0; i < 30; ++i) FrameLoopTick();
+    const FlightView& view = *frameLoop.flightView;
+    const std::vector<int32_t> camera = {view.positionX, view.positionY, view.heading,
+                                         view.altitude, view.bankAngle};
+    const std::vector<uint32_t> frame(frameLoop.framePixels, frameLoop.framePixels + 128 * 96);
+    const std::vector<int32_t> heights(frameLoop.heightMapPixels,
+                                       frameLoop.heightMapPixels + 64 * 64);
+    FrameLoopDestroy();
+
+    // Same process-wide autopilot filters at the start.
+    ResetForTest();
+    tilt = 37;
+    LiteralLoop literal;
+    literal.Run(30, 99, 5);
+    EXPECT_EQ(literal.camera, camera);
+    EXPECT_EQ(literal.heights, heights);
+    EXPECT_EQ(literal.frame, frame);
+}
+
+}  // namespace
+
+namespace {
+
+// A whole small flight: two landscapes (Newland Wait 1) and 38 frames. The
+// pictures of this flight were looked at (terrain below, sky above, rings);
+// the checksums pin the hand-over from autopilot to camera to renderer.
+TEST_F(FrameLoopTest, GoldenSmallFlight) {
+    newlandWait = 1;
+    platform.calendarSeconds = 31;
+    platform.millisecondTime = 17;
+    ASSERT_TRUE(Create());
+    for (int i = 0; i < 40; ++i) FrameLoopTick();
+    EXPECT_EQ(platform.blits, 38);
+    // The maps are the pipeline's for the calendar second.
+    std::vector<int32_t> heights(64 * 64);
+    std::vector<uint32_t> colours(64 * 64);
+    LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
+    ASSERT_EQ(RunLandPipeline(land, 31, nullptr), 13);
+    EXPECT_TRUE(std::equal(heights.begin(), heights.end(), frameLoop.heightMapPixels));
+    EXPECT_TRUE(std::equal(colours.begin(), colours.end(), frameLoop.colourMapPixels));
+
+    EXPECT_EQ(Fnv1a(frameLoop.framePixels, 128 * 96), 0x9f95d4f3a3e9071eull);
+    EXPECT_EQ(Fnv1a(colours.data(), 64 * 64), 0x9a4d830679e31cc4ull);
+    const FlightView& view = *frameLoop.flightView;
+    EXPECT_EQ(view.positionX, 60489);
+    EXPECT_EQ(view.positionY, 3278);
+    EXPECT_EQ(view.heading, 2465);
+    EXPECT_EQ(view.altitude, 42);
 }
 
 }  // namespace
