@@ -1,8 +1,8 @@
 #include "render/RenderOptions.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -87,10 +87,10 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
             return ParseResult::Error;
         }
         static const char* const kKnown[] = {
-            "--land-size", "--output-width", "--objects",    "--speed",       "--autopilot",
-            "--tilt",      "--newland-wait", "--land-seed",  "--view-seed",   "--client",
-            "--ticks",     "--frame-out",    "--heights-out", "--colours-out", "--png-dir",
-            "--png-every"};
+            "--land-size",   "--output-width", "--objects",      "--speed",
+            "--autopilot",   "--tilt",         "--newland-wait", "--land-seed",
+            "--view-seed",   "--client",       "--ticks",        "--frame-out",
+            "--heights-out", "--colours-out",  "--png-dir",      "--png-every"};
         bool known = false;
         for (const char* option : kKnown) known = known || name == option;
         if (!known) {

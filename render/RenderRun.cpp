@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
-#include <ctime>
 
 #include "app/FrameLoop.h"
 #include "app/Settings.h"
@@ -89,8 +89,7 @@ uint32_t RenderPlatform::MillisecondTime() {
 
 int RunRender(const RenderOptions& options, std::FILE* errors) {
     ApplySettings(options);
-    std::FILE* progressOut =
-        errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
+    std::FILE* progressOut = errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
     RenderPlatform platform(options, progressOut);
 
     if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight)) {

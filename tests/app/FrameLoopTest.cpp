@@ -90,8 +90,7 @@ TEST_F(FrameLoopTest, TheViewSeedIsTheMillisecondTime) {
     // The constructor's seed alone decides sky and objects.
     platform.millisecondTime = 99;
     ASSERT_TRUE(Create());
-    std::vector<uint32_t> sky(frameLoop.flightView->sky,
-                              frameLoop.flightView->sky + 256 * 256);
+    std::vector<uint32_t> sky(frameLoop.flightView->sky, frameLoop.flightView->sky + 256 * 256);
     const uint32_t state = frameLoop.flightView->randomState;
     FrameLoopDestroy();
     ASSERT_TRUE(Create());
@@ -312,8 +311,7 @@ TEST_F(FrameLoopTest, SteeringIsHandedToTheCamera) {
         EXPECT_EQ(view.turnCommand, c.turnCommand);
         EXPECT_EQ(view.headingRate, c.headingRate);
         EXPECT_EQ(view.heading, (heading + c.headingRate + view.angleUnits) % view.angleUnits);
-        EXPECT_EQ(view.bankAngle,
-                  (c.turnCommand + prevTurn + view.angleUnits) % view.angleUnits);
+        EXPECT_EQ(view.bankAngle, (c.turnCommand + prevTurn + view.angleUnits) % view.angleUnits);
         EXPECT_EQ(frameLoop.prevTurnCommand, c.turnCommand);
         EXPECT_EQ(view.climbRate, view.climbCommand);
         EXPECT_EQ(view.horizonRow, view.climbRate + prevClimb + frameLoop.horizonBase);
