@@ -128,24 +128,24 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
         };
 
         if (name == "--land-size") {
-            if (!setting(options.hasLandSize, options.landSize)) return fail("is not an integer");
+            if (!setting(options.hasLandSize, options.landSize)) return fail("is not a 32-bit integer");
         } else if (name == "--output-width") {
             if (!setting(options.hasOutputWidth, options.outputWidth)) {
-                return fail("is not an integer");
+                return fail("is not a 32-bit integer");
             }
         } else if (name == "--objects") {
-            if (!setting(options.hasObjects, options.objects)) return fail("is not an integer");
+            if (!setting(options.hasObjects, options.objects)) return fail("is not a 32-bit integer");
         } else if (name == "--speed") {
-            if (!setting(options.hasSpeed, options.speed)) return fail("is not an integer");
+            if (!setting(options.hasSpeed, options.speed)) return fail("is not a 32-bit integer");
         } else if (name == "--autopilot") {
             if (!setting(options.hasAutopilot, options.autopilot)) {
-                return fail("is not an integer");
+                return fail("is not a 32-bit integer");
             }
         } else if (name == "--tilt") {
-            if (!setting(options.hasTilt, options.tilt)) return fail("is not an integer");
+            if (!setting(options.hasTilt, options.tilt)) return fail("is not a 32-bit integer");
         } else if (name == "--newland-wait") {
             if (!setting(options.hasNewlandWait, options.newlandWait)) {
-                return fail("is not an integer");
+                return fail("is not a 32-bit integer");
             }
         } else if (name == "--land-seed") {
             if (!seed(options.hasLandSeed, options.landSeed)) {

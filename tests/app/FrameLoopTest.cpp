@@ -156,6 +156,8 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
     // Let n allocations succeed for every n up to well past creation: each
     // failing set-up (sky, objects, tables, land scratch) must leave a loop
     // that either refuses to fly or skips what it cannot draw.
+    int createdButSkipped = 0;
+    int flew = 0;
     for (int allowed = 0; allowed < 40; ++allowed) {
         SCOPED_TRACE(allowed);
         TestPlatform p;
@@ -163,6 +165,8 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
         const bool created = FrameLoopCreate(p, 128, 96);
         for (int i = 0; i < 3; ++i) {
             const TickResult r = FrameLoopTick();
+            createdButSkipped += created && r == TickResult::Skipped;
+            flew += r == TickResult::DrewFrame;
             if (!created) {
                 EXPECT_EQ(r, TickResult::Skipped);
             }
@@ -177,6 +181,9 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
         FrameLoopDestroy();
         EXPECT_EQ(p.pixelsLive, 0);
     }
+    // Both outcomes were reached: views that could not draw, and flight.
+    EXPECT_GT(createdButSkipped, 0);
+    EXPECT_GT(flew, 0);
 }
 
 TEST_F(FrameLoopTest, FailedTablesSkipTheFrameUntilTheirSetUpSucceeds) {
