@@ -14,6 +14,10 @@ FrameLoopState frameLoop;
 
 namespace {
 
+// The tallest frame the view can set itself up for; a taller one (a client
+// area far taller than wide) would only cost a huge buffer it cannot draw.
+constexpr int32_t kMaxOutputHeight = 16384;
+
 // Timer ticks per second of "Newland Wait".
 constexpr int64_t kTicksPerSecond = 25;
 
@@ -99,7 +103,7 @@ bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clien
     // A client area without width or height gives no frame to draw into;
     // neither does one so flat that the output height truncates to 0.
     s.outputHeight = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
-    if (s.outputHeight <= 0) return false;
+    if (s.outputHeight <= 0 || s.outputHeight > kMaxOutputHeight) return false;
     const bool created = CreateSaverObjects();
     s.horizonBase = ComputeHorizonBase(tilt, outputWidth);
     s.ready = created;

@@ -6,9 +6,9 @@
 //   3. calls FrameLoopTick every 40 ms (the first tick makes the land),
 //   4. calls FrameLoopDestroy when its window goes away.
 // FrameLoopCreate returns false when the saver cannot fly (a client area
-// without width or height, an output height that truncates to 0, a buffer,
-// the generator or the view missing); ticks then do nothing. Nothing is
-// built on a missing buffer.
+// without width or height, an output height that truncates to 0 or exceeds
+// the 16384 rows the view can draw, a buffer, the generator or the view
+// missing); ticks then do nothing. Nothing is built on a missing buffer.
 //
 // Timing: "Newland Wait" x 25 ticks between landscapes, saturated at
 // INT32_MAX ticks. A frame tick whose view cannot draw (its tables, sky or

@@ -114,6 +114,13 @@ TEST_F(FrameLoopTest, RefusesAnOutputHeightThatTruncatesToZero) {
     EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
 }
 
+TEST_F(FrameLoopTest, RefusesAFrameTallerThanTheViewCanDraw) {
+    EXPECT_FALSE(FrameLoopCreate(platform, 128, 16385));  // 16385 rows of 128
+    EXPECT_FALSE(FrameLoopCreate(platform, 1, INT32_MAX / 128));
+    EXPECT_EQ(platform.pixelRequests, 0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+}
+
 TEST_F(FrameLoopTest, AMissingPixelBufferStopsTheSaverFromFlying) {
     for (int missing = 0; missing < 3; ++missing) {
         SCOPED_TRACE(missing);
