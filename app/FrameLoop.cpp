@@ -66,8 +66,8 @@ int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
 bool CreateSaverObjects() {
     FrameLoopState& s = frameLoop;
     if (s.platform == nullptr) return false;
-    // The store clamps landSize to 6 ... 12; anything else would shift out
-    // of range or ask for absurd maps.
+    // Clamped to 6 ... 12 by the store; anything else would shift out of
+    // range or ask for absurd maps.
     if (landSize < 0 || landSize > 15) return false;
     s.landSide = 1 << landSize;
     s.heightMapPixels =
@@ -100,6 +100,9 @@ bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clien
     s.platform = &platform;
     s.clientWidth = clientWidth;
     s.clientHeight = clientHeight;
+    // The loaders clamp already; a front end that set a variable directly
+    // must not get shifts or slot counts out of range either.
+    ClampSettings();
     // A client area without width or height gives no frame to draw into;
     // neither does one so flat that the output height truncates to 0.
     s.outputHeight = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);

@@ -61,7 +61,8 @@ int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHe
 // width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
 
-// Uses the current settings (load them first). Starts from the initial state
+// Uses the current settings (load them first; values out of range get their
+// fall-backs here too). Starts from the initial state
 // (destroys a loop that still exists). The platform must outlive the loop.
 bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight);
 // The three buffers, the generator and the view; true when all exist.

@@ -86,6 +86,16 @@ TEST_F(FrameLoopTest, CreationBuildsEverythingFromTheSettings) {
     EXPECT_EQ(platform.pixelsLive, 3);
 }
 
+TEST_F(FrameLoopTest, SettingsSetOutOfRangeAreClampedOnCreation) {
+    landSize = 40;            // would shift out of range
+    objectCount = INT32_MAX;  // + 1 would overflow
+    outputWidth = 128;
+    ASSERT_TRUE(FrameLoopCreate(platform, 512, 384));
+    EXPECT_EQ(landSize, 10);
+    EXPECT_EQ(frameLoop.landSide, 1024);
+    EXPECT_EQ(frameLoop.flightView->slotCount, 7);
+}
+
 TEST_F(FrameLoopTest, TheViewSeedIsTheMillisecondTime) {
     // The constructor's seed alone decides sky and objects.
     platform.millisecondTime = 99;
