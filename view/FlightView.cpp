@@ -306,12 +306,8 @@ bool FlightView::CanRender() const {
     // Every column reads the sky (and water mirrors it).
     if (sky == nullptr || skyWidth < 1 || skyHeight < 1) return false;
     if (frame == nullptr || heightMap == nullptr || colourMap == nullptr) return false;
-    if (slotCount != 0) {
-        if (objects == nullptr || objectCellMap == nullptr || spanStep == nullptr ||
-            spanTexel == nullptr || spanSlice == nullptr || spanStart == nullptr ||
-            spanEnd == nullptr || spanTexels == nullptr) {
-            return false;
-        }
-    }
+    // An object list that could not be obtained (slotCount kept, no arrays)
+    // is drawn as a view without objects: MoveObjects and the renderer skip
+    // them.
     return true;
 }
