@@ -123,8 +123,8 @@ public:
     // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
     void ResetDefaults();  // releases what the view owns, then every field to its default
     // False (buffersReady false) for sides below 1, frame sides above 16384,
-    // map sides above 65536, maps of different sizes, null maps or frame, or
-    // a failed allocation.
+    // map sides above 65536 or 2^31 cells and more, maps of different sizes,
+    // null maps or frame, or a failed allocation.
     bool SetUpBuffers();
     bool BuildTables();
     void BuildRayStepTable();
