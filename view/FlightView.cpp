@@ -26,6 +26,7 @@ constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 // Sizes beyond these would overflow the 32-bit table arithmetic (the sum of
 // squares of the frame sides, frameWidth x 512, positions of side << 10);
 // the saver uses frames up to 3000 pixels wide and maps up to 4096 cells.
+// Maps must also have fewer than 2^31 cells (32-bit cell indices).
 constexpr int32_t kMaxFrameSide = 16384;
 constexpr int32_t kMaxMapSide = 1 << 16;
 
@@ -168,6 +169,8 @@ bool FlightView::SetUpBuffers() {
         return false;
     }
     if (frame == nullptr || heightMap == nullptr || colourMap == nullptr) return false;
+    // Cell indices (row x width + column) are formed in 32 bits.
+    if (static_cast<int64_t>(colourMapWidth) * colourMapHeight > kInt32Max) return false;
 
     const int64_t sumOfSquares = static_cast<int64_t>(frameHeight) * frameHeight +
                                  static_cast<int64_t>(frameWidth) * frameWidth;
@@ -306,12 +309,8 @@ bool FlightView::CanRender() const {
     // Every column reads the sky (and water mirrors it).
     if (sky == nullptr || skyWidth < 1 || skyHeight < 1) return false;
     if (frame == nullptr || heightMap == nullptr || colourMap == nullptr) return false;
-    if (slotCount != 0) {
-        if (objects == nullptr || objectCellMap == nullptr || spanStep == nullptr ||
-            spanTexel == nullptr || spanSlice == nullptr || spanStart == nullptr ||
-            spanEnd == nullptr || spanTexels == nullptr) {
-            return false;
-        }
-    }
+    // An object list that could not be obtained (slotCount kept, no arrays)
+    // is drawn as a view without objects: MoveObjects and the renderer skip
+    // them.
     return true;
 }

@@ -17,11 +17,12 @@
 // SetBankAngle, Move and Render; the new-land pipeline writes waterLevel and
 // randomState after each landscape.
 //
-// Render needs its tables (buffersReady), the sky and, with slots, the object
-// cell map, span arrays and objects; CanRender() says whether a frame can be
-// drawn now. A failed allocation never fails construction: the part that is
-// missing keeps CanRender() false (Move retries the tables every frame), and
-// an object whose image or footprint could not be obtained is made inactive.
+// Render needs its tables (buffersReady) and the sky; CanRender() says whether
+// a frame can be drawn now. A failed allocation never fails construction:
+// missing tables or sky keep CanRender() false (Move retries the tables every
+// frame); a view whose object list could not be obtained is drawn without
+// objects; an object whose image or footprint could not be obtained is made
+// inactive.
 //
 // Very wide frames: the outermost ray columns of frames with a diagonal
 // above 1280 look nearly 90 degrees aside; their rayStepTable entries
@@ -122,15 +123,15 @@ public:
     // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
     void ResetDefaults();  // releases what the view owns, then every field to its default
     // False (buffersReady false) for sides below 1, frame sides above 16384,
-    // map sides above 65536, maps of different sizes, null maps or frame, or
-    // a failed allocation.
+    // map sides above 65536 or 2^31 cells and more, maps of different sizes,
+    // null maps or frame, or a failed allocation.
     bool SetUpBuffers();
     bool BuildTables();
     void BuildRayStepTable();
     bool SetViewDistance(int32_t distance);
     int32_t NextRandom();
-    // buffersReady, every table, the sky, the maps and the frame there and,
-    // with slots, the objects, the object cell map and the span arrays.
+    // buffersReady, every table, the sky, the maps and the frame there. The
+    // objects are optional: without them the landscape is drawn alone.
     bool CanRender() const;
 
     // --- Rendering and camera motion (view/Render.cpp, view/Motion.cpp) -----------

@@ -197,6 +197,13 @@ TEST(Tables, BadSizesLeaveTheViewUnready) {
     EXPECT_FALSE(view->SetUpBuffers());
     view->frameWidth = 512;
     EXPECT_TRUE(view->SetUpBuffers());
+    // Cell indices of maps with more than 2^31 cells would overflow 32 bits
+    // (the sizes only; the maps are not read).
+    view->heightMapWidth = view->colourMapWidth = 65536;
+    view->heightMapHeight = view->colourMapHeight = 32768;
+    EXPECT_FALSE(view->SetUpBuffers());
+    view->heightMapHeight = view->colourMapHeight = 32767;
+    EXPECT_TRUE(view->SetUpBuffers());
 }
 
 TEST(ViewDistance, ClampsAndCaps) {
