@@ -129,8 +129,9 @@ TickResult FrameLoopTick() {
 
     FlightView& view = *s.flightView;
     // The autopilot reads the tables before Move would retry their set-up, so
-    // the retry comes first; a view that still cannot draw (tables, sky or
-    // objects missing) skips the whole frame and the camera waits.
+    // the retry comes first; a view that still cannot draw (tables or sky
+    // missing) skips the whole frame and the camera waits. A view whose objects
+    // could not be set up flies on without them.
     if (!view.buffersReady) view.SetUpBuffers();
     if (!view.CanRender()) return TickResult::Skipped;
 
