@@ -24,6 +24,10 @@
 //   cursor                        print the cursor position
 //   running                       print SPI_GETSCREENSAVERRUNNING
 //   fault PID                     start a thread at a bad address in process PID
+//   debugger LOG PID EVENT        stand-in for the system's fault debugger (AeDebug):
+//                                 appends "debugger PID running FLAG" to LOG (FLAG: the
+//                                 saver-running flag at that moment), signals EVENT, attaches
+//                                 to nothing
 //   kill PID                      end process PID (exit code 98)
 //   preview LOG WIDTH HEIGHT CMD  make a WIDTH x HEIGHT parent, start CMD with its handle
 //                                 in place of "%H" (else appended); LOG gets "parent H", then the
@@ -405,6 +409,13 @@ int main(int argc, char** argv) {
         result = thread != nullptr ? 0 : 1;
         if (thread != nullptr) CloseHandle(thread);
         CloseHandle(process);
+    } else if (verb == "debugger" && argc == 5) {
+        BOOL running = FALSE;
+        SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+        AppendLine(argv[2],
+                   std::string("debugger ") + argv[3] + " running " + (running ? "1" : "0"));
+        // The faulting process waits for this event before it goes on.
+        result = SetEvent(Handle(argv[4])) ? 0 : 1;
     } else if (verb == "kill" && argc == 3) {
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(Number(argv[2])));
         result = process != nullptr && TerminateProcess(process, 98) ? 0 : 1;

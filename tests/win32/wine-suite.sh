@@ -150,6 +150,15 @@ bare_ini="$windows_dir/Glidescp.ini"
 
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
+# The system's debugger for unhandled faults: a stand-in that records for
+# which process the system's fault handling ran (and the saver-running flag
+# at that moment) instead of Wine's interactive debugger.
+aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+wine reg add "$aedebug" /v Debugger /f \
+    /d "C:\\glide\\harness.exe debugger $(winpath "$work/debugger.log") %ld %ld" \
+    >>"$work/reg.log" 2>&1
+wine reg add "$aedebug" /v Auto /d 1 /f >>"$work/reg.log" 2>&1
+
 # H ARGS...: runs the harness, prints its output (no carriage returns).
 H() {
     wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
@@ -407,10 +416,14 @@ section_fullscreen() {
     H foreground "$idle_window" >/dev/null
     expect "deactivation ends the saver with 0" "$(exit_of fs 15)" "0"
 
-    # A fault ends the process with the fault's code (access violation).
+    # A fault goes through the system's fault handling (its debugger is
+    # started for the saver) and ends the process with the fault's code.
+    rm -f "$work/debugger.log"
     out=$(start_full_screen fs)
     H fault "$(field pid "$out")" >/dev/null
     expect "fault exit code 0xC0000005" "$(exit_of fs 20)" "-1073741819"
+    expect "fault goes through the system's fault handling" \
+        "$(tr -d '\r' <"$work/debugger.log" 2>/dev/null | cut -d' ' -f1,2)" "debugger $(field pid "$out")"
     rm -f "$user_ini"
 }
 
@@ -723,11 +736,15 @@ section_legacy() {
     expect "verifier asked twice in all" "$(grep -c VerifyScreenSavePwd <<<"$calls")" "2"
     expect "saver-running flag cleared" "$(field running "$(H running)")" "0"
 
-    # A fault while the verifier is loaded still clears the flag.
+    # A fault while the verifier is loaded still clears the flag, after the
+    # system's fault handling has run.
+    rm -f "$work/debugger.log"
     out=$(start_full_screen lg)
     expect "saver-running flag set again" "$(field running "$(H running)")" "1"
     H fault "$(field pid "$out")" >/dev/null
     expect "legacy fault exit code 0xC0000005" "$(exit_of lg 20)" "-1073741819"
+    expect "system's fault handling first, then the flag is cleared" \
+        "$(tr -d '\r' <"$work/debugger.log" 2>/dev/null)" "debugger $(field pid "$out") running 1"
     expect "fault clears the saver-running flag" "$(field running "$(H running)")" "0"
 
     # QueryCancelAutoPlay: closes, answers 1 with a verifier loaded.
