@@ -21,6 +21,7 @@
 //   post HWND MSG WPARAM LPARAM   post a message (numbers; MSG may be a registered name)
 //   send HWND MSG WPARAM LPARAM   send it and print "result N"
 //   foreground HWND               bring a window to the foreground
+//   settext HWND TEXT             set a window's title; "result N" (the WM_SETTEXT answer)
 //   cursor                        print the cursor position
 //   running                       print SPI_GETSCREENSAVERRUNNING
 //   fault PID                     start a thread at a bad address in process PID
@@ -99,6 +100,8 @@ void PrintWindow(const char* label, HWND window) {
     std::printf("title %s\n", title);
     std::printf("style 0x%08lX\n", static_cast<unsigned long>(style));
     std::printf("exstyle 0x%08lX\n", static_cast<unsigned long>(exStyle));
+    std::printf("classstyle 0x%08lX\n",
+                static_cast<unsigned long>(GetClassLongA(window, GCL_STYLE)));
     std::printf("rect %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
     std::printf("client %ld %ld\n", client.right, client.bottom);
     std::printf("visible %d\n", IsWindowVisible(window) ? 1 : 0);
@@ -387,6 +390,8 @@ int main(int argc, char** argv) {
             SendMessageTimeoutA(Handle(argv[2]), MessageNumber(argv[3]), Number(argv[4]),
                                 static_cast<LPARAM>(Number(argv[5])), SMTO_NORMAL, 10000, &answer);
         std::printf("result %lld\n", ok ? static_cast<long long>(answer) : -999LL);
+    } else if (verb == "settext" && argc == 4) {
+        std::printf("result %d\n", SetWindowTextA(Handle(argv[2]), argv[3]) ? 1 : 0);
     } else if (verb == "foreground" && argc == 3) {
         result = SetForegroundWindow(Handle(argv[2])) ? 0 : 1;
     } else if (verb == "cursor" && argc == 2) {

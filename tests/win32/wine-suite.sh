@@ -318,6 +318,7 @@ section_fullscreen() {
     expect "window class" "$(field class "$out")" "WindowsScreenSaverClass"
     expect "window title" "$(field title "$out")" "Screen Saver"
     expect "window style" "$(field style "$out")" "0x96000000"
+    expect "window class style" "$(field classstyle "$out")" "0x0000002B"
     expect "window is topmost" "$(field topmost "$out")" "1"
     expect "window covers the screen" "$(field rect "$out")" "0 0 1024 768"
     sleep 1.5
@@ -368,6 +369,9 @@ section_fullscreen() {
     # The cursor and system commands: SC_SCREENSAVE is swallowed.
     out=$(H send "$window" 274 61760 0)  # WM_SYSCOMMAND SC_SCREENSAVE
     expect "SC_SCREENSAVE swallowed" "$(field result "$out")" "0"
+    out=$(H settext "$window" "Renamed")
+    expect "title changes are refused" "$(field result "$out")" "0"
+    expect "title stays" "$(field title "$(H find WindowsScreenSaverClass '*' 2000)")" "Screen Saver"
     expect "still running after SC_SCREENSAVE" "$(exit_of fs 1)" "running"
 
     # A second instance finds the first and leaves it running.
@@ -464,6 +468,7 @@ section_preview() {
     expect "preview child class" "$(field class "$out")" "WindowsScreenSaverClass"
     expect "preview child title" "$(field title "$out")" "Preview"
     expect "preview child style" "$(field style "$out")" "0x52000000"
+    expect "preview child class style" "$(field classstyle "$out")" "0x0000002B"
     expect "preview fills the parent" "$(field origin "$out") $(field client "$out")" "0 0 152 112"
     out=$(H sync "$child" 30000)
     expect "preview made its land" "$(field sync "$out")" "1"
