@@ -16,10 +16,24 @@ const char* NextCharAnsi(const char* text) {
     return CharNextA(text);
 }
 
+// The filter that was in place before the guard (the runtime's).
+LPTOP_LEVEL_EXCEPTION_FILTER outerFaultFilter = nullptr;
+
 // The guard around the modes: a fault anywhere on the thread ends up here.
-// The system must stop believing that a saver runs; then the process ends
-// with the fault's code, since nothing of the saver's state can be trusted.
+// The system's own handling of an unhandled fault comes first (its fault
+// report or debugger), with the outer filter back in place so that it does
+// not call this one again. Then the system must stop believing that a saver
+// runs, and the process ends with the fault's code, since nothing of the
+// saver's state can be trusted.
 LONG WINAPI HostFaultFilter(EXCEPTION_POINTERS* info) {
+    SetUnhandledExceptionFilter(outerFaultFilter);
+    const LONG verdict = UnhandledExceptionFilter(info);
+    if (verdict != EXCEPTION_EXECUTE_HANDLER) {
+        // A debugger took the fault, or the fault was mended: not ours to
+        // end, and the guard stays.
+        SetUnhandledExceptionFilter(HostFaultFilter);
+        return verdict;
+    }
     SetSaverRunning(FALSE);
     const DWORD code = info != nullptr && info->ExceptionRecord != nullptr
                            ? info->ExceptionRecord->ExceptionCode
@@ -61,7 +75,7 @@ int32_t HostMain(HINSTANCE instance, const char* commandTail) {
     host.hostInstance = instance;
     host.legacyPlatform = IsLegacyPlatform() ? 1 : 0;
 
-    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(HostFaultFilter);
+    outerFaultFilter = SetUnhandledExceptionFilter(HostFaultFilter);
     const hostlogic::HostCommand command =
         hostlogic::ParseCommandTail(commandTail, host.legacyPlatform != 0, NextCharAnsi);
     const HWND handle = reinterpret_cast<HWND>(static_cast<uintptr_t>(command.windowHandle));
@@ -86,7 +100,7 @@ int32_t HostMain(HINSTANCE instance, const char* commandTail) {
             result = hostlogic::kExitBadCommand;
             break;
     }
-    SetUnhandledExceptionFilter(previousFilter);
+    SetUnhandledExceptionFilter(outerFaultFilter);
     return result;
 }
 

@@ -21,9 +21,14 @@
 //   post HWND MSG WPARAM LPARAM   post a message (numbers; MSG may be a registered name)
 //   send HWND MSG WPARAM LPARAM   send it and print "result N"
 //   foreground HWND               bring a window to the foreground
+//   settext HWND TEXT             set a window's title; "result N" (the WM_SETTEXT answer)
 //   cursor                        print the cursor position
 //   running                       print SPI_GETSCREENSAVERRUNNING
 //   fault PID                     start a thread at a bad address in process PID
+//   debugger LOG PID EVENT        stand-in for the system's fault debugger (AeDebug):
+//                                 appends "debugger PID running FLAG" to LOG (FLAG: the
+//                                 saver-running flag at that moment), signals EVENT, attaches
+//                                 to nothing
 //   kill PID                      end process PID (exit code 98)
 //   preview LOG WIDTH HEIGHT CMD  make a WIDTH x HEIGHT parent, start CMD with its handle
 //                                 in place of "%H" (else appended); LOG gets "parent H", then the
@@ -95,6 +100,8 @@ void PrintWindow(const char* label, HWND window) {
     std::printf("title %s\n", title);
     std::printf("style 0x%08lX\n", static_cast<unsigned long>(style));
     std::printf("exstyle 0x%08lX\n", static_cast<unsigned long>(exStyle));
+    std::printf("classstyle 0x%08lX\n",
+                static_cast<unsigned long>(GetClassLongA(window, GCL_STYLE)));
     std::printf("rect %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
     std::printf("client %ld %ld\n", client.right, client.bottom);
     std::printf("visible %d\n", IsWindowVisible(window) ? 1 : 0);
@@ -383,6 +390,8 @@ int main(int argc, char** argv) {
             SendMessageTimeoutA(Handle(argv[2]), MessageNumber(argv[3]), Number(argv[4]),
                                 static_cast<LPARAM>(Number(argv[5])), SMTO_NORMAL, 10000, &answer);
         std::printf("result %lld\n", ok ? static_cast<long long>(answer) : -999LL);
+    } else if (verb == "settext" && argc == 4) {
+        std::printf("result %d\n", SetWindowTextA(Handle(argv[2]), argv[3]) ? 1 : 0);
     } else if (verb == "foreground" && argc == 3) {
         result = SetForegroundWindow(Handle(argv[2])) ? 0 : 1;
     } else if (verb == "cursor" && argc == 2) {
@@ -405,6 +414,13 @@ int main(int argc, char** argv) {
         result = thread != nullptr ? 0 : 1;
         if (thread != nullptr) CloseHandle(thread);
         CloseHandle(process);
+    } else if (verb == "debugger" && argc == 5) {
+        BOOL running = FALSE;
+        SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+        AppendLine(argv[2],
+                   std::string("debugger ") + argv[3] + " running " + (running ? "1" : "0"));
+        // The faulting process waits for this event before it goes on.
+        result = SetEvent(Handle(argv[4])) ? 0 : 1;
     } else if (verb == "kill" && argc == 3) {
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(Number(argv[2])));
         result = process != nullptr && TerminateProcess(process, 98) ? 0 : 1;

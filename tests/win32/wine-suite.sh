@@ -150,6 +150,15 @@ bare_ini="$windows_dir/Glidescp.ini"
 
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
+# The system's debugger for unhandled faults: a stand-in that records for
+# which process the system's fault handling ran (and the saver-running flag
+# at that moment) instead of Wine's interactive debugger.
+aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+wine reg add "$aedebug" /v Debugger /f \
+    /d "C:\\glide\\harness.exe debugger $(winpath "$work/debugger.log") %ld %ld" \
+    >>"$work/reg.log" 2>&1
+wine reg add "$aedebug" /v Auto /d 1 /f >>"$work/reg.log" 2>&1
+
 # H ARGS...: runs the harness, prints its output (no carriage returns).
 H() {
     wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
@@ -309,6 +318,7 @@ section_fullscreen() {
     expect "window class" "$(field class "$out")" "WindowsScreenSaverClass"
     expect "window title" "$(field title "$out")" "Screen Saver"
     expect "window style" "$(field style "$out")" "0x96000000"
+    expect "window class style" "$(field classstyle "$out")" "0x0000002B"
     expect "window is topmost" "$(field topmost "$out")" "1"
     expect "window covers the screen" "$(field rect "$out")" "0 0 1024 768"
     sleep 1.5
@@ -359,6 +369,9 @@ section_fullscreen() {
     # The cursor and system commands: SC_SCREENSAVE is swallowed.
     out=$(H send "$window" 274 61760 0)  # WM_SYSCOMMAND SC_SCREENSAVE
     expect "SC_SCREENSAVE swallowed" "$(field result "$out")" "0"
+    out=$(H settext "$window" "Renamed")
+    expect "title changes are refused" "$(field result "$out")" "0"
+    expect "title stays" "$(field title "$(H find WindowsScreenSaverClass '*' 2000)")" "Screen Saver"
     expect "still running after SC_SCREENSAVE" "$(exit_of fs 1)" "running"
 
     # A second instance finds the first and leaves it running.
@@ -407,10 +420,14 @@ section_fullscreen() {
     H foreground "$idle_window" >/dev/null
     expect "deactivation ends the saver with 0" "$(exit_of fs 15)" "0"
 
-    # A fault ends the process with the fault's code (access violation).
+    # A fault goes through the system's fault handling (its debugger is
+    # started for the saver) and ends the process with the fault's code.
+    rm -f "$work/debugger.log"
     out=$(start_full_screen fs)
     H fault "$(field pid "$out")" >/dev/null
     expect "fault exit code 0xC0000005" "$(exit_of fs 20)" "-1073741819"
+    expect "fault goes through the system's fault handling" \
+        "$(tr -d '\r' <"$work/debugger.log" 2>/dev/null | cut -d' ' -f1,2)" "debugger $(field pid "$out")"
     rm -f "$user_ini"
 }
 
@@ -451,6 +468,7 @@ section_preview() {
     expect "preview child class" "$(field class "$out")" "WindowsScreenSaverClass"
     expect "preview child title" "$(field title "$out")" "Preview"
     expect "preview child style" "$(field style "$out")" "0x52000000"
+    expect "preview child class style" "$(field classstyle "$out")" "0x0000002B"
     expect "preview fills the parent" "$(field origin "$out") $(field client "$out")" "0 0 152 112"
     out=$(H sync "$child" 30000)
     expect "preview made its land" "$(field sync "$out")" "1"
@@ -723,11 +741,15 @@ section_legacy() {
     expect "verifier asked twice in all" "$(grep -c VerifyScreenSavePwd <<<"$calls")" "2"
     expect "saver-running flag cleared" "$(field running "$(H running)")" "0"
 
-    # A fault while the verifier is loaded still clears the flag.
+    # A fault while the verifier is loaded still clears the flag, after the
+    # system's fault handling has run.
+    rm -f "$work/debugger.log"
     out=$(start_full_screen lg)
     expect "saver-running flag set again" "$(field running "$(H running)")" "1"
     H fault "$(field pid "$out")" >/dev/null
     expect "legacy fault exit code 0xC0000005" "$(exit_of lg 20)" "-1073741819"
+    expect "system's fault handling first, then the flag is cleared" \
+        "$(tr -d '\r' <"$work/debugger.log" 2>/dev/null)" "debugger $(field pid "$out") running 1"
     expect "fault clears the saver-running flag" "$(field running "$(H running)")" "0"
 
     # QueryCancelAutoPlay: closes, answers 1 with a verifier loaded.
