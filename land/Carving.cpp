@@ -6,9 +6,10 @@
 //
 // Flow carving traces, from every cell, up to maxSteps + 1 moves of steepest
 // descent. Tracing never changes the heights, so the move chosen from a cell
-// is a property of that cell alone: it is decided once, on first use, and
-// remembered in a map-sized table of next cells, which every later path
-// through that cell reuses.
+// is a property of that cell alone: it is decided once for every cell into a
+// map-sized table of next cells. The paths then advance together, one move
+// per sweep over the map, carrying the number of paths on each cell, instead
+// of being followed one by one.
 #include <algorithm>
 #include <cstring>
 
@@ -23,8 +24,7 @@ using land_math::Hint;
 
 namespace {
 
-constexpr int32_t kNotDecided = -2;  // next-cell table: not yet decided
-constexpr int32_t kNoMove = -1;      // next-cell table: the path ends here
+constexpr int32_t kNoMove = -1;  // next-cell table: the path ends here
 
 // Longest probe with precomputed ray offsets; longer probes take the
 // literal route for every cell.
@@ -36,7 +36,9 @@ constexpr int64_t kDiagonalStart = 300;
 constexpr int64_t kDiagonalStep = 724;
 
 // Floor division by 1024 of a fixed-point offset.
-constexpr int32_t FloorCells(int64_t fixed) { return static_cast<int32_t>(Asr64(fixed, 10)); }
+constexpr int32_t FloorCells(int64_t fixed) {
+    return static_cast<int32_t>(Asr64(fixed, 10));
+}
 
 // Decides the steepest-descent move from each cell of a map of scaled
 // heights: the probe directions in order dx = -1, 0, 1 (outer), dy = -1, 0, 1
@@ -45,8 +47,7 @@ constexpr int32_t FloorCells(int64_t fixed) { return static_cast<int32_t>(Asr64(
 // reached while the running sum was still 0).
 class DescentDecider {
 public:
-    DescentDecider(const int32_t* heights, int32_t mapWidth, int32_t mapHeight,
-                   int32_t probeLength)
+    DescentDecider(const int32_t* heights, int32_t mapWidth, int32_t mapHeight, int32_t probeLength)
         : heights_(heights), width_(mapWidth), height_(mapHeight), probe_(probeLength) {
         useTable_ = probe_ >= 1 && probe_ <= kMaxTableProbe;
         if (!useTable_) return;
@@ -56,10 +57,10 @@ public:
                 if (dx == 0 && dy == 0) continue;
                 const bool diagonal = dx != 0 && dy != 0;
                 for (int32_t k = 1; k <= probe_; ++k) {
-                    const int32_t ox = diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dx)
-                                                : k * dx;
-                    const int32_t oy = diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dy)
-                                                : k * dy;
+                    const int32_t ox =
+                        diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dx) : k * dx;
+                    const int32_t oy =
+                        diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dy) : k * dy;
                     offsetX_[d][k - 1] = ox;
                     offsetY_[d][k - 1] = oy;
                     offsetIndex_[d][k - 1] = ox + int64_t{oy} * width_;
@@ -77,7 +78,9 @@ public:
         if (!useTable_) return DecideLiteral(x, y);
         const int64_t p = x + int64_t{y} * width_;
         if (x >= probe_ && x < width_ - probe_ && y >= probe_ && y < height_ - probe_) {
-            return DecideWith(p, [this, p](int32_t d, int32_t k) { return p + offsetIndex_[d][k]; });
+            // The new-land pipeline probes 4 cells: unrolled.
+            if (probe_ == 4) return DecideInterior<4>(p);
+            return DecideInterior<0>(p);
         }
         if (!interior_) return DecideLiteral(x, y);
         return DecideWith(p, [this, x, y](int32_t d, int32_t k) {
@@ -92,6 +95,28 @@ public:
     }
 
 private:
+    template <int32_t kProbe>
+    int32_t DecideInterior(int64_t p) const {
+        const int32_t probe = kProbe > 0 ? kProbe : probe_;
+        int64_t best = int64_t{probe} * heights_[p];
+        int64_t chosen = kNoMove;
+        for (int32_t d = 0; d < 8; ++d) {
+            const int64_t* offsets = offsetIndex_[d];
+            int64_t candidate = p + offsets[0];
+            int64_t sum = heights_[candidate];
+            for (int32_t k = 1; k < probe; ++k) {
+                const int64_t cell = p + offsets[k];
+                if (sum == 0) candidate = cell;
+                sum += heights_[cell];
+            }
+            if (sum < best) {
+                best = sum;
+                chosen = candidate;
+            }
+        }
+        return static_cast<int32_t>(chosen);
+    }
+
     template <typename CellOf>
     int32_t DecideWith(int64_t p, CellOf cellOf) const {
         int64_t best = int64_t{probe_} * heights_[p];
@@ -167,28 +192,9 @@ private:
     int64_t offsetIndex_[8][kMaxTableProbe] = {};
 };
 
-// Follows one path from start: at most maxMoves moves, each adding one visit
-// to the cell entered. Saturate keeps counts within int32 when the total
-// number of visits could exceed it.
-template <bool Saturate>
-void TracePath(int32_t start, int64_t maxMoves, int32_t mapWidth, const DescentDecider& decider,
-               int32_t* next, int32_t* flowCount) {
-    int32_t p = start;
-    for (int64_t moves = 0; moves < maxMoves; ++moves) {
-        int32_t n = next[p];
-        if (n == kNotDecided) {
-            n = decider.Decide(p % mapWidth, p / mapWidth);
-            next[p] = n;
-        }
-        if (n < 0) return;
-        if (!Saturate || flowCount[n] < 2147483647) ++flowCount[n];
-        p = n;
-    }
-}
-
 }  // namespace
 
-// Returns false when its two scratch maps cannot be obtained (maps
+// Returns false when its four scratch maps cannot be obtained (maps
 // unchanged) or when a poll asked for an abort; after an abort the counts
 // gathered so far are still applied and the heights are back at their
 // normal scale.
@@ -197,43 +203,85 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     const int64_t cells = CellCount();
     int32_t* flowCount = AllocateArrayForOverwrite<int32_t>(cells);
     int32_t* next = AllocateArrayForOverwrite<int32_t>(cells);
-    if (flowCount == nullptr || next == nullptr) {
+    int32_t* visits = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    if (flowCount == nullptr || next == nullptr || visits == nullptr || following == nullptr) {
         FreeArray(flowCount);
         FreeArray(next);
+        FreeArray(visits);
+        FreeArray(following);
         return false;
     }
 
     // Heights saturate at +-2^31 / 1024 instead of overflowing.
-    for (int64_t i = cells - 1; i >= 0; --i) heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+    for (int64_t i = cells - 1; i >= 0; --i)
+        heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
     bool complete = BlurMap(heightMap, flowCount, 0, 1);
     std::fill(flowCount, flowCount + cells, 0);
-    std::fill(next, next + cells, kNotDecided);
 
-    // A path makes at most maxSteps + 1 moves (at least one).
-    const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
-    const bool saturate = maxMoves * cells > 2147483647;
+    // Every path starts at a cell of the columns traced before an abort; the
+    // moves are decided for every cell, since paths leave those columns.
+    std::fill(visits, visits + cells + 1, 0);
+    std::fill(following, following + cells + 1, 0);
     const DescentDecider decider(heightMap, width, height, probeLength);
     const int32_t hint = Hint(width);
+    int32_t tracedColumns = 0;
     for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height && count > 0; ++y) {
-            const int32_t rowStart = y * width;
+        for (int32_t y = 0; y < height; ++y) {
+            const int64_t rowStart = int64_t{y} * width;
             for (int32_t x = x0; x < x0 + count; ++x) {
-                if (saturate) {
-                    TracePath<true>(rowStart + x, maxMoves, width, decider, next, flowCount);
-                } else {
-                    TracePath<false>(rowStart + x, maxMoves, width, decider, next, flowCount);
-                }
+                next[rowStart + x] = decider.Decide(x, y);
+                visits[rowStart + x] = 1;
             }
         }
+        tracedColumns = x0 + count;
         if (aborted) {
             complete = false;
             break;
         }
     }
+    for (int32_t y = 0; y < height && tracedColumns < width; ++y) {
+        const int64_t rowStart = int64_t{y} * width;
+        for (int32_t x = tracedColumns; x < width; ++x) next[rowStart + x] = decider.Decide(x, y);
+    }
+
+    // All paths advance together, one move per sweep: visits[p] counts the
+    // paths standing on p after the previous move, and each sweep moves them
+    // on to following[]. A path makes at most maxSteps + 1 moves (at least
+    // one), so a cell's flow count is the sum of the counts it held after
+    // moves 1 ... maxSteps + 1. Paths that end are moved to the extra cell
+    // `cells`, which is never counted. Counts stand for at most one cell per
+    // path, so they fit in int32; the flow sums saturate.
+    const int64_t sink = cells;
+    for (int64_t p = 0; p < cells; ++p) {
+        if (next[p] < 0) next[p] = static_cast<int32_t>(sink);
+    }
+    const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
+    for (int64_t move = 1; move <= maxMoves; ++move) {
+        if (move == 1) {
+            for (int64_t p = 0; p < cells; ++p) following[next[p]] += visits[p];
+        } else {
+            for (int64_t p = 0; p < cells; ++p) {
+                const int32_t paths = visits[p];
+                flowCount[p] = ClampToInt32(int64_t{flowCount[p]} + paths);
+                following[next[p]] += paths;
+            }
+        }
+        following[sink] = 0;
+        std::swap(visits, following);
+        std::fill(following, following + cells, 0);
+        // Once every path has ended nothing moves any more.
+        if (std::all_of(visits, visits + cells, [](int32_t paths) { return paths == 0; })) break;
+    }
+    for (int64_t p = 0; p < cells; ++p) {
+        flowCount[p] = ClampToInt32(int64_t{flowCount[p]} + visits[p]);
+    }
+    FreeArray(visits);
+    FreeArray(following);
 
     // The next-cell table is finished with: it becomes the flow blur's
     // scratch map.

@@ -58,10 +58,10 @@ public:
     int32_t minHeight;          // lower clamp; reference level of ScaleHeights
     int32_t* heightMap;
     uint32_t* colourMap;
-    uint32_t seed;              // last seed given to SetSeed
-    int32_t synthesisMethod;    // nonzero: spectral synthesis; 0: midpoint displacement
-    double spectralExponent;    // power-law falloff exponent (2.2)
-    NoiseSource noiseSource;    // NextNoise, NextNoiseAveraged or NextNoiseLowPass
+    uint32_t seed;            // last seed given to SetSeed
+    int32_t synthesisMethod;  // nonzero: spectral synthesis; 0: midpoint displacement
+    double spectralExponent;  // power-law falloff exponent (2.2)
+    NoiseSource noiseSource;  // NextNoise, NextNoiseAveraged or NextNoiseLowPass
 
     // --- Module-level noise state, shared by every generator ------------------
     static uint32_t noiseState;
@@ -112,13 +112,14 @@ public:
     bool CastShadows(int32_t shadowDelta, int32_t litDelta, char direction, int32_t dropPerCell,
                      int32_t blurPasses, int32_t blurWeight);
 
+    // Columns (rows) transformed together by the column (row) pass of Fft2D.
+    static constexpr int32_t kFftBatchColumns = 16;
+
 private:
     // Columns handled between two rounds of polling: work runs in strips of
     // this many columns, row by row within the strip, after one poll per
     // column of the strip, so the memory is walked along its rows.
     static constexpr int32_t kStripColumns = 64;
-    // Columns transformed together by the column pass of Fft2D.
-    static constexpr int32_t kFftBatch = 8;
 
     bool Poll(int32_t hint);  // true when progress asks for an abort
     // Polls once for each of count columns; returns how many of them may be
@@ -129,8 +130,11 @@ private:
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
-    // Fft2D with the caller's scratch (2 x kFftBatch x max(width, height)
+    // Fft2D with the caller's scratch (2 x kFftBatchColumns x max(width, height)
     // doubles); sides must already be checked.
     bool Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
                           int32_t direction, double* fftScratch);
+    bool TransformLines(ComplexCell* cells, int32_t lines, int32_t length, int64_t lineStride,
+                        int64_t pointStride, int32_t log2Length, int32_t direction, int32_t hint,
+                        double* fftScratch);
 };
