@@ -262,20 +262,30 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     }
     const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
     for (int64_t move = 1; move <= maxMoves; ++move) {
+        // Reading a count also clears it, so the map read in this sweep is
+        // all zero for the next sweep to fill.
+        int64_t standing = 0;
         if (move == 1) {
-            for (int64_t p = 0; p < cells; ++p) following[next[p]] += visits[p];
+            for (int64_t p = 0; p < cells; ++p) {
+                const int32_t paths = visits[p];
+                visits[p] = 0;
+                following[next[p]] += paths;
+                standing += paths;
+            }
         } else {
             for (int64_t p = 0; p < cells; ++p) {
                 const int32_t paths = visits[p];
+                visits[p] = 0;
                 flowCount[p] = ClampToInt32(int64_t{flowCount[p]} + paths);
                 following[next[p]] += paths;
+                standing += paths;
             }
         }
+        const int64_t ended = following[sink];
         following[sink] = 0;
         std::swap(visits, following);
-        std::fill(following, following + cells, 0);
         // Once every path has ended nothing moves any more.
-        if (std::all_of(visits, visits + cells, [](int32_t paths) { return paths == 0; })) break;
+        if (ended == standing) break;
     }
     for (int64_t p = 0; p < cells; ++p) {
         flowCount[p] = ClampToInt32(int64_t{flowCount[p]} + visits[p]);

@@ -118,8 +118,9 @@ public:
 private:
     // Columns handled between two rounds of polling: work runs in strips of
     // this many columns, row by row within the strip, after one poll per
-    // column of the strip, so the memory is walked along its rows.
-    static constexpr int32_t kStripColumns = 64;
+    // column of the strip, so the memory is walked along its rows (a strip's
+    // row of 32-bit cells fills a 4 KiB page).
+    static constexpr int32_t kStripColumns = 1024;
 
     bool Poll(int32_t hint);  // true when progress asks for an abort
     // Polls once for each of count columns; returns how many of them may be

@@ -158,8 +158,9 @@ TEST(LandPipelineAbort, OneShotAbortsAnywhereLeaveDefinedMaps) {
 }
 
 TEST(LandPipeline, EveryLandSizeGivesAFinishedLandscape) {
-    // 6 ... 12: the sizes the saver offers (size 12 needs about 400 MiB).
-    for (int32_t log2Side = 6; log2Side <= 12; ++log2Side) {
+    // The sizes the saver offers that the golden checksums (6, 8, 10) leave
+    // out; size 12 needs about 400 MiB.
+    for (int32_t log2Side : {7, 9, 11, 12}) {
         const int32_t side = 1 << log2Side;
         TestLand t(side);
         ASSERT_EQ(RunLandPipeline(t.land, 1700000000u + log2Side, nullptr), 13);
