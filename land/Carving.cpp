@@ -98,20 +98,32 @@ private:
     template <int32_t kProbe>
     int32_t DecideInterior(int64_t p) const {
         const int32_t probe = kProbe > 0 ? kProbe : probe_;
-        int64_t best = int64_t{probe} * heights_[p];
+        const int32_t* h = heights_ + p;
+        int64_t best = int64_t{probe} * h[0];
         int64_t chosen = kNoMove;
         for (int32_t d = 0; d < 8; ++d) {
             const int64_t* offsets = offsetIndex_[d];
-            int64_t candidate = p + offsets[0];
-            int64_t sum = heights_[candidate];
-            for (int32_t k = 1; k < probe; ++k) {
-                const int64_t cell = p + offsets[k];
-                if (sum == 0) candidate = cell;
-                sum += heights_[cell];
+            int64_t candidate;
+            int64_t sum;
+            if (kProbe == 4) {
+                // The ray's running sums before its 2nd, 3rd and 4th cells.
+                const int64_t s1 = h[offsets[0]];
+                const int64_t s2 = s1 + h[offsets[1]];
+                const int64_t s3 = s2 + h[offsets[2]];
+                sum = s3 + h[offsets[3]];
+                candidate = s3 == 0 ? offsets[3]
+                                    : (s2 == 0 ? offsets[2] : (s1 == 0 ? offsets[1] : offsets[0]));
+            } else {
+                candidate = offsets[0];
+                sum = h[offsets[0]];
+                for (int32_t k = 1; k < probe; ++k) {
+                    if (sum == 0) candidate = offsets[k];
+                    sum += h[offsets[k]];
+                }
             }
             if (sum < best) {
                 best = sum;
-                chosen = candidate;
+                chosen = p + candidate;
             }
         }
         return static_cast<int32_t>(chosen);
