@@ -8,8 +8,8 @@
 // descent. Tracing never changes the heights, so the move chosen from a cell
 // is a property of that cell alone: it is decided once for every cell into a
 // map-sized table of next cells. The paths then advance together, one move
-// per sweep over the map, carrying the number of paths on each cell, instead
-// of being followed one by one.
+// per sweep over the map, carrying path counts from cell to cell, instead of
+// being followed one by one.
 #include <algorithm>
 #include <cstring>
 
@@ -206,37 +206,35 @@ private:
 
 }  // namespace
 
-// Returns false when its four scratch maps cannot be obtained (maps
+// Returns false when its three scratch maps cannot be obtained (maps
 // unchanged) or when a poll asked for an abort; after an abort the counts
 // gathered so far are still applied and the heights are back at their
 // normal scale.
 bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                                       int32_t probeLength, int32_t flowBlurWeight) {
     const int64_t cells = CellCount();
-    int32_t* flowCount = AllocateArrayForOverwrite<int32_t>(cells);
+    // next: the move from each cell; counts and following: the flow sweeps
+    // below (one extra cell each for paths that have ended).
     int32_t* next = AllocateArrayForOverwrite<int32_t>(cells);
-    int32_t* visits = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    int32_t* counts = AllocateArrayForOverwrite<int32_t>(cells + 1);
     int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
-    if (flowCount == nullptr || next == nullptr || visits == nullptr || following == nullptr) {
-        FreeArray(flowCount);
+    if (next == nullptr || counts == nullptr || following == nullptr) {
         FreeArray(next);
-        FreeArray(visits);
+        FreeArray(counts);
         FreeArray(following);
         return false;
     }
 
     // Heights saturate at +-2^31 / 1024 instead of overflowing.
-    for (int64_t i = cells - 1; i >= 0; --i)
+    for (int64_t i = cells - 1; i >= 0; --i) {
         heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+    }
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
-    bool complete = BlurMap(heightMap, flowCount, 0, 1);
-    std::fill(flowCount, flowCount + cells, 0);
+    bool complete = BlurMap(heightMap, counts, 0, 1);
 
-    // Every path starts at a cell of the columns traced before an abort; the
+    // Paths start from the cells of the columns traced before an abort; the
     // moves are decided for every cell, since paths leave those columns.
-    std::fill(visits, visits + cells + 1, 0);
-    std::fill(following, following + cells + 1, 0);
     const DescentDecider decider(heightMap, width, height, probeLength);
     const int32_t hint = Hint(width);
     int32_t tracedColumns = 0;
@@ -245,10 +243,7 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
         for (int32_t y = 0; y < height; ++y) {
             const int64_t rowStart = int64_t{y} * width;
-            for (int32_t x = x0; x < x0 + count; ++x) {
-                next[rowStart + x] = decider.Decide(x, y);
-                visits[rowStart + x] = 1;
-            }
+            for (int32_t x = x0; x < x0 + count; ++x) next[rowStart + x] = decider.Decide(x, y);
         }
         tracedColumns = x0 + count;
         if (aborted) {
@@ -261,64 +256,67 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         for (int32_t x = tracedColumns; x < width; ++x) next[rowStart + x] = decider.Decide(x, y);
     }
 
-    // All paths advance together, one move per sweep: visits[p] counts the
-    // paths standing on p after the previous move, and each sweep moves them
-    // on to following[]. A path makes at most maxSteps + 1 moves (at least
-    // one), so a cell's flow count is the sum of the counts it held after
-    // moves 1 ... maxSteps + 1. Paths that end are moved to the extra cell
-    // `cells`, which is never counted. Counts stand for at most one cell per
-    // path, so they fit in int32; the flow sums saturate.
+    // With P moving every path one step on and s marking the start cells,
+    // the flow counts are P s + P^2 s + ... + P^K s for K = maxSteps + 1
+    // moves (at least one), evaluated as P (s + P (s + ... P s)): K sweeps,
+    // each moving (s + counts) one step on. Paths that end move to the extra
+    // cell `sink`, which is never counted. All terms are non-negative, so
+    // saturating sums give the exact counts clamped to int32.
     const int64_t sink = cells;
     for (int64_t p = 0; p < cells; ++p) {
         if (next[p] < 0) next[p] = static_cast<int32_t>(sink);
     }
     const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
+    const bool saturate = maxMoves * cells > 2147483647;
+    std::fill(counts, counts + cells + 1, 0);
+    std::fill(following, following + cells + 1, 0);
+    // A long walk can settle early: once every path has ended the counts no
+    // longer change. Checking for that needs the previous counts, so long
+    // walks clear them only after comparing.
+    const bool checkSettled = maxMoves > 64;
     for (int64_t move = 1; move <= maxMoves; ++move) {
-        // Reading a count also clears it, so the map read in this sweep is
-        // all zero for the next sweep to fill.
-        int64_t standing = 0;
-        if (move == 1) {
-            for (int64_t p = 0; p < cells; ++p) {
-                const int32_t paths = visits[p];
-                visits[p] = 0;
-                following[next[p]] += paths;
-                standing += paths;
-            }
-        } else {
-            for (int64_t p = 0; p < cells; ++p) {
-                const int32_t paths = visits[p];
-                visits[p] = 0;
-                flowCount[p] = ClampToInt32(int64_t{flowCount[p]} + paths);
-                following[next[p]] += paths;
-                standing += paths;
+        for (int32_t y = 0; y < height; ++y) {
+            const int64_t rowStart = int64_t{y} * width;
+            for (int32_t x = 0; x < width; ++x) {
+                const int64_t p = rowStart + x;
+                const int32_t start = x < tracedColumns ? 1 : 0;
+                const int32_t paths = counts[p];
+                // Reading a count also clears it, so this map is all zero
+                // when it becomes the next sweep's target.
+                if (!checkSettled) counts[p] = 0;
+                int32_t& target = following[next[p]];
+                if (saturate) {
+                    target = ClampToInt32(int64_t{target} + paths + start);
+                } else {
+                    target += paths + start;
+                }
             }
         }
-        const int64_t ended = following[sink];
         following[sink] = 0;
-        std::swap(visits, following);
-        // Once every path has ended nothing moves any more.
-        if (ended == standing) break;
+        bool settled = false;
+        if (checkSettled) {
+            settled = std::equal(counts, counts + cells, following);
+            std::fill(counts, counts + cells, 0);
+        }
+        std::swap(counts, following);
+        if (settled) break;
     }
-    for (int64_t p = 0; p < cells; ++p) {
-        flowCount[p] = ClampToInt32(int64_t{flowCount[p]} + visits[p]);
-    }
-    FreeArray(visits);
     FreeArray(following);
 
     // The next-cell table is finished with: it becomes the flow blur's
     // scratch map.
     int32_t* heights = heightMap;
-    heightMap = flowCount;
-    complete = BlurMap(flowCount, next, flowBlurWeight, 1) && complete;
+    heightMap = counts;
+    complete = BlurMap(counts, next, flowBlurWeight, 1) && complete;
     heightMap = heights;
 
     for (int64_t i = cells - 1; i >= 0; --i) {
-        const int64_t flow = flowCount[i];
+        const int64_t flow = counts[i];
         heightMap[i] = ClampToInt32(Asr64(flow * depthGain + heightMap[i], 10));
         colourMap[i] = AddToColour(colourMap[i], ClampToInt32(Asr64(flow * colourGain, 10)));
     }
     FreeArray(next);
-    FreeArray(flowCount);
+    FreeArray(counts);
     return complete;
 }
 

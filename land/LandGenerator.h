@@ -113,7 +113,7 @@ public:
                      int32_t blurPasses, int32_t blurWeight);
 
     // Columns (rows) transformed together by the column (row) pass of Fft2D.
-    static constexpr int32_t kFftBatchColumns = 16;
+    static constexpr int32_t kFftBatchColumns = 32;
 
 private:
     // Columns handled between two rounds of polling: work runs in strips of

@@ -80,7 +80,7 @@ TEST(CarveFlowChannels, MatchesTheLiteralTracingForOddArguments) {
         const std::vector<int32_t> heights = Relief(w, h, static_cast<uint32_t>(w * h));
         const std::vector<int32_t> smoothed = ScaledSmoothed(heights, w, h);
         for (int32_t probe : {1, 2, 3, 4, 5, 0, -2, 40}) {
-            for (int32_t maxSteps : {0, 1, 2, 3, 7, 16, 20, -1}) {
+            for (int32_t maxSteps : {0, 1, 2, 3, 7, 16, 20, -1, 100}) {
                 if (probe == 40 && maxSteps > 3) continue;  // slow literal path, same code
                 const std::vector<int32_t> expected =
                     reference::FlowCounts(smoothed, w, h, maxSteps, probe);
@@ -115,7 +115,7 @@ TEST(CarveFlowChannels, PathsThatCycleStopAfterMaxStepsPlusOneMoves) {
     TestLand t(8, 1);
     const std::vector<int32_t> heights = {50, 50, 50, 10, 10, 50, 50, 50};
     const std::vector<int32_t> smoothed = ScaledSmoothed(heights, 8, 1);
-    for (int32_t maxSteps : {0, 5, 30}) {
+    for (int32_t maxSteps : {0, 5, 30, 64, 65, 200}) {
         EXPECT_EQ(GeneratorFlow(8, 1, heights, maxSteps, 2),
                   reference::FlowCounts(smoothed, 8, 1, maxSteps, 2));
     }

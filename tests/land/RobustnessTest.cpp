@@ -30,7 +30,7 @@ std::vector<Operation> ScratchOperations() {
         {"GenerateHeights", 2, [](LandGenerator& l) { return l.GenerateHeights(); }},
         {"BlurColours", 1, [](LandGenerator& l) { return l.BlurColours(3, 2, true); }},
         {"BlurHeights", 1, [](LandGenerator& l) { return l.BlurHeights(0, 2); }},
-        {"CarveFlowChannels", 4,
+        {"CarveFlowChannels", 3,
          [](LandGenerator& l) { return l.CarveFlowChannels(-8, -100, 16, 4, 3); }},
         {"ShadeSlopes", 2, [](LandGenerator& l) { return l.ShadeSlopes(20, 'r', 1, 0); }},
         {"CastShadows", 2, [](LandGenerator& l) { return l.CastShadows(-35, 5, 'r', 1024, 1, 0); }},
