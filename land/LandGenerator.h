@@ -19,9 +19,17 @@
 // per 256 cells) and stop when it returns nonzero; what each leaves behind is
 // documented at the operation. A null callback never aborts.
 //
-// Memory: operations that need scratch memory obtain at most one map-sized
-// buffer at a time (spectral synthesis: 16 bytes a cell). When it cannot be
-// obtained they return false and leave both maps exactly as they were.
+// Memory: operations that need scratch memory obtain all of it before they
+// change anything: spectral synthesis 16 bytes a cell (256 MiB at side
+// 4096), flow carving three 4-byte maps, shading and shadows two, the blurs
+// one. When it cannot be obtained they return false and leave both maps
+// exactly as they were. Sizes are checked before allocating.
+//
+// Results: the bool operations return true when they ran to completion and
+// false when they could not start (no scratch memory, unsupported map shape)
+// or a poll stopped them. Arithmetic on extreme cells (possible after an
+// aborted synthesis) saturates at the int32 limits instead of overflowing;
+// on every cell that fits, results are those of plain 32-bit arithmetic.
 //
 // Noise: one process-wide LcgRandom state (noiseState, noiseAccumulator,
 // noiseMode) shared by every generator; only one generator may run at a time.
@@ -66,7 +74,7 @@ public:
     // --- Module-level noise state, shared by every generator ------------------
     static uint32_t noiseState;
     static int32_t noiseAccumulator;
-    static int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift
+    static int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift (32+ act as 31)
 
     void ResetParameters();
 
@@ -88,16 +96,25 @@ public:
     static void AddToColourAt(uint32_t* map, int32_t index, int32_t delta);
 
     // --- Height synthesis -------------------------------------------------------
+    // Spectral synthesis (synthesisMethod != 0) needs a square map with a
+    // power-of-two side; heights come out lowest 0. Midpoint displacement
+    // fills the blockSize grid within minHeight ... maxHeight.
     bool GenerateHeights();
     bool GenerateHeightsSpectral();
     void GenerateHeightsMidpoint();
+    // Columns (length height), then rows (length width); direction 1 forward
+    // (scaled by 1 / n), -1 inverse. False, cells untouched, when a side is
+    // not a power of two or scratch is missing; false on an abort.
     bool Fft2D(ComplexCell* cells, int32_t width, int32_t height, int32_t direction);
     static bool Fft1D(int32_t direction, int32_t log2n, double* re, double* im);
     static int32_t SplitPowerOfTwo(int32_t n, int32_t* log2n);
     int32_t RebaseHeights(int32_t floor);
+    // Highest height -> top, minHeight -> 0. A flat map (highest ==
+    // minHeight) is not stretched: each cell becomes height - minHeight.
     void ScaleHeights(int32_t top);
 
     // --- Palette colouring and blurs -------------------------------------------
+    // levels <= 256 (larger counts use entry 255 at most; below 1, entry 0).
     void ColourByHeight(int32_t levels);
     static int32_t NearestPaletteIndex(int32_t red, int32_t green, int32_t blue);
     bool BlurColours(int32_t centreWeight, int32_t passes, bool snapToPalette);
@@ -105,6 +122,10 @@ public:
     bool BlurHeights(int32_t centreWeight, int32_t passes);
 
     // --- Flow carving, flooding and lighting -----------------------------------
+    // Directions: 'l' light from low x, 'r' high x, 'u' high y, 'd' low y;
+    // other characters act as 'r' in ShadeSlopes and as 'd' in CastShadows.
+    // A path moves at most max(maxSteps, 0) + 1 times; probeLength < 1 never
+    // moves.
     bool CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                            int32_t probeLength, int32_t flowBlurWeight);
     void FloodToLevel(int32_t level);
