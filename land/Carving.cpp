@@ -274,23 +274,34 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     // longer change. Checking for that needs the previous counts, so long
     // walks clear them only after comparing.
     const bool checkSettled = maxMoves > 64;
+    auto moveOn = [&](int64_t p, int32_t start) {
+        const int32_t paths = counts[p];
+        // Reading a count also clears it, so this map is all zero when it
+        // becomes the next sweep's target.
+        if (!checkSettled) counts[p] = 0;
+        int32_t& target = following[next[p]];
+        if (saturate) {
+            target = ClampToInt32(int64_t{target} + paths + start);
+        } else {
+            target += paths + start;
+        }
+    };
+    // Rows y and y + height / 2 are swept side by side: their targets lie
+    // far apart, so the two chains of additions overlap instead of queuing
+    // behind each other. The sums do not depend on the order.
+    const int32_t halfRows = height / 2;
     for (int64_t move = 1; move <= maxMoves; ++move) {
-        for (int32_t y = 0; y < height; ++y) {
-            const int64_t rowStart = int64_t{y} * width;
+        for (int32_t y = 0; y < halfRows; ++y) {
+            const int64_t rowA = int64_t{y} * width;
+            const int64_t rowB = int64_t{y + halfRows} * width;
             for (int32_t x = 0; x < width; ++x) {
-                const int64_t p = rowStart + x;
                 const int32_t start = x < tracedColumns ? 1 : 0;
-                const int32_t paths = counts[p];
-                // Reading a count also clears it, so this map is all zero
-                // when it becomes the next sweep's target.
-                if (!checkSettled) counts[p] = 0;
-                int32_t& target = following[next[p]];
-                if (saturate) {
-                    target = ClampToInt32(int64_t{target} + paths + start);
-                } else {
-                    target += paths + start;
-                }
+                moveOn(rowA + x, start);
+                moveOn(rowB + x, start);
             }
+        }
+        for (int32_t y = 2 * halfRows; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) moveOn(int64_t{y} * width + x, x < tracedColumns);
         }
         following[sink] = 0;
         bool settled = false;
