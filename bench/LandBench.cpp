@@ -122,8 +122,15 @@ void RunPass(LandGenerator& land, Pass pass) {
     }
 }
 
+const char* const kPassNames[] = {
+    "FillMap",      "GenerateHeights",   "ScaleHeights(2S)", "ColourByHeight",
+    "BlurColours",  "CarveFlowChannels", "RebaseHeights",    "ScaleHeights(S/2)",
+    "FloodToLevel", "ShadeSlopes",       "CastShadows",
+};
+
 void BM_LandPass(benchmark::State& state) {
     const auto pass = static_cast<Pass>(state.range(0));
+    state.SetLabel(kPassNames[pass]);
     BenchLand b(1024);
     PrepareUpTo(b.land, pass);
     const std::vector<int32_t> heights = b.heights;
