@@ -1,0 +1,111 @@
+// Frame rendering cost: FlightView::Render (object motion included) along a
+// banking flight, at the saver's default settings (Output Width 512 on a
+// 1024 x 768 client: a 512 x 384 frame, Land Size 10, 7 object slots) and at
+// the heaviest valid ones (Output Width 3000 on 1920 x 1080: 3000 x 1687,
+// Land Size 12, 256 object slots). The plain reference renderer runs the
+// same flights for comparison.
+//
+// The camera is flown as the frame loop flies it: the autopilot's commands
+// become the heading rate, the climb rate, the bank angle (sum of the last
+// two turn commands) and the horizon row, then Move, then Render. One
+// benchmark iteration is one frame of that flight.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "tests/view/RenderReference.h"
+#include "tests/view/RenderTestSupport.h"
+#include "view/FlightView.h"
+
+namespace {
+
+struct Flight {
+    Flight(int32_t clientWidth, int32_t clientHeight, int32_t outputWidth, int32_t landSize,
+           int32_t objectCount, int32_t tilt)
+        : world(outputWidth,
+                static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth *
+                                     clientHeight),
+                1 << landSize) {
+        rendertest::FillSyntheticLand(world.mapSide, 20261207u, world.heights.data(),
+                                      world.colours.data());
+        ResetAutopilotFilters();
+        view = world.MakeView(objectCount + 1, 4242u);
+        view->speed = 25;
+        view->waterLevel = 25;
+        horizonBase = static_cast<int32_t>(static_cast<double>(tilt * outputWidth) * 0.00390625 +
+                                           outputWidth * 0.78125);
+    }
+
+    // The frame loop's steering for one frame, up to Move.
+    void Steer() {
+        FlightView& v = *view;
+        ++frameCounter;
+        if ((frameCounter & 0xFF) == 0) direction = ((frameCounter >> 8) & 3) == 0 ? 1 : -1;
+        v.SteerAutopilot(direction, 30);
+        v.headingRate = v.turnCommand >> 1;
+        v.climbRate = v.climbCommand;
+        v.SetBankAngle(v.turnCommand + prevTurnCommand);
+        prevTurnCommand = v.turnCommand;
+        v.horizonRow = v.climbRate + prevClimbRate + horizonBase;
+        prevClimbRate = v.climbRate;
+        v.Move();
+    }
+
+    ViewWorld world;
+    std::unique_ptr<FlightView> view;
+    int32_t horizonBase;
+    int32_t frameCounter = 0;
+    int32_t direction = -1;
+    int32_t prevTurnCommand = 0;
+    int32_t prevClimbRate = 0;
+};
+
+template <bool kReference>
+void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHeight,
+                  int32_t outputWidth, int32_t landSize, int32_t objectCount) {
+    Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0);
+    if (!flight.view->CanRender()) {
+        state.SkipWithError("the view cannot render");
+        return;
+    }
+    // Into the flight, so that the autopilot has started turning.
+    for (int32_t i = 0; i < 100; ++i) {
+        flight.Steer();
+        flight.view->Render();
+    }
+    int64_t banked = 0;
+    for (auto _ : state) {
+        flight.Steer();
+        if (kReference) {
+            RenderReference(*flight.view);
+        } else {
+            flight.view->Render();
+        }
+        if (flight.view->bankAngle != 0) ++banked;
+        benchmark::DoNotOptimize(flight.world.frame.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["banked_frames"] = static_cast<double>(banked);
+}
+
+void BM_RenderDefault(benchmark::State& state) {
+    RenderFlight<false>(state, 1024, 768, 512, 10, 6);
+}
+void BM_RenderDefaultReference(benchmark::State& state) {
+    RenderFlight<true>(state, 1024, 768, 512, 10, 6);
+}
+void BM_RenderHeaviest(benchmark::State& state) {
+    RenderFlight<false>(state, 1920, 1080, 3000, 12, 255);
+}
+void BM_RenderHeaviestReference(benchmark::State& state) {
+    RenderFlight<true>(state, 1920, 1080, 3000, 12, 255);
+}
+
+BENCHMARK(BM_RenderDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderDefaultReference)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderHeaviestReference)->Iterations(100)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,92 @@
+// The production renderer against the plain reference renderer, frame by
+// frame and pixel by pixel, over frame sizes, bank angles, headings, horizon
+// rows, altitudes, water levels, objects and the out-of-range inputs the
+// renderer must survive.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/view/RenderTestSupport.h"
+
+namespace {
+
+using rendertest::CompareWithReference;
+using rendertest::Mismatch;
+
+struct World {
+    World(int32_t width, int32_t height, int32_t side, uint32_t seed, int32_t slots = 7)
+        : world(width, height, side) {
+        rendertest::FillSyntheticLand(side, seed, world.heights.data(), world.colours.data());
+        view = world.MakeView(slots, seed);
+        view->waterLevel = 25;
+        view->positionX = (side / 3) << 10;
+        view->positionY = (side / 5) << 10;
+        view->altitude = world.heights[0] + 40;
+    }
+    // Lifts the camera clear of the ground under it, as Move does.
+    void Settle(int32_t clearance = 15) {
+        const int32_t under =
+            world.heights[static_cast<size_t>(view->positionY >> 10) * world.mapSide +
+                          (view->positionX >> 10)];
+        if (view->altitude < under + clearance) view->altitude = under + clearance;
+    }
+    ViewWorld world;
+    std::unique_ptr<FlightView> view;
+};
+
+std::string Describe(const FlightView& v, const Mismatch& m) {
+    return "frame " + std::to_string(v.frameWidth) + "x" + std::to_string(v.frameHeight) +
+           " bank " + std::to_string(v.bankAngle) + " heading " + std::to_string(v.heading) +
+           " horizon " + std::to_string(v.horizonRow) + " altitude " +
+           std::to_string(v.altitude) + ": " + std::to_string(m.count) +
+           " pixels differ, first at x " + std::to_string(m.first % v.frameWidth) + " y " +
+           std::to_string(m.first / v.frameWidth);
+}
+
+#define EXPECT_SAME_FRAME(view)                                  \
+    do {                                                         \
+        const Mismatch mismatch = CompareWithReference(view);    \
+        EXPECT_EQ(mismatch.count, 0) << Describe(view, mismatch); \
+    } while (0)
+
+TEST(RenderCompare, DefaultFrameSampledBankAngles) {
+    World w(512, 384, 256, 11);
+    FlightView& v = *w.view;
+    ASSERT_TRUE(v.CanRender());
+    std::vector<int32_t> angles = {0, 1, 2, 3, 64, 639, 640, 641, 1279, 1280, 1281,
+                                   1919, 1920, 1921, 2557, 2558, 2559};
+    for (int32_t a = 360; a <= 396; ++a) angles.push_back(a);
+    for (int32_t a = 5; a < 2560; a += kSanitizedBuild ? 211 : 37) angles.push_back(a);
+    int32_t i = 0;
+    for (int32_t angle : angles) {
+        v.SetBankAngle(angle);
+        v.heading = (angle * 7 + 100) % v.angleUnits;
+        v.horizonRow = 400 + (i % 5) * 40 - 80;
+        v.MoveObjects();
+        w.Settle();
+        EXPECT_SAME_FRAME(v);
+        ++i;
+    }
+}
+
+TEST(RenderCompare, SmallFramesEveryBankAngle) {
+    struct Size {
+        int32_t width, height;
+    };
+    for (const Size size : {Size{64, 48}, Size{33, 57}, Size{5, 3}, Size{1, 1}}) {
+        World w(size.width, size.height, 64, 5);
+        FlightView& v = *w.view;
+        ASSERT_TRUE(v.SetViewDistance(120));
+        for (int32_t angle = 0; angle < v.angleUnits; angle += kSanitizedBuild ? 13 : 1) {
+            v.SetBankAngle(angle);
+            v.heading = (angle * 13) % v.angleUnits;
+            v.horizonRow = v.diagonal / 2 + (angle % 7) - 3;
+            w.Settle();
+            EXPECT_SAME_FRAME(v);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,317 @@
+// FlightView.cpp - the view record, its construction and destruction, the
+// lookup tables (trigonometry, ray steps, depth scales, bank corners), the
+// view distance and the view's random numbers.
+//
+// Tables are rebuilt whole by SetUpBuffers whenever a size or the view
+// distance changes; the renderer then works from them with integer
+// arithmetic only. All floating point here runs once per set-up, in double
+// precision, in a fixed order of operations (the build forbids contraction),
+// so the tables are the same bits on every build.
+#include "view/FlightView.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "land/Scratch.h"
+#include "land/Units.h"
+#include "sky/CoreMath.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
+constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
+
+// Sizes beyond these would overflow the 32-bit table arithmetic (the sum of
+// squares of the frame sides, frameWidth x 512, positions of side << 10);
+// the saver uses frames up to 3000 pixels wide and maps up to 4096 cells.
+constexpr int32_t kMaxFrameSide = 16384;
+constexpr int32_t kMaxMapSide = 1 << 16;
+
+// trunc(value) stored in 32 bits: values beyond the range (and NaN) become
+// the nearest end of the range instead of undefined.
+int32_t TruncateSaturated(double value) {
+    if (std::isnan(value) || value >= 2147483648.0) return kInt32Max;
+    if (value <= -2147483649.0) return kInt32Min;
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+int32_t FlightView::lastGoodViewDistance = 0;
+
+FlightView::FlightView(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeight_,
+                       int32_t* heightMap_, int32_t heightMapWidth_, int32_t heightMapHeight_,
+                       uint32_t* colourMap_, int32_t colourMapWidth_, int32_t colourMapHeight_,
+                       int32_t objectSlots, int32_t skySizeExponent, uint32_t seed)
+    : sky(nullptr),
+      rayStepTable(nullptr),
+      cosTable(nullptr),
+      sinTable(nullptr),
+      depthScale(nullptr),
+      depthScaleInverse(nullptr),
+      objects(nullptr),
+      objectCellMap(nullptr),
+      spanStep(nullptr),
+      spanTexel(nullptr),
+      spanSlice(nullptr),
+      spanStart(nullptr),
+      spanEnd(nullptr),
+      spanTexels(nullptr),
+      bankTable(nullptr) {
+    skyBorrowed = false;
+    ResetDefaults();
+    frameWidth = frameWidth_;
+    frame = frame_;
+    heightMapWidth = heightMapWidth_;
+    frameHeight = frameHeight_;
+    heightMap = heightMap_;
+    colourMapWidth = colourMapWidth_;
+    heightMapHeight = heightMapHeight_;
+    colourMap = colourMap_;
+    colourMapHeight = colourMapHeight_;
+    randomState = seed;
+    // Construction always yields the view; a failed part leaves CanRender()
+    // false, and Move retries the tables every frame.
+    BuildSkyTexture(skySizeExponent);
+    SetObjectCount(objectSlots);
+    SetUpBuffers();
+}
+
+FlightView::~FlightView() {
+    FreeArray(sinTable);
+    FreeArray(cosTable);
+    FreeArray(rayStepTable);
+    FreeArray(depthScale);
+    FreeArray(depthScaleInverse);
+    FreeArray(bankTable);
+    if (!skyBorrowed) FreeArray(sky);
+    FreeObjectList();
+}
+
+void FlightView::ResetDefaults() {
+    // Releases what the view owns first, so that resetting a live view
+    // leaves nothing behind (the constructor starts with every owned
+    // pointer null).
+    FreeArray(sinTable);
+    FreeArray(cosTable);
+    FreeArray(rayStepTable);
+    FreeArray(depthScale);
+    FreeArray(depthScaleInverse);
+    FreeArray(bankTable);
+    if (!skyBorrowed) FreeArray(sky);
+    FreeObjectList();
+
+    waterLevel = 0;
+    skyBorrowed = false;
+    stepGrowthThreshold = 255;
+    randomState = 0;
+    spriteSideDot = 1;
+    objectSpeed = 26;
+    streakSpeed = 250;
+    placementMode = 0;
+    footprintMode = 1;
+    colourMap = nullptr;
+    colourMapWidth = 0;
+    colourMapHeight = 0;
+    heightMap = nullptr;
+    heightMapWidth = 0;
+    heightMapHeight = 0;
+    frame = nullptr;
+    frameWidth = 0;
+    frameHeight = 0;
+    diagonal = 0;
+    sky = nullptr;
+    skyWidth = 0;
+    skyHeight = 0;
+    headingRate = 0;
+    climbRate = -1;
+    speed = 50;
+    groundClearance = 5;
+    horizonRow = 200;
+    altitude = 173;
+    heading = 0;
+    bankAngle = 0;
+    positionY = 0;
+    positionX = 0;
+    skyEnabled = 0;
+    spriteSizeExponent = 5;
+    depthScaleNumerator = 400000;
+    angleUnits = kDefaultAngleUnits;
+    viewDistance = 1000;
+    baseStep = 500;
+    buffersReady = false;
+    halfFrameWidth = 0;
+    halfFrameHeight = 0;
+    yLimit = 0;
+    xLimit = 0;
+    maxRayDepth = 0;
+    slotCount = 0;
+    turnCommand = 0;
+    climbCommand = 0;
+    terrainClearance = 15;
+}
+
+bool FlightView::SetUpBuffers() {
+    buffersReady = false;
+    if (colourMapWidth < 1 || colourMapHeight < 1 || heightMapWidth < 1 || heightMapHeight < 1 ||
+        frameWidth < 1 || frameHeight < 1) {
+        return false;
+    }
+    // Beyond the sizes above the 32-bit table arithmetic would overflow;
+    // the renderer reads both maps with one stride and one pair of limits,
+    // so they must agree.
+    if (frameWidth > kMaxFrameSide || frameHeight > kMaxFrameSide || colourMapWidth > kMaxMapSide ||
+        colourMapHeight > kMaxMapSide || heightMapWidth != colourMapWidth ||
+        heightMapHeight != colourMapHeight) {
+        return false;
+    }
+    if (frame == nullptr || heightMap == nullptr || colourMap == nullptr) return false;
+
+    const int64_t sumOfSquares = static_cast<int64_t>(frameHeight) * frameHeight +
+                                 static_cast<int64_t>(frameWidth) * frameWidth;
+    diagonal = static_cast<int32_t>(std::sqrt(static_cast<double>(sumOfSquares)) + 3.0);
+    if (angleUnits < 2 * diagonal) angleUnits = 2 * diagonal;
+
+    yLimit = colourMapHeight << kPositionShift;
+    xLimit = colourMapWidth << kPositionShift;
+    halfFrameWidth = frameWidth >> 1;
+    halfFrameHeight = frameHeight >> 1;
+
+    FreeArray(sinTable);
+    FreeArray(cosTable);
+    FreeArray(rayStepTable);
+    FreeArray(depthScale);
+    FreeArray(depthScaleInverse);
+    FreeArray(bankTable);
+
+    sinTable = AllocateArray<int32_t>(angleUnits);
+    if (sinTable == nullptr) return false;
+    cosTable = AllocateArray<int32_t>(angleUnits);
+    if (cosTable == nullptr) return false;
+    rayStepTable = AllocateArray<int32_t>(diagonal);
+    if (rayStepTable == nullptr) return false;
+    depthScale = AllocateArray<int32_t>(viewDistance);
+    if (depthScale == nullptr) return false;
+    depthScaleInverse = AllocateArray<int32_t>(viewDistance);
+    if (depthScaleInverse == nullptr) return false;
+    bankTable = AllocateArray<BankEntry>(angleUnits);
+    if (bankTable == nullptr) return false;
+
+    if (!BuildTables()) return false;
+    buffersReady = true;
+    return true;
+}
+
+bool FlightView::BuildTables() {
+    int32_t n = angleUnits;
+    if (diagonal > n) n = diagonal;
+    if (viewDistance > n) n = viewDistance;
+
+    const double halfDiagonalScaled = 512.0 * diagonal;
+    const int32_t frameCornerX = frameWidth << 9;
+    const int32_t frameCornerY = frameHeight << 9;
+    const int32_t g = diagonal * 512;
+
+    for (int32_t j = 0; j < n; ++j) {
+        if (j < angleUnits) {
+            const double a = static_cast<double>(angleUnits - j) * 2.0 * kPi / angleUnits;
+            const double c = std::cos(a);
+            const double s = std::sin(a);
+            cosTable[j] = static_cast<int32_t>(c * 1024.0);
+            sinTable[j] = static_cast<int32_t>(s * 1024.0);
+
+            bankTable[j].startX =
+                static_cast<int32_t>(static_cast<double>(frameCornerX) - halfDiagonalScaled * s +
+                                     halfDiagonalScaled * c);
+            bankTable[j].startY =
+                static_cast<int32_t>(static_cast<double>(frameCornerY) - halfDiagonalScaled * c -
+                                     halfDiagonalScaled * s);
+
+            // The columns at both ends whose whole length misses the picture
+            // are skipped: m is the nearest approach of a frame corner to
+            // the rotated frame's edge.
+            const int32_t e = sinTable[j] * halfFrameHeight;
+            const int32_t f = cosTable[j] * halfFrameWidth;
+            int32_t m = g + e + f;
+            if (g + e - f < m) m = g + e - f;
+            if (g - e + f < m) m = g - e + f;
+            if (g - e - f < m) m = g - e - f;
+            bankTable[j].edgeSkip = static_cast<uint16_t>(Asr(m + 511, 10));
+        }
+        if (j < viewDistance) {
+            depthScale[j] = TruncateSaturated(depthScaleNumerator / (j + 1.0));
+            // Beyond depthScaleNumerator depth indices the scale truncates to
+            // 0; those entries take the inverse of the smallest scale, 1.
+            const int32_t divisor = depthScale[j] >= 1 ? depthScale[j] : 1;
+            depthScaleInverse[j] = 1048576 / divisor;
+        }
+    }
+    BuildRayStepTable();
+    return true;
+}
+
+void FlightView::BuildRayStepTable() {
+    if (rayStepTable == nullptr || diagonal < 1) return;
+    const double stepScaled = static_cast<double>(baseStep) * 1024.0;
+    for (int32_t i = 0; i < diagonal; ++i) {
+        const double angle =
+            static_cast<double>(i) * 2.0 * kPi / angleUnits - diagonal * kPi / angleUnits;
+        const double c = std::cos(angle);
+        // Very wide frames (angleUnits = 2 x diagonal) put the outermost
+        // columns at nearly 90 degrees, where 1/cos no longer fits in 32
+        // bits; such steps saturate, and a column at or past 90 degrees
+        // never advances along the view axis, so it gets the longest step.
+        if (!(c > 0.0)) {
+            rayStepTable[i] = kInt32Max;
+            continue;
+        }
+        rayStepTable[i] = TruncateSaturated(stepScaled / c + 0.5);
+    }
+    horizonRow = diagonal >> 1;
+    // Long view distances without objects make the product exceed 32 bits;
+    // the saturated value still ends every ray.
+    maxRayDepth = coremath::SaturateInt32(static_cast<int64_t>(rayStepTable[diagonal >> 1]) *
+                                          (static_cast<int64_t>(viewDistance) - 1));
+}
+
+bool FlightView::SetViewDistance(int32_t distance) {
+    if (lastGoodViewDistance == 0) lastGoodViewDistance = viewDistance;
+    if (slotCount != 0 && distance > 4150) {
+        distance = 4140;
+    } else if (distance < 40) {
+        distance = 40;
+    }
+    if (distance == viewDistance) return true;
+    viewDistance = distance;
+    if (!SetUpBuffers()) {
+        viewDistance = lastGoodViewDistance;
+        SetUpBuffers();
+        return false;
+    }
+    lastGoodViewDistance = viewDistance;
+    return true;
+}
+
+int32_t FlightView::NextRandom() {
+    return LcgStep(randomState);
+}
+
+bool FlightView::CanRender() const {
+    if (!buffersReady || sinTable == nullptr || cosTable == nullptr || rayStepTable == nullptr ||
+        depthScale == nullptr || depthScaleInverse == nullptr || bankTable == nullptr) {
+        return false;
+    }
+    // Every column reads the sky (and water mirrors it).
+    if (sky == nullptr || skyWidth < 1 || skyHeight < 1) return false;
+    if (frame == nullptr || heightMap == nullptr || colourMap == nullptr) return false;
+    if (slotCount != 0) {
+        if (objects == nullptr || objectCellMap == nullptr || spanStep == nullptr ||
+            spanTexel == nullptr || spanSlice == nullptr || spanStart == nullptr ||
+            spanEnd == nullptr || spanTexels == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
