@@ -167,12 +167,13 @@ void LandGenerator::CopyMap(const int32_t* source, int32_t* destination) const {
 }
 
 uint32_t LandGenerator::AddToColour(uint32_t colour, int32_t delta) {
-    uint32_t result = 0xFF000000u;
-    for (int32_t shift = 0; shift <= 16; shift += 8) {
-        const int64_t channel = int64_t{(colour >> shift) & 0xFFu} + delta;
-        result |= static_cast<uint32_t>(std::clamp<int64_t>(channel, 0, 255)) << shift;
-    }
-    return result;
+    // Any delta beyond +-255 saturates every channel alike, so clamping it
+    // first keeps the sums small without changing a result.
+    const int32_t d = std::clamp(delta, -255, 255);
+    const int32_t red = std::clamp(static_cast<int32_t>((colour >> 16) & 0xFFu) + d, 0, 255);
+    const int32_t green = std::clamp(static_cast<int32_t>((colour >> 8) & 0xFFu) + d, 0, 255);
+    const int32_t blue = std::clamp(static_cast<int32_t>(colour & 0xFFu) + d, 0, 255);
+    return 0xFF000000u | static_cast<uint32_t>(red << 16 | green << 8 | blue);
 }
 
 void LandGenerator::AddToColourAt(uint32_t* map, int32_t index, int32_t delta) {
