@@ -6,9 +6,10 @@
 //
 // Flow carving traces, from every cell, up to maxSteps + 1 moves of steepest
 // descent. Tracing never changes the heights, so the move chosen from a cell
-// is a property of that cell alone: it is decided once, on first use, and
-// remembered in a map-sized table of next cells, which every later path
-// through that cell reuses.
+// is a property of that cell alone: it is decided once for every cell into a
+// map-sized table of next cells. The paths then advance together, one move
+// per sweep over the map, carrying path counts from cell to cell, instead of
+// being followed one by one.
 #include <algorithm>
 #include <cstring>
 
@@ -23,8 +24,7 @@ using land_math::Hint;
 
 namespace {
 
-constexpr int32_t kNotDecided = -2;  // next-cell table: not yet decided
-constexpr int32_t kNoMove = -1;      // next-cell table: the path ends here
+constexpr int32_t kNoMove = -1;  // next-cell table: the path ends here
 
 // Longest probe with precomputed ray offsets; longer probes take the
 // literal route for every cell.
@@ -36,7 +36,9 @@ constexpr int64_t kDiagonalStart = 300;
 constexpr int64_t kDiagonalStep = 724;
 
 // Floor division by 1024 of a fixed-point offset.
-constexpr int32_t FloorCells(int64_t fixed) { return static_cast<int32_t>(Asr64(fixed, 10)); }
+constexpr int32_t FloorCells(int64_t fixed) {
+    return static_cast<int32_t>(Asr64(fixed, 10));
+}
 
 // Decides the steepest-descent move from each cell of a map of scaled
 // heights: the probe directions in order dx = -1, 0, 1 (outer), dy = -1, 0, 1
@@ -45,8 +47,7 @@ constexpr int32_t FloorCells(int64_t fixed) { return static_cast<int32_t>(Asr64(
 // reached while the running sum was still 0).
 class DescentDecider {
 public:
-    DescentDecider(const int32_t* heights, int32_t mapWidth, int32_t mapHeight,
-                   int32_t probeLength)
+    DescentDecider(const int32_t* heights, int32_t mapWidth, int32_t mapHeight, int32_t probeLength)
         : heights_(heights), width_(mapWidth), height_(mapHeight), probe_(probeLength) {
         useTable_ = probe_ >= 1 && probe_ <= kMaxTableProbe;
         if (!useTable_) return;
@@ -56,10 +57,10 @@ public:
                 if (dx == 0 && dy == 0) continue;
                 const bool diagonal = dx != 0 && dy != 0;
                 for (int32_t k = 1; k <= probe_; ++k) {
-                    const int32_t ox = diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dx)
-                                                : k * dx;
-                    const int32_t oy = diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dy)
-                                                : k * dy;
+                    const int32_t ox =
+                        diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dx) : k * dx;
+                    const int32_t oy =
+                        diagonal ? FloorCells(kDiagonalStart + kDiagonalStep * k * dy) : k * dy;
                     offsetX_[d][k - 1] = ox;
                     offsetY_[d][k - 1] = oy;
                     offsetIndex_[d][k - 1] = ox + int64_t{oy} * width_;
@@ -77,7 +78,9 @@ public:
         if (!useTable_) return DecideLiteral(x, y);
         const int64_t p = x + int64_t{y} * width_;
         if (x >= probe_ && x < width_ - probe_ && y >= probe_ && y < height_ - probe_) {
-            return DecideWith(p, [this, p](int32_t d, int32_t k) { return p + offsetIndex_[d][k]; });
+            // The new-land pipeline probes 4 cells: unrolled.
+            if (probe_ == 4) return DecideInterior<4>(p);
+            return DecideInterior<0>(p);
         }
         if (!interior_) return DecideLiteral(x, y);
         return DecideWith(p, [this, x, y](int32_t d, int32_t k) {
@@ -92,6 +95,40 @@ public:
     }
 
 private:
+    template <int32_t kProbe>
+    int32_t DecideInterior(int64_t p) const {
+        const int32_t probe = kProbe > 0 ? kProbe : probe_;
+        const int32_t* h = heights_ + p;
+        int64_t best = int64_t{probe} * h[0];
+        int64_t chosen = kNoMove;
+        for (int32_t d = 0; d < 8; ++d) {
+            const int64_t* offsets = offsetIndex_[d];
+            int64_t candidate;
+            int64_t sum;
+            if (kProbe == 4) {
+                // The ray's running sums before its 2nd, 3rd and 4th cells.
+                const int64_t s1 = h[offsets[0]];
+                const int64_t s2 = s1 + h[offsets[1]];
+                const int64_t s3 = s2 + h[offsets[2]];
+                sum = s3 + h[offsets[3]];
+                candidate = s3 == 0 ? offsets[3]
+                                    : (s2 == 0 ? offsets[2] : (s1 == 0 ? offsets[1] : offsets[0]));
+            } else {
+                candidate = offsets[0];
+                sum = h[offsets[0]];
+                for (int32_t k = 1; k < probe; ++k) {
+                    if (sum == 0) candidate = offsets[k];
+                    sum += h[offsets[k]];
+                }
+            }
+            if (sum < best) {
+                best = sum;
+                chosen = p + candidate;
+            }
+        }
+        return static_cast<int32_t>(chosen);
+    }
+
     template <typename CellOf>
     int32_t DecideWith(int64_t p, CellOf cellOf) const {
         int64_t best = int64_t{probe_} * heights_[p];
@@ -167,88 +204,130 @@ private:
     int64_t offsetIndex_[8][kMaxTableProbe] = {};
 };
 
-// Follows one path from start: at most maxMoves moves, each adding one visit
-// to the cell entered. Saturate keeps counts within int32 when the total
-// number of visits could exceed it.
-template <bool Saturate>
-void TracePath(int32_t start, int64_t maxMoves, int32_t mapWidth, const DescentDecider& decider,
-               int32_t* next, int32_t* flowCount) {
-    int32_t p = start;
-    for (int64_t moves = 0; moves < maxMoves; ++moves) {
-        int32_t n = next[p];
-        if (n == kNotDecided) {
-            n = decider.Decide(p % mapWidth, p / mapWidth);
-            next[p] = n;
-        }
-        if (n < 0) return;
-        if (!Saturate || flowCount[n] < 2147483647) ++flowCount[n];
-        p = n;
-    }
-}
-
 }  // namespace
 
-// Returns false when its two scratch maps cannot be obtained (maps
+// Returns false when its three scratch maps cannot be obtained (maps
 // unchanged) or when a poll asked for an abort; after an abort the counts
 // gathered so far are still applied and the heights are back at their
 // normal scale.
 bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                                       int32_t probeLength, int32_t flowBlurWeight) {
     const int64_t cells = CellCount();
-    int32_t* flowCount = AllocateArrayForOverwrite<int32_t>(cells);
+    // next: the move from each cell; counts and following: the flow sweeps
+    // below (one extra cell each for paths that have ended).
     int32_t* next = AllocateArrayForOverwrite<int32_t>(cells);
-    if (flowCount == nullptr || next == nullptr) {
-        FreeArray(flowCount);
+    int32_t* counts = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    if (next == nullptr || counts == nullptr || following == nullptr) {
         FreeArray(next);
+        FreeArray(counts);
+        FreeArray(following);
         return false;
     }
 
     // Heights saturate at +-2^31 / 1024 instead of overflowing.
-    for (int64_t i = cells - 1; i >= 0; --i) heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+    for (int64_t i = cells - 1; i >= 0; --i) {
+        heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+    }
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
-    bool complete = BlurMap(heightMap, flowCount, 0, 1);
-    std::fill(flowCount, flowCount + cells, 0);
-    std::fill(next, next + cells, kNotDecided);
+    bool complete = BlurMap(heightMap, counts, 0, 1);
 
-    // A path makes at most maxSteps + 1 moves (at least one).
-    const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
-    const bool saturate = maxMoves * cells > 2147483647;
+    // Paths start from the cells of the columns traced before an abort; the
+    // moves are decided for every cell, since paths leave those columns.
     const DescentDecider decider(heightMap, width, height, probeLength);
     const int32_t hint = Hint(width);
+    int32_t tracedColumns = 0;
     for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height && count > 0; ++y) {
-            const int32_t rowStart = y * width;
-            for (int32_t x = x0; x < x0 + count; ++x) {
-                if (saturate) {
-                    TracePath<true>(rowStart + x, maxMoves, width, decider, next, flowCount);
-                } else {
-                    TracePath<false>(rowStart + x, maxMoves, width, decider, next, flowCount);
-                }
-            }
+        for (int32_t y = 0; y < height; ++y) {
+            const int64_t rowStart = int64_t{y} * width;
+            for (int32_t x = x0; x < x0 + count; ++x) next[rowStart + x] = decider.Decide(x, y);
         }
+        tracedColumns = x0 + count;
         if (aborted) {
             complete = false;
             break;
         }
     }
+    for (int32_t y = 0; y < height && tracedColumns < width; ++y) {
+        const int64_t rowStart = int64_t{y} * width;
+        for (int32_t x = tracedColumns; x < width; ++x) next[rowStart + x] = decider.Decide(x, y);
+    }
+
+    // With P moving every path one step on and s marking the start cells,
+    // the flow counts are P s + P^2 s + ... + P^K s for K = maxSteps + 1
+    // moves (at least one), evaluated as P (s + P (s + ... P s)): K sweeps,
+    // each moving (s + counts) one step on. Paths that end move to the extra
+    // cell `sink`, which is never counted. All terms are non-negative, so
+    // saturating sums give the exact counts clamped to int32.
+    const int64_t sink = cells;
+    for (int64_t p = 0; p < cells; ++p) {
+        if (next[p] < 0) next[p] = static_cast<int32_t>(sink);
+    }
+    const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
+    const bool saturate = maxMoves * cells > 2147483647;
+    std::fill(counts, counts + cells + 1, 0);
+    std::fill(following, following + cells + 1, 0);
+    // A long walk can settle early: once every path has ended the counts no
+    // longer change. Checking for that needs the previous counts, so long
+    // walks clear them only after comparing.
+    const bool checkSettled = maxMoves > 64;
+    auto moveOn = [&](int64_t p, int32_t start) {
+        const int32_t paths = counts[p];
+        // Reading a count also clears it, so this map is all zero when it
+        // becomes the next sweep's target.
+        if (!checkSettled) counts[p] = 0;
+        int32_t& target = following[next[p]];
+        if (saturate) {
+            target = ClampToInt32(int64_t{target} + paths + start);
+        } else {
+            target += paths + start;
+        }
+    };
+    // Rows y and y + height / 2 are swept side by side: their targets lie
+    // far apart, so the two chains of additions overlap instead of queuing
+    // behind each other. The sums do not depend on the order.
+    const int32_t halfRows = height / 2;
+    for (int64_t move = 1; move <= maxMoves; ++move) {
+        for (int32_t y = 0; y < halfRows; ++y) {
+            const int64_t rowA = int64_t{y} * width;
+            const int64_t rowB = int64_t{y + halfRows} * width;
+            for (int32_t x = 0; x < width; ++x) {
+                const int32_t start = x < tracedColumns ? 1 : 0;
+                moveOn(rowA + x, start);
+                moveOn(rowB + x, start);
+            }
+        }
+        for (int32_t y = 2 * halfRows; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) moveOn(int64_t{y} * width + x, x < tracedColumns);
+        }
+        following[sink] = 0;
+        bool settled = false;
+        if (checkSettled) {
+            settled = std::equal(counts, counts + cells, following);
+            std::fill(counts, counts + cells, 0);
+        }
+        std::swap(counts, following);
+        if (settled) break;
+    }
+    FreeArray(following);
 
     // The next-cell table is finished with: it becomes the flow blur's
     // scratch map.
     int32_t* heights = heightMap;
-    heightMap = flowCount;
-    complete = BlurMap(flowCount, next, flowBlurWeight, 1) && complete;
+    heightMap = counts;
+    complete = BlurMap(counts, next, flowBlurWeight, 1) && complete;
     heightMap = heights;
 
     for (int64_t i = cells - 1; i >= 0; --i) {
-        const int64_t flow = flowCount[i];
+        const int64_t flow = counts[i];
         heightMap[i] = ClampToInt32(Asr64(flow * depthGain + heightMap[i], 10));
         colourMap[i] = AddToColour(colourMap[i], ClampToInt32(Asr64(flow * colourGain, 10)));
     }
     FreeArray(next);
-    FreeArray(flowCount);
+    FreeArray(counts);
     return complete;
 }
 

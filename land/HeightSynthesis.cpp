@@ -25,14 +25,36 @@ namespace {
 // Fft1D's arithmetic on `count` interleaved transforms at once: point i of
 // transform b is re[i * count + b]. Each transform sees exactly the
 // operations Fft1D performs, in the same order; only the memory layout
-// differs, so the column pass reads whole cache lines.
-void FftInterleaved(int32_t direction, int32_t log2n, int32_t count, double* re, double* im) {
+// differs, so the column pass reads whole cache lines. kCount > 0 fixes the
+// count at compile time; 0 takes it from `count`.
+// One butterfly for each of count interleaved transforms; the four rows are
+// distinct, which lets the compiler keep several transforms in one register.
+template <int32_t kCount>
+inline void Butterflies(int64_t runtimeCount, double u1, double u2, double* __restrict reI,
+                        double* __restrict imI, double* __restrict reI1, double* __restrict imI1) {
+    const int64_t count = kCount > 0 ? kCount : runtimeCount;
+    for (int64_t b = 0; b < count; ++b) {
+        const double t1 = u1 * reI1[b] - u2 * imI1[b];
+        const double t2 = u1 * imI1[b] + u2 * reI1[b];
+        reI1[b] = reI[b] - t1;
+        imI1[b] = imI[b] - t2;
+        reI[b] = reI[b] + t1;
+        imI[b] = imI[b] + t2;
+    }
+}
+
+template <int32_t kCount>
+void FftInterleaved(int32_t direction, int32_t log2n, int32_t runtimeCount, double* re,
+                    double* im) {
+    const int64_t count = kCount > 0 ? kCount : runtimeCount;
     const int64_t n = int64_t{1} << log2n;
     int64_t j = 0;
     for (int64_t i = 0; i < n - 1; ++i) {
         if (i < j) {
-            std::swap_ranges(re + i * count, re + (i + 1) * count, re + j * count);
-            std::swap_ranges(im + i * count, im + (i + 1) * count, im + j * count);
+            for (int64_t b = 0; b < count; ++b) {
+                std::swap(re[i * count + b], re[j * count + b]);
+                std::swap(im[i * count + b], im[j * count + b]);
+            }
         }
         int64_t k = n / 2;
         while (k <= j) {
@@ -52,18 +74,8 @@ void FftInterleaved(int32_t direction, int32_t log2n, int32_t count, double* re,
         double u2 = 0.0;
         for (int64_t jj = 0; jj < l1; ++jj) {
             for (int64_t i = jj; i < n; i += l2) {
-                double* reI = re + i * count;
-                double* imI = im + i * count;
-                double* reI1 = re + (i + l1) * count;
-                double* imI1 = im + (i + l1) * count;
-                for (int32_t b = 0; b < count; ++b) {
-                    const double t1 = u1 * reI1[b] - u2 * imI1[b];
-                    const double t2 = u1 * imI1[b] + u2 * reI1[b];
-                    reI1[b] = reI[b] - t1;
-                    imI1[b] = imI[b] - t2;
-                    reI[b] = reI[b] + t1;
-                    imI[b] = imI[b] + t2;
-                }
+                Butterflies<kCount>(count, u1, u2, re + i * count, im + i * count,
+                                    re + (i + l1) * count, im + (i + l1) * count);
             }
             const double z = u1 * c1 - u2 * c2;
             u2 = u1 * c2 + u2 * c1;
@@ -81,6 +93,14 @@ void FftInterleaved(int32_t direction, int32_t log2n, int32_t count, double* re,
             re[i] /= scale;
             im[i] /= scale;
         }
+    }
+}
+
+void FftColumns(int32_t direction, int32_t log2n, int32_t count, double* re, double* im) {
+    if (count == LandGenerator::kFftBatchColumns) {
+        FftInterleaved<LandGenerator::kFftBatchColumns>(direction, log2n, count, re, im);
+    } else {
+        FftInterleaved<0>(direction, log2n, count, re, im);
     }
 }
 
@@ -108,7 +128,7 @@ int32_t LandGenerator::SplitPowerOfTwo(int32_t n, int32_t* log2n) {
 }
 
 bool LandGenerator::Fft1D(int32_t direction, int32_t log2n, double* re, double* im) {
-    FftInterleaved(direction, log2n, 1, re, im);
+    FftInterleaved<1>(direction, log2n, 1, re, im);
     return true;
 }
 
@@ -117,8 +137,8 @@ bool LandGenerator::Fft2D(ComplexCell* cells, int32_t cellsWidth, int32_t cellsH
     int32_t log2Width = 0;
     int32_t log2Height = 0;
     if (!PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height)) return false;
-    double* fftScratch =
-        AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatch * std::max(cellsWidth, cellsHeight));
+    double* fftScratch = AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatchColumns *
+                                                           std::max(cellsWidth, cellsHeight));
     if (fftScratch == nullptr) return false;
     const bool complete = Fft2DWithScratch(cells, cellsWidth, cellsHeight, direction, fftScratch);
     FreeArray(fftScratch);
@@ -134,46 +154,45 @@ bool LandGenerator::Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int
     int32_t log2Height = 0;
     PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height);
     const int32_t hint = Hint(int64_t{width} * 4);
-    const int64_t stride = cellsWidth;
+    // Columns: line x has its points cellsWidth cells apart; rows: line y
+    // has them side by side.
+    if (!TransformLines(cells, cellsWidth, cellsHeight, 1, cellsWidth, log2Height, direction, hint,
+                        fftScratch)) {
+        return false;
+    }
+    return TransformLines(cells, cellsHeight, cellsWidth, cellsWidth, 1, log2Width, direction, hint,
+                          fftScratch);
+}
 
-    const int64_t columnValues = int64_t{kFftBatch} * cellsHeight;
+// Transforms `lines` lines of `length` points, line l's point i at
+// cells[l * lineStride + i * pointStride], polling once per line. Lines go
+// kFftBatchColumns at a time through the interleaved scratch; an abort
+// leaves the lines before it transformed and returns false.
+bool LandGenerator::TransformLines(ComplexCell* cells, int32_t lines, int32_t length,
+                                   int64_t lineStride, int64_t pointStride, int32_t log2Length,
+                                   int32_t direction, int32_t hint, double* fftScratch) {
     double* re = fftScratch;
-    double* im = fftScratch + columnValues;
-    for (int32_t x0 = 0; x0 < cellsWidth; x0 += kFftBatch) {
+    double* im = fftScratch + int64_t{kFftBatchColumns} * length;
+    for (int32_t l0 = 0; l0 < lines; l0 += kFftBatchColumns) {
         bool aborted = false;
-        const int32_t count = PollColumns(std::min(kFftBatch, cellsWidth - x0), hint, &aborted);
-        for (int64_t y = 0; y < cellsHeight; ++y) {
-            const ComplexCell* row = cells + y * stride + x0;
+        const int32_t count = PollColumns(std::min(kFftBatchColumns, lines - l0), hint, &aborted);
+        ComplexCell* first = cells + l0 * lineStride;
+        for (int64_t i = 0; i < length; ++i) {
+            const ComplexCell* point = first + i * pointStride;
             for (int32_t b = 0; b < count; ++b) {
-                re[y * count + b] = row[b].re;
-                im[y * count + b] = row[b].im;
+                re[i * count + b] = point[b * lineStride].re;
+                im[i * count + b] = point[b * lineStride].im;
             }
         }
-        if (count > 0) FftInterleaved(direction, log2Height, count, re, im);
-        for (int64_t y = 0; y < cellsHeight; ++y) {
-            ComplexCell* row = cells + y * stride + x0;
+        if (count > 0) FftColumns(direction, log2Length, count, re, im);
+        for (int64_t i = 0; i < length; ++i) {
+            ComplexCell* point = first + i * pointStride;
             for (int32_t b = 0; b < count; ++b) {
-                row[b].re = re[y * count + b];
-                row[b].im = im[y * count + b];
+                point[b * lineStride].re = re[i * count + b];
+                point[b * lineStride].im = im[i * count + b];
             }
         }
         if (aborted) return false;
-    }
-
-    re = fftScratch;
-    im = fftScratch + cellsWidth;
-    for (int64_t y = 0; y < cellsHeight; ++y) {
-        if (Poll(hint)) return false;
-        ComplexCell* row = cells + y * stride;
-        for (int32_t x = 0; x < cellsWidth; ++x) {
-            re[x] = row[x].re;
-            im[x] = row[x].im;
-        }
-        FftInterleaved(direction, log2Width, 1, re, im);
-        for (int32_t x = 0; x < cellsWidth; ++x) {
-            row[x].re = re[x];
-            row[x].im = im[x];
-        }
     }
     return true;
 }
@@ -191,7 +210,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
     const int64_t cells = CellCount();
     ComplexCell* spectrum = AllocateArrayForOverwrite<ComplexCell>(cells);
     if (spectrum == nullptr) return false;
-    double* fftScratch = AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatch * width);
+    double* fftScratch = AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatchColumns * width);
     if (fftScratch == nullptr) {
         FreeArray(spectrum);
         return false;
@@ -209,7 +228,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // (up to) four cells that share it: rowDivisor[|dx|] for rows hh +- |dy|.
     const int32_t hw = width >> 1;
     const int32_t hh = height >> 1;
-    double* rowDivisor = fftScratch;  // hw + 1 values; 2 x kFftBatch x width are there
+    double* rowDivisor = fftScratch;  // hw + 1 values; 2 x kFftBatchColumns x width are there
     for (int32_t b = 0; b <= hh; ++b) {
         for (int32_t a = 0; a <= hw; ++a) {
             const int32_t dy = (a == 0 && b == 0) ? 1 : b;
@@ -319,7 +338,8 @@ int32_t LandGenerator::RebaseHeights(int32_t floor) {
 void LandGenerator::ScaleHeights(int32_t top) {
     const int64_t range = int64_t{HighestHeight()} - minHeight;
     const double factor =
-        range == 0 ? 1.0 : static_cast<double>(int64_t{top} - minHeight) / static_cast<double>(range);
+        range == 0 ? 1.0
+                   : static_cast<double>(int64_t{top} - minHeight) / static_cast<double>(range);
     const int64_t cells = CellCount();
     const int32_t hint = Hint(cells / 256);
     if (Poll(hint)) return;
@@ -328,7 +348,8 @@ void LandGenerator::ScaleHeights(int32_t top) {
     while (end > 0) {
         const int64_t block = std::min<int64_t>(256, end);
         for (int64_t i = end - 1; i >= end - block; --i) {
-            heightMap[i] = TruncateToInt32(static_cast<double>(heightMap[i] - lowest) * factor + 0.5);
+            heightMap[i] =
+                TruncateToInt32(static_cast<double>(heightMap[i] - lowest) * factor + 0.5);
         }
         end -= block;
         if (block == 256 && Poll(hint)) return;

@@ -61,7 +61,9 @@ void LandGenerator::ResetParameters() {
     spectralExponent = 2.2;
 }
 
-bool LandGenerator::Poll(int32_t hint) { return progress != nullptr && progress(hint) != 0; }
+bool LandGenerator::Poll(int32_t hint) {
+    return progress != nullptr && progress(hint) != 0;
+}
 
 int32_t LandGenerator::PollColumns(int32_t count, int32_t hint, bool* aborted) {
     for (int32_t i = 0; i < count; ++i) {
@@ -73,7 +75,9 @@ int32_t LandGenerator::PollColumns(int32_t count, int32_t hint, bool* aborted) {
     return count;
 }
 
-int64_t LandGenerator::CellCount() const { return land_math::CellCount(width, height); }
+int64_t LandGenerator::CellCount() const {
+    return land_math::CellCount(width, height);
+}
 
 // --- Noise ------------------------------------------------------------------
 
@@ -96,7 +100,9 @@ void LandGenerator::SetNoiseMode(int32_t mode) {
     }
 }
 
-int32_t LandGenerator::NextNoise() { return LcgStep(noiseState); }
+int32_t LandGenerator::NextNoise() {
+    return LcgStep(noiseState);
+}
 
 int32_t LandGenerator::NextNoiseAveraged() {
     const int32_t r = NextNoise();
@@ -112,7 +118,8 @@ int32_t LandGenerator::NextNoiseLowPass() {
     const int32_t s = std::clamp(noiseMode, 0, kMaxNoiseMode);
     // Long shifts let the accumulator outgrow 32 bits; it wraps like a 32-bit
     // register instead of overflowing.
-    const int32_t t = WrapToInt32(static_cast<uint32_t>(noiseAccumulator) + static_cast<uint32_t>(r));
+    const int32_t t =
+        WrapToInt32(static_cast<uint32_t>(noiseAccumulator) + static_cast<uint32_t>(r));
     noiseAccumulator = WrapToInt32(static_cast<uint32_t>(t) - static_cast<uint32_t>(Asr(t, s)));
     return Asr(noiseAccumulator, s);
 }
@@ -160,12 +167,13 @@ void LandGenerator::CopyMap(const int32_t* source, int32_t* destination) const {
 }
 
 uint32_t LandGenerator::AddToColour(uint32_t colour, int32_t delta) {
-    uint32_t result = 0xFF000000u;
-    for (int32_t shift = 0; shift <= 16; shift += 8) {
-        const int64_t channel = int64_t{(colour >> shift) & 0xFFu} + delta;
-        result |= static_cast<uint32_t>(std::clamp<int64_t>(channel, 0, 255)) << shift;
-    }
-    return result;
+    // Any delta beyond +-255 saturates every channel alike, so clamping it
+    // first keeps the sums small without changing a result.
+    const int32_t d = std::clamp(delta, -255, 255);
+    const int32_t red = std::clamp(static_cast<int32_t>((colour >> 16) & 0xFFu) + d, 0, 255);
+    const int32_t green = std::clamp(static_cast<int32_t>((colour >> 8) & 0xFFu) + d, 0, 255);
+    const int32_t blue = std::clamp(static_cast<int32_t>(colour & 0xFFu) + d, 0, 255);
+    return 0xFF000000u | static_cast<uint32_t>(red << 16 | green << 8 | blue);
 }
 
 void LandGenerator::AddToColourAt(uint32_t* map, int32_t index, int32_t delta) {

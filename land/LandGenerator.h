@@ -19,9 +19,17 @@
 // per 256 cells) and stop when it returns nonzero; what each leaves behind is
 // documented at the operation. A null callback never aborts.
 //
-// Memory: operations that need scratch memory obtain at most one map-sized
-// buffer at a time (spectral synthesis: 16 bytes a cell). When it cannot be
-// obtained they return false and leave both maps exactly as they were.
+// Memory: operations that need scratch memory obtain all of it before they
+// change anything: spectral synthesis 16 bytes a cell (256 MiB at side
+// 4096), flow carving three 4-byte maps, shading and shadows two, the blurs
+// one. When it cannot be obtained they return false and leave both maps
+// exactly as they were. Sizes are checked before allocating.
+//
+// Results: the bool operations return true when they ran to completion and
+// false when they could not start (no scratch memory, unsupported map shape)
+// or a poll stopped them. Arithmetic on extreme cells (possible after an
+// aborted synthesis) saturates at the int32 limits instead of overflowing;
+// on every cell that fits, results are those of plain 32-bit arithmetic.
 //
 // Noise: one process-wide LcgRandom state (noiseState, noiseAccumulator,
 // noiseMode) shared by every generator; only one generator may run at a time.
@@ -58,15 +66,15 @@ public:
     int32_t minHeight;          // lower clamp; reference level of ScaleHeights
     int32_t* heightMap;
     uint32_t* colourMap;
-    uint32_t seed;              // last seed given to SetSeed
-    int32_t synthesisMethod;    // nonzero: spectral synthesis; 0: midpoint displacement
-    double spectralExponent;    // power-law falloff exponent (2.2)
-    NoiseSource noiseSource;    // NextNoise, NextNoiseAveraged or NextNoiseLowPass
+    uint32_t seed;            // last seed given to SetSeed
+    int32_t synthesisMethod;  // nonzero: spectral synthesis; 0: midpoint displacement
+    double spectralExponent;  // power-law falloff exponent (2.2)
+    NoiseSource noiseSource;  // NextNoise, NextNoiseAveraged or NextNoiseLowPass
 
     // --- Module-level noise state, shared by every generator ------------------
     static uint32_t noiseState;
     static int32_t noiseAccumulator;
-    static int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift
+    static int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift (32+ act as 31)
 
     void ResetParameters();
 
@@ -88,16 +96,25 @@ public:
     static void AddToColourAt(uint32_t* map, int32_t index, int32_t delta);
 
     // --- Height synthesis -------------------------------------------------------
+    // Spectral synthesis (synthesisMethod != 0) needs a square map with a
+    // power-of-two side; heights come out lowest 0. Midpoint displacement
+    // fills the blockSize grid within minHeight ... maxHeight.
     bool GenerateHeights();
     bool GenerateHeightsSpectral();
     void GenerateHeightsMidpoint();
+    // Columns (length height), then rows (length width); direction 1 forward
+    // (scaled by 1 / n), -1 inverse. False, cells untouched, when a side is
+    // not a power of two or scratch is missing; false on an abort.
     bool Fft2D(ComplexCell* cells, int32_t width, int32_t height, int32_t direction);
     static bool Fft1D(int32_t direction, int32_t log2n, double* re, double* im);
     static int32_t SplitPowerOfTwo(int32_t n, int32_t* log2n);
     int32_t RebaseHeights(int32_t floor);
+    // Highest height -> top, minHeight -> 0. A flat map (highest ==
+    // minHeight) is not stretched: each cell becomes height - minHeight.
     void ScaleHeights(int32_t top);
 
     // --- Palette colouring and blurs -------------------------------------------
+    // levels <= 256 (larger counts use entry 255 at most; below 1, entry 0).
     void ColourByHeight(int32_t levels);
     static int32_t NearestPaletteIndex(int32_t red, int32_t green, int32_t blue);
     bool BlurColours(int32_t centreWeight, int32_t passes, bool snapToPalette);
@@ -105,6 +122,10 @@ public:
     bool BlurHeights(int32_t centreWeight, int32_t passes);
 
     // --- Flow carving, flooding and lighting -----------------------------------
+    // Directions: 'l' light from low x, 'r' high x, 'u' high y, 'd' low y;
+    // other characters act as 'r' in ShadeSlopes and as 'd' in CastShadows.
+    // A path moves at most max(maxSteps, 0) + 1 times; probeLength < 1 never
+    // moves.
     bool CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                            int32_t probeLength, int32_t flowBlurWeight);
     void FloodToLevel(int32_t level);
@@ -112,13 +133,15 @@ public:
     bool CastShadows(int32_t shadowDelta, int32_t litDelta, char direction, int32_t dropPerCell,
                      int32_t blurPasses, int32_t blurWeight);
 
+    // Columns (rows) transformed together by the column (row) pass of Fft2D.
+    static constexpr int32_t kFftBatchColumns = 32;
+
 private:
     // Columns handled between two rounds of polling: work runs in strips of
     // this many columns, row by row within the strip, after one poll per
-    // column of the strip, so the memory is walked along its rows.
-    static constexpr int32_t kStripColumns = 64;
-    // Columns transformed together by the column pass of Fft2D.
-    static constexpr int32_t kFftBatch = 8;
+    // column of the strip, so the memory is walked along its rows (a strip's
+    // row of 32-bit cells fills a 4 KiB page).
+    static constexpr int32_t kStripColumns = 1024;
 
     bool Poll(int32_t hint);  // true when progress asks for an abort
     // Polls once for each of count columns; returns how many of them may be
@@ -129,8 +152,11 @@ private:
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
-    // Fft2D with the caller's scratch (2 x kFftBatch x max(width, height)
+    // Fft2D with the caller's scratch (2 x kFftBatchColumns x max(width, height)
     // doubles); sides must already be checked.
     bool Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
                           int32_t direction, double* fftScratch);
+    bool TransformLines(ComplexCell* cells, int32_t lines, int32_t length, int64_t lineStride,
+                        int64_t pointStride, int32_t log2Length, int32_t direction, int32_t hint,
+                        double* fftScratch);
 };

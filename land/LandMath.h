@@ -32,10 +32,14 @@ inline int32_t TruncateToInt32(double value) {
 }
 
 // Arithmetic (sign-preserving) right shift of a 64-bit intermediate.
-constexpr int64_t Asr64(int64_t value, int32_t shift) { return value >> shift; }
+constexpr int64_t Asr64(int64_t value, int32_t shift) {
+    return value >> shift;
+}
 
 // 32-bit two's-complement wrap of an unsigned result.
-constexpr int32_t WrapToInt32(uint32_t value) { return static_cast<int32_t>(value); }
+constexpr int32_t WrapToInt32(uint32_t value) {
+    return static_cast<int32_t>(value);
+}
 
 // Number of cells of a width x height map (0 for non-positive sides).
 constexpr int64_t CellCount(int32_t width, int32_t height) {
@@ -43,6 +47,8 @@ constexpr int64_t CellCount(int32_t width, int32_t height) {
 }
 
 // Work hints are informative only; keep them in range.
-constexpr int32_t Hint(int64_t value) { return ClampToInt32(value); }
+constexpr int32_t Hint(int64_t value) {
+    return ClampToInt32(value);
+}
 
 }  // namespace land_math

@@ -120,8 +120,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
         std::memcpy(copy, colourMap, static_cast<size_t>(cells) * sizeof(uint32_t));
         for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
             bool aborted = false;
-            const int32_t count =
-                PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
+            const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
             // Column sums of each channel over rows y - 1 ... y + 1 for
             // columns x0 - 1 ... x0 + count.
             int64_t red[kStripColumns + 2];

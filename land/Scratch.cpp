@@ -12,6 +12,8 @@ bool AllocationAllowed() {
     return true;
 }
 
-void FailAllocationsAfter(int32_t n) { allowance = n < 0 ? -1 : n; }
+void FailAllocationsAfter(int32_t n) {
+    allowance = n < 0 ? -1 : n;
+}
 
 }  // namespace scratch

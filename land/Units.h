@@ -29,4 +29,6 @@ inline int32_t LcgStep(uint32_t& state) {
 // Arithmetic (sign-preserving) right shift. C++17 leaves >> of a negative
 // value implementation-defined; every compiler we build with shifts
 // arithmetically, and this name says where the code relies on it.
-constexpr int32_t Asr(int32_t value, int32_t shift) { return value >> shift; }
+constexpr int32_t Asr(int32_t value, int32_t shift) {
+    return value >> shift;
+}

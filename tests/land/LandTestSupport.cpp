@@ -12,9 +12,9 @@ PollCounter pollCounter;
 int32_t CountingProgress(int32_t hint) {
     ++pollCounter.polls;
     pollCounter.lastHint = hint;
-    const bool abort = pollCounter.abortAt > 0 &&
-                       (pollCounter.oneShot ? pollCounter.polls == pollCounter.abortAt
-                                            : pollCounter.polls >= pollCounter.abortAt);
+    const bool abort =
+        pollCounter.abortAt > 0 && (pollCounter.oneShot ? pollCounter.polls == pollCounter.abortAt
+                                                        : pollCounter.polls >= pollCounter.abortAt);
     if (abort) pollCounter.abortFlag = 1;
     return abort ? 1 : 0;
 }

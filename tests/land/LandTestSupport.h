@@ -2,6 +2,9 @@
 // tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,6 +21,16 @@ struct TestLand {
         : heights(static_cast<size_t>(w) * h, 0),
           colours(static_cast<size_t>(w) * h, 0),
           land(w, h, heights.data(), colours.data(), 0, 255, progress) {}
+    // The generator keeps pointers into the vectors: replace their contents
+    // only through these (never by assigning a new vector).
+    void SetHeights(const std::vector<int32_t>& values) {
+        ASSERT_EQ(values.size(), heights.size());
+        std::copy(values.begin(), values.end(), heights.begin());
+    }
+    void SetColours(const std::vector<uint32_t>& values) {
+        ASSERT_EQ(values.size(), colours.size());
+        std::copy(values.begin(), values.end(), colours.begin());
+    }
     std::vector<int32_t> heights;
     std::vector<uint32_t> colours;
     LandGenerator land;

@@ -181,8 +181,8 @@ void BlurColours(Maps& maps, int32_t centreWeight, int32_t passes, bool snapToPa
                     int32_t v = static_cast<int32_t>(s * factor + 0.5);
                     channels[c] = v < 0 ? 0 : (v > 255 ? 255 : v);
                 }
-                uint32_t colour = static_cast<uint32_t>(channels[0] << 16 | channels[1] << 8 |
-                                                        channels[2]);
+                uint32_t colour =
+                    static_cast<uint32_t>(channels[0] << 16 | channels[1] << 8 | channels[2]);
                 if (snapToPalette) {
                     colour = EarthPalette[LandGenerator::NearestPaletteIndex(
                         channels[0], channels[1], channels[2])];
@@ -293,10 +293,18 @@ void ShadeSlopes(Maps& maps, int32_t strength, char direction, int32_t blurPasse
             const int32_t above = h[x + Wrap(y - 1, height) * width];
             int32_t d;
             switch (direction) {
-                case 'd': d = k * (below - above); break;
-                case 'u': d = -k * (below - above); break;
-                case 'l': d = k * (right - left); break;
-                default: d = -k * (right - left); break;
+                case 'd':
+                    d = k * (below - above);
+                    break;
+                case 'u':
+                    d = -k * (below - above);
+                    break;
+                case 'l':
+                    d = k * (right - left);
+                    break;
+                default:
+                    d = -k * (right - left);
+                    break;
             }
             delta[x + y * width] = d;
         }
@@ -325,10 +333,22 @@ void CastShadows(Maps& maps, int32_t shadowDelta, int32_t litDelta, char directi
                 int32_t x;
                 int32_t y;
                 switch (direction) {
-                    case 'l': x = i; y = line; break;
-                    case 'r': x = width - 1 - i; y = line; break;
-                    case 'u': x = line; y = height - 1 - i; break;
-                    default: x = line; y = i; break;
+                    case 'l':
+                        x = i;
+                        y = line;
+                        break;
+                    case 'r':
+                        x = width - 1 - i;
+                        y = line;
+                        break;
+                    case 'u':
+                        x = line;
+                        y = height - 1 - i;
+                        break;
+                    default:
+                        x = line;
+                        y = i;
+                        break;
                 }
                 const int32_t cell = h[x + y * width];
                 s -= dropPerCell;
