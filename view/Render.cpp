@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "land/Scratch.h"
 #include "view/FlightView.h"
 
 #if defined(__GNUC__)
@@ -47,9 +48,8 @@
 namespace {
 
 constexpr int32_t kSpanCapacity = 1024;  // at most one span per sample
-// Longest column: the diagonal of the largest frame the view accepts
-// (16384 x 16384) is 23173.
-constexpr int32_t kMaxDiagonal = 1 << 15;
+// Columns marched before they are written into the frame together.
+constexpr int32_t kBlockSize = 16;
 // Object images taller than this are not drawn: it keeps a span's texel
 // arithmetic far inside 64 bits whatever the tables hold.
 constexpr int32_t kMaxSliceLength = 1 << 16;
@@ -146,6 +146,13 @@ struct Scene {
     const uint32_t* sky;
     int64_t skyWidth, skyHeight, skySize;
     int32_t cb, sb;  // one pixel up a column, 1/1024 pixel
+    // With 0 < |sb| < cb (the picture banked by less than 45 degrees), from
+    // a pixel position whose fraction (1/1024 pixel) is f, the walk stays in
+    // its frame column for columnSteps[f of px] - 1 more counters and moves
+    // up one frame row at each of the next rowSteps[f of py] - 1 counters.
+    bool runs;
+    const int32_t* columnSteps;
+    const int32_t* rowSteps;
     Spans* spans;
 };
 
@@ -547,40 +554,133 @@ void FillSky(const Scene& s, const Column& column, int64_t top) {
     }
 }
 
-// Writes counters [a, b) into the frame along the column's walk. The first
-// counter gets the gap pixel of a diagonal move only when the walk was
-// inside the picture before it.
-void WriteColumn(const Scene& s, const Column& column, int64_t a, int64_t b) {
+// A marched column waiting to be written into the frame: its painted
+// counters [first, end) with their colours, and its walk's progress.
+struct PendingColumn {
+    int32_t px0, py0;  // position of counter 0, 1/1024 pixel
+    int32_t inFirst;   // first counter inside the picture
+    int32_t first, end;
+    const uint32_t* colours;
+    // The walk: next counter n, its position (pxv, pyv), and the frame row
+    // r, column c and pixel p of counter n - 1.
+    int32_t n;
+    int32_t pxv, pyv;
+    int32_t r, c;
+    uint32_t* p;
+};
+
+// Starts a column's write-out with its first painted counter. That counter
+// gets the gap pixel of a diagonal move only when the walk was inside the
+// picture before it.
+void StartColumn(const Scene& s, PendingColumn& w) {
     const int32_t sb = s.sb, cb = s.cb;
-    const int32_t first = static_cast<int32_t>(a);
-    const int32_t end = static_cast<int32_t>(b);
-    int32_t pxv = column.px0 + first * sb;
-    int32_t pyv = column.py0 + first * cb;
-    uint32_t* frame = s.frame;
+    w.pxv = w.px0 + w.first * sb;
+    w.pyv = w.py0 + w.first * cb;
+    w.r = w.pyv >> 10;
+    w.c = w.pxv >> 10;
+    w.p = s.frame + static_cast<int64_t>(w.r) * s.width + w.c;
+    const uint32_t value = w.colours[w.first];
+    *w.p = value;
+    if (w.first > w.inFirst) {
+        const int32_t pr = (w.pyv - cb) >> 10, pc = (w.pxv - sb) >> 10;
+        if (w.r != pr && w.c != pc) w.p[pc - w.c] = value;
+    }
+    w.pxv += sb;
+    w.pyv += cb;
+    w.n = w.first + 1;
+}
+
+// Writes the column's counters up to (not including) stop. Counter n lies on
+// frame row (pyv >> 10) and column (pxv >> 10); the walk moves its pixel by
+// at most one row and one column per counter, and a diagonal move also
+// paints the gap pixel (new row, old column) after the pixel itself.
+void WriteCounters(const Scene& s, PendingColumn& w, int32_t stop) {
+    const int32_t sb = s.sb, cb = s.cb;
     const int64_t width = s.width;
-    const uint32_t* colours = column.colours;
-    int32_t pr = a > column.inFirst ? (pyv - cb) >> 10 : pyv >> 10;
-    int32_t pc = (pxv - sb) >> 10;
-    if (sb == 0) {
-        // Straight up or down the picture: no diagonal moves.
-        uint32_t* line = frame + (pxv >> 10);
-        for (int32_t n = first; n < end; ++n) {
-            line[(pyv >> 10) * width] = colours[n];
+    const uint32_t* colours = w.colours;
+    int32_t n = w.n, pxv = w.pxv, pyv = w.pyv, r = w.r, c = w.c;
+    uint32_t* p = w.p;
+    if (s.runs) {
+        while (n < stop) {
+            // Up one row per counter in the same frame column until the
+            // next counter that changes column or stays in its row.
+            const int32_t fx = (pxv - sb) & 1023, fy = (pyv - cb) & 1023;
+            const int32_t steps =
+                s.columnSteps[fx] < s.rowSteps[fy] ? s.columnSteps[fx] : s.rowSteps[fy];
+            const int32_t plain = steps - 1 < stop - n ? steps - 1 : stop - n;
+            for (int32_t i = 0; i < plain; ++i) {
+                p += width;
+                *p = colours[n + i];
+            }
+            n += plain;
+            pxv += plain * sb;
+            pyv += plain * cb;
+            r += plain;
+            if (n >= stop) break;
+            const int32_t nr = pyv >> 10, nc = pxv >> 10;
+            const uint32_t value = colours[n];
+            if (nr != r) p += width;
+            p += nc - c;
+            *p = value;
+            if (nr != r && nc != c) p[c - nc] = value;
+            r = nr;
+            c = nc;
+            pxv += sb;
+            pyv += cb;
+            ++n;
+        }
+    } else {
+        uint32_t* frame = s.frame;
+        for (; n < stop; ++n) {
+            const uint32_t value = colours[n];
+            const int32_t nr = pyv >> 10;
+            const int32_t nc = pxv >> 10;
+            uint32_t* line = frame + nr * width;
+            line[nc] = value;
+            if (nr != r && nc != c) line[c] = value;
+            r = nr;
+            c = nc;
+            pxv += sb;
             pyv += cb;
         }
-        return;
+        p = frame + r * width + c;
     }
-    for (int32_t n = first; n < end; ++n) {
-        const uint32_t value = colours[n];
-        const int32_t r = pyv >> 10;
-        const int32_t c = pxv >> 10;
-        uint32_t* line = frame + r * width;
-        line[c] = value;
-        if (r != pr && c != pc) line[pc] = value;
-        pr = r;
-        pc = c;
-        pxv += sb;
-        pyv += cb;
+    w.n = n;
+    w.pxv = pxv;
+    w.pyv = pyv;
+    w.r = r;
+    w.c = c;
+    w.p = p;
+}
+
+// Writes a block of marched columns into the frame. Column by column, the
+// frame would be written one pixel per cache line; instead the block's
+// columns advance together, each a stretch of kStretch counters at a time
+// and each kLag counters behind the one marched before it. Two writes to one
+// frame pixel come from counters less than four apart (their points on the
+// rotated grid lie within a pixel's reach of each other, and the grid's
+// steps are 1023 to 1024 units long), so every pixel still receives its
+// writes in the order of the columns, and of the counters within a column.
+void WriteBlock(const Scene& s, PendingColumn* block, int32_t count) {
+    constexpr int32_t kStretch = 16;
+    constexpr int32_t kLag = 8;
+    int64_t from = INT64_MAX, to = INT64_MIN;
+    for (int32_t i = 0; i < count; ++i) {
+        const int64_t lo = (block[i].first + static_cast<int64_t>(i) * kLag) / kStretch;
+        const int64_t hi = (block[i].end + static_cast<int64_t>(i) * kLag) / kStretch + 1;
+        if (lo < from) from = lo;
+        if (hi > to) to = hi;
+        block[i].n = block[i].first;
+    }
+    for (int64_t q = from; q < to; ++q) {
+        for (int32_t i = 0; i < count; ++i) {
+            PendingColumn& w = block[i];
+            int64_t stop = (q + 1) * kStretch - static_cast<int64_t>(i) * kLag;
+            if (stop > w.end) stop = w.end;
+            if (stop <= w.n) continue;
+            if (w.n == w.first) StartColumn(s, w);
+            WriteCounters(s, w, static_cast<int32_t>(stop));
+        }
     }
 }
 
@@ -611,11 +711,19 @@ void RenderLandscape(FlightView& v) {
         v.yLimit < 1 || v.angleUnits < 1 || v.diagonal < 1 || v.viewDistance < 1) {
         return;
     }
-    if (v.diagonal > kMaxDiagonal) return;
+    // Colours by counter for a block of columns.
+    int32_t blockSize = kBlockSize;
+    uint32_t* colours = AllocateArray<uint32_t>(static_cast<int64_t>(kBlockSize) * v.diagonal);
+    if (colours == nullptr) {
+        blockSize = 1;
+        colours = AllocateArray<uint32_t>(v.diagonal);
+        if (colours == nullptr) return;
+    }
+    PendingColumn block[kBlockSize];
+    int32_t pending = 0;
     // Scratch of the current column.
     Spans spans;
     spans.count = 0;
-    uint32_t colours[kMaxDiagonal];
 
     Scene s;
     s.view = &v;
@@ -652,6 +760,18 @@ void RenderLandscape(FlightView& v) {
     const int64_t cameraY = Modulo(v.positionY, v.yLimit);
     s.cb = v.cosTable[b];
     s.sb = v.sinTable[b];
+    int32_t columnSteps[1024], rowSteps[1024];
+    s.runs = s.sb != 0 && s.cb > 0 && s.cb <= 1024 && (s.sb < 0 ? -s.sb : s.sb) < s.cb;
+    s.columnSteps = columnSteps;
+    s.rowSteps = rowSteps;
+    if (s.runs) {
+        const int32_t across = s.sb < 0 ? -s.sb : s.sb;
+        const int32_t lag = 1024 - s.cb;  // fraction lost per counter
+        for (int32_t f = 0; f < 1024; ++f) {
+            columnSteps[f] = s.sb > 0 ? (1024 - f + across - 1) / across : f / across + 1;
+            rowSteps[f] = lag == 0 ? INT32_MAX : f / lag + 1;
+        }
+    }
     int32_t skip = v.bankTable[b].edgeSkip;
     if (skip < 1) skip = 1;
     int32_t startX = v.bankTable[b].startX - skip * s.cb;
@@ -698,7 +818,8 @@ void RenderLandscape(FlightView& v) {
             ray.x = cameraX;
             ray.y = cameraY;
             spans.count = 0;
-            const Column column{startX, startY, inFirst, inEnd, sky, colours};
+            uint32_t* columnColours = colours + static_cast<int64_t>(pending) * diag;
+            const Column column{startX, startY, inFirst, inEnd, sky, columnColours};
             const int64_t reachX = (ray.dxBase < 0 ? -ray.dxBase : ray.dxBase) * maxLevel;
             const int64_t reachY = (ray.dyBase < 0 ? -ray.dyBase : ray.dyBase) * maxLevel;
             const bool fast = depthInTables && reachX < s.xLimit && reachY < s.yLimit;
@@ -725,13 +846,27 @@ void RenderLandscape(FlightView& v) {
                 end = landEnd < inEnd ? landEnd : inEnd;
             }
             const int64_t first = landEnd > inFirst ? inFirst + 1 : inFirst;
-            if (first < end) WriteColumn(s, column, first, end);
+            if (first < end) {
+                PendingColumn& w = block[pending++];
+                w.px0 = startX;
+                w.py0 = startY;
+                w.inFirst = static_cast<int32_t>(inFirst);
+                w.first = static_cast<int32_t>(first);
+                w.end = static_cast<int32_t>(end);
+                w.colours = columnColours;
+                if (pending == blockSize) {
+                    WriteBlock(s, block, pending);
+                    pending = 0;
+                }
+            }
         }
         skyRow -= 1;
         if (skyRow < 0) skyRow += s.skyHeight;
         startX -= s.cb;
         startY += s.sb;
     }
+    if (pending != 0) WriteBlock(s, block, pending);
+    FreeArray(colours);
 }
 
 void FlightView::Render() {
