@@ -113,5 +113,24 @@ public:
                      int32_t blurPasses, int32_t blurWeight);
 
 private:
+    // Columns handled between two rounds of polling: work runs in strips of
+    // this many columns, row by row within the strip, after one poll per
+    // column of the strip, so the memory is walked along its rows.
+    static constexpr int32_t kStripColumns = 64;
+    // Columns transformed together by the column pass of Fft2D.
+    static constexpr int32_t kFftBatch = 8;
+
     bool Poll(int32_t hint);  // true when progress asks for an abort
+    // Polls once for each of count columns; returns how many of them may be
+    // processed, fewer than count when a poll asked for the abort (which
+    // sets *aborted).
+    int32_t PollColumns(int32_t count, int32_t hint, bool* aborted);
+    int64_t CellCount() const;
+    // BlurHeights on any map with the caller's scratch map (width x height
+    // cells, contents ignored); false when a poll aborted it.
+    bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
+    // Fft2D with the caller's scratch (2 x kFftBatch x max(width, height)
+    // doubles); sides must already be checked.
+    bool Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
+                          int32_t direction, double* fftScratch);
 };

@@ -42,7 +42,19 @@ T* AllocateArray(int64_t count) {
     return new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)]();
 }
 
-// Releases what AllocateArray returned; null is fine.
+// Like AllocateArray, but the elements are default-initialised (left
+// indeterminate for arithmetic types): for buffers the caller overwrites in
+// full, so a large buffer is not written twice.
+template <typename T>
+T* AllocateArrayForOverwrite(int64_t count) {
+    if (count < 0) return nullptr;
+    const auto n = static_cast<uint64_t>(count);
+    if (n > scratch::kMaxAllocationBytes / sizeof(T)) return nullptr;
+    if (!scratch::AllocationAllowed()) return nullptr;
+    return new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)];
+}
+
+// Releases what AllocateArray or AllocateArrayForOverwrite returned; null is fine.
 template <typename T>
 void FreeArray(T*& array) {
     delete[] array;

@@ -42,7 +42,8 @@ bool FlightView::SetObjectCount(int32_t slots) {
     // The view distance cap depends on whether there are objects.
     SetViewDistance(viewDistance);
     if (slotCount == 0) return true;
-    if (skyEnabled == 0 && !EnableSky(1)) return false;
+    // A sky that failed to build earlier is retried here as well.
+    if ((skyEnabled == 0 || sky == nullptr) && !EnableSky(1)) return false;
     return BuildObjectList();
 }
 

@@ -17,8 +17,16 @@
 // SetBankAngle, Move and Render; the new-land pipeline writes waterLevel and
 // randomState after each landscape.
 //
-// Render needs its tables (buffersReady) and, for objects, the object cell
-// map; CanRender() says whether a frame can be drawn now.
+// Render needs its tables (buffersReady), the sky and, with slots, the object
+// cell map, span arrays and objects; CanRender() says whether a frame can be
+// drawn now. A failed allocation never fails construction: the part that is
+// missing keeps CanRender() false (Move retries the tables every frame), and
+// an object whose image or footprint could not be obtained is made inactive.
+//
+// Very wide frames: the outermost ray columns of frames with a diagonal
+// above 1280 look nearly 90 degrees aside; their rayStepTable entries
+// saturate at INT32_MAX instead of overflowing, as does maxRayDepth for
+// long view distances. Everything that fits in 32 bits is unchanged.
 #pragma once
 
 #include <cstdint>
@@ -112,13 +120,18 @@ public:
     static int32_t turnFilter;            // autopilot: smoothed steering x 4 (starts 0)
 
     // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
-    void ResetDefaults();
+    void ResetDefaults();  // releases what the view owns, then every field to its default
+    // False (buffersReady false) for sides below 1, frame sides above 16384,
+    // map sides above 65536, maps of different sizes, null maps or frame, or
+    // a failed allocation.
     bool SetUpBuffers();
     bool BuildTables();
     void BuildRayStepTable();
     bool SetViewDistance(int32_t distance);
     int32_t NextRandom();
-    bool CanRender() const;  // tables built and, with slots, the object cell map there
+    // buffersReady, every table, the sky, the maps and the frame there and,
+    // with slots, the objects, the object cell map and the span arrays.
+    bool CanRender() const;
 
     // --- Rendering and camera motion (view/Render.cpp, view/Motion.cpp) -----------
     void Render();
@@ -126,20 +139,30 @@ public:
     void SetBankAngle(int32_t angle);
 
     // --- Autopilot (sky/Autopilot.cpp) ------------------------------------------------
+    // Without tables both commands are 0 and the filters keep their values.
     void SteerAutopilot(int32_t turnDirection, int32_t intensity);
     void FollowTerrain();
 
     // --- Sky texture (sky/SkyTexture.cpp) ---------------------------------------------
+    // Side 2^sizeExponent, exponent clamped to [0, 12]; randomState is left as
+    // it was. False when memory is short: the old sky stays, unless only the
+    // cloud layer failed, in which case the new sky is installed without it.
     bool BuildSkyTexture(int32_t sizeExponent);
     bool EnableSky(int32_t enabled);
-    bool AddSkyClouds();
+    bool AddSkyClouds();  // false without a square sky or its scratch memory
+    // side must be a power of two (otherwise nothing happens); negative
+    // amplitudes count as 0.
     void DisplaceMidpoints(int32_t* values, int32_t side, int32_t amplitude, int32_t low,
                            int32_t high);
+    // False for sizes below 1, centreWeight below -8 or no scratch memory
+    // (pixels unchanged).
     static bool BlurWrapped(uint32_t* pixels, int32_t width, int32_t height,
                             int32_t centreWeight);
     static void SetOpaque(uint32_t* pixels, int32_t width, int32_t height);
 
     // --- Objects (sky/Objects.cpp) ---------------------------------------------------
+    // Also retries a sky that failed to build. False when the sky or the
+    // object list cannot be obtained (slotCount is kept, objects stay null).
     bool SetObjectCount(int32_t slots);
     bool BuildObjectList();
     void FreeObjectList();
@@ -147,11 +170,14 @@ public:
     void CreateObject(int32_t slot, int32_t kind, int32_t cellX, int32_t cellY, int32_t altitude,
                       int32_t heading, int32_t turnRate, int32_t active, int32_t red,
                       int32_t green, int32_t blue);
+    // An image or footprint that cannot be obtained (or a spriteSizeExponent
+    // outside 0 ... 7) leaves the object inactive, with no image and
+    // sliceLength = sliceCount = 0, or no footprint.
     void MakeRingSprite(int32_t slot, int32_t red, int32_t green, int32_t blue);
     void MakeStreakSprite(int32_t slot);
     static void FillDisc(uint32_t* pixels, int32_t side, int32_t radius, uint32_t colour,
                          int32_t x, int32_t y);
     static void ClearDarkPixels(uint32_t* pixels, int32_t width, int32_t height,
                                 int32_t threshold);
-    void MoveObjects();
+    void MoveObjects();  // does nothing without objects, cell map or tables
 };

@@ -19,9 +19,9 @@ struct ViewWorld {
 
     std::unique_ptr<FlightView> MakeView(int32_t objectSlots = 7, uint32_t seed = 12345,
                                          int32_t skyExponent = 8) {
-        return std::make_unique<FlightView>(frame.data(), frameWidth, frameHeight,
-                                            heights.data(), mapSide, mapSide, colours.data(),
-                                            mapSide, mapSide, objectSlots, skyExponent, seed);
+        return std::make_unique<FlightView>(frame.data(), frameWidth, frameHeight, heights.data(),
+                                            mapSide, mapSide, colours.data(), mapSide, mapSide,
+                                            objectSlots, skyExponent, seed);
     }
 
     int32_t& Height(int32_t x, int32_t y) { return heights[static_cast<size_t>(y) * mapSide + x]; }

@@ -1,0 +1,159 @@
+#include "app/FrameLoop.h"
+
+#include <cstdint>
+#include <new>
+
+#include "app/NewLand.h"
+#include "app/Settings.h"
+#include "land/LandGenerator.h"
+#include "land/Scratch.h"
+#include "land/Units.h"
+#include "view/FlightView.h"
+
+FrameLoopState frameLoop;
+
+namespace {
+
+// Timer ticks per second of "Newland Wait".
+constexpr int64_t kTicksPerSecond = 25;
+
+uint32_t* AsWords(int32_t* cells) { return reinterpret_cast<uint32_t*>(cells); }
+
+void ReleaseBuffer(uint32_t*& pixels) {
+    if (pixels != nullptr && frameLoop.platform != nullptr) frameLoop.platform->ReleasePixels(pixels);
+    pixels = nullptr;
+}
+
+// Ticks until the next landscape. A wait whose product with 25 leaves 32 bits
+// saturates instead of wrapping into a negative countdown (which would make
+// a landscape on every tick); a negative wait counts as 0.
+int32_t NewLandTicks(int32_t waitSeconds) {
+    const int64_t ticks = static_cast<int64_t>(waitSeconds) * kTicksPerSecond;
+    if (ticks < 0) return 0;
+    if (ticks > INT32_MAX) return INT32_MAX;
+    return static_cast<int32_t>(ticks);
+}
+
+}  // namespace
+
+int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHeight) {
+    if (width <= 0 || clientWidth <= 0 || clientHeight <= 0) return 0;
+    // Quotient first, then the product, both in double: the rounding of the
+    // quotient decides cases such as 512 on 1280 x 1024 (409, not 410).
+    const double quotient = static_cast<double>(width) / static_cast<double>(clientWidth);
+    const double rows = quotient * static_cast<double>(clientHeight);
+    if (!(rows < 2147483648.0)) return 0;  // no frame that tall can be had
+    return static_cast<int32_t>(rows);
+}
+
+int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
+    // tilt x width is an integer product (formed in 64 bits so that values
+    // outside the settings' ranges cannot overflow; identical inside them).
+    const double tiltPart = static_cast<double>(static_cast<int64_t>(tiltSetting) * width) *
+                            0.00390625;
+    const double basePart = static_cast<double>(width) * 0.78125;
+    return static_cast<int32_t>(tiltPart + basePart);
+}
+
+bool CreateSaverObjects() {
+    FrameLoopState& s = frameLoop;
+    if (s.platform == nullptr) return false;
+    // The store clamps landSize to 6 ... 12; anything else would shift out
+    // of range or ask for absurd maps.
+    if (landSize < 0 || landSize > 15) return false;
+    s.landSide = 1 << landSize;
+    s.heightMapPixels = reinterpret_cast<int32_t*>(s.platform->CreatePixels(s.landSide, s.landSide));
+    s.colourMapPixels = s.platform->CreatePixels(s.landSide, s.landSide);
+    s.framePixels = s.platform->CreatePixels(outputWidth, s.outputHeight);
+
+    // The generator and the view dereference the buffers they are given, so
+    // they are only made on buffers that exist.
+    if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr &&
+        scratch::AllocationAllowed()) {
+        s.landGenerator = new (std::nothrow) LandGenerator(
+            s.landSide, s.landSide, s.heightMapPixels, s.colourMapPixels, 0, 255,
+            GenerationProgress);
+    }
+    if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr &&
+        s.framePixels != nullptr && scratch::AllocationAllowed()) {
+        s.flightView = new (std::nothrow) FlightView(
+            s.framePixels, outputWidth, s.outputHeight, s.heightMapPixels, s.landSide,
+            s.landSide, s.colourMapPixels, s.landSide, s.landSide, objectCount + 1, 8,
+            s.platform->MillisecondTime());
+    }
+    if (s.flightView != nullptr) s.flightView->speed = flightSpeed;
+    return s.landGenerator != nullptr && s.flightView != nullptr;
+}
+
+bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight) {
+    FrameLoopDestroy();  // one loop at a time: start from the initial state
+    FrameLoopState& s = frameLoop;
+    s.platform = &platform;
+    s.clientWidth = clientWidth;
+    s.clientHeight = clientHeight;
+    // A client area without width or height gives no frame to draw into;
+    // neither does one so flat that the output height truncates to 0.
+    s.outputHeight = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
+    if (s.outputHeight <= 0) return false;
+    const bool created = CreateSaverObjects();
+    s.horizonBase = ComputeHorizonBase(tilt, outputWidth);
+    s.ready = created;
+    return s.ready;
+}
+
+TickResult FrameLoopTick() {
+    FrameLoopState& s = frameLoop;
+    if (!s.ready) return TickResult::Skipped;
+
+    --s.newLandCountdown;
+    if (s.newLandCountdown < 0) {
+        // Clears the key's mark of an earlier press, so that only a press
+        // during generation aborts it.
+        (void)s.platform->QueryShift();
+        s.newLandCountdown = NewLandTicks(newlandWait);
+        GenerateNewLand();
+        return TickResult::Generated;
+    }
+
+    FlightView& view = *s.flightView;
+    // The autopilot reads the tables before Move would retry their set-up, so
+    // the retry comes first; a view that still cannot draw (tables, sky or
+    // objects missing) skips the whole frame and the camera waits.
+    if (!view.buffersReady) view.SetUpBuffers();
+    if (!view.CanRender()) return TickResult::Skipped;
+
+    // Wraps after 2^32 frames (years of flight) instead of overflowing.
+    s.frameCounter = static_cast<int32_t>(static_cast<uint32_t>(s.frameCounter) + 1u);
+    if ((s.frameCounter & 0xFF) == 0) {
+        // +1 for the first 256 frames of every block of 1024, else -1.
+        s.autopilotDirection = (s.frameCounter & 0x300) == 0 ? 1 : -1;
+    }
+    view.SteerAutopilot(s.autopilotDirection, autoPilotIntensity);
+    view.headingRate = Asr(view.turnCommand, 1);
+    view.climbRate = view.climbCommand;
+    view.SetBankAngle(view.turnCommand + s.prevTurnCommand);
+    s.prevTurnCommand = view.turnCommand;
+    view.horizonRow = view.climbRate + s.prevClimbRate + s.horizonBase;
+    s.prevClimbRate = view.climbRate;
+    view.Move();
+    view.Render();
+    s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight);
+    return TickResult::DrewFrame;
+}
+
+void FrameLoopDestroy() {
+    FrameLoopState& s = frameLoop;
+    delete s.flightView;
+    s.flightView = nullptr;
+    delete s.landGenerator;
+    s.landGenerator = nullptr;
+    uint32_t* heights = AsWords(s.heightMapPixels);
+    ReleaseBuffer(heights);
+    ReleaseBuffer(s.colourMapPixels);
+    ReleaseBuffer(s.framePixels);
+    // The saver destroys its loop once, at exit; resetting lets tests and the
+    // renderer run it again from the initial state (the generation abort
+    // included, which otherwise lasts for the process).
+    s = FrameLoopState{};
+    newLand = NewLandState{};
+}

@@ -1,0 +1,75 @@
+#include "app/NewLand.h"
+
+#include "app/FrameLoop.h"
+#include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
+#include "land/Units.h"
+#include "view/FlightView.h"
+
+NewLandState newLand;
+
+namespace {
+
+constexpr uint32_t kProgressGrey = 0xCFCFCF;       // red, green, blue 207
+constexpr uint32_t kStoppingColour = 0xFFCF00;     // red 255, green 207, blue 0
+constexpr int32_t kFirstPipelineStepWithSeed = 2;  // the seed is set in step 2
+constexpr int32_t kFloodStep = 11;                 // the water level is set in step 11
+constexpr int32_t kSeaLevel = 25;
+
+uint32_t Grey(int32_t level) {
+    const auto v = static_cast<uint32_t>(level);
+    return (v << 16) | (v << 8) | v;
+}
+
+}  // namespace
+
+void GenerateNewLand() {
+    LandGenerator* generator = frameLoop.landGenerator;
+    FlightView* view = frameLoop.flightView;
+    SaverPlatform* platform = frameLoop.platform;
+    if (generator == nullptr || platform == nullptr) return;
+
+    // Two landscapes made within the same second are identical.
+    const uint32_t seed = platform->CalendarSeconds();
+    const int32_t lastStep = RunLandPipeline(*generator, seed, &newLand.abortGeneration);
+    // The pipeline's land steps do not read these two view fields, so setting
+    // them afterwards equals setting them at their steps, for an aborted run
+    // too: the seed once step 2 ran, the sea level once step 11 ran.
+    if (view != nullptr) {
+        if (lastStep >= kFirstPipelineStepWithSeed) view->randomState = seed;
+        if (lastStep >= kFloodStep) view->waterLevel = kSeaLevel;
+    }
+}
+
+int32_t GenerationProgress(int32_t /*hint*/) {
+    SaverPlatform* platform = frameLoop.platform;
+    if (platform == nullptr) return newLand.abortGeneration;
+
+    NewLandState& s = newLand;
+    // Draws at most once per 128 ms of process clock.
+    const int32_t tick = Asr(platform->ProcessClockMs(), 7);
+    if (tick != s.progressLastTick) {
+        s.progressLastTick = Asr(platform->ProcessClockMs(), 7);
+        const int32_t before = s.progressLevel;
+        s.progressLevel += s.progressStep;
+        if (s.progressLevel > 255 || s.progressLevel < 0) {
+            // Each end value is drawn on two updates in a row.
+            s.progressStep = -s.progressStep;
+            s.progressLevel = before;
+        }
+        DrawStatusText("Glidescape, by Quillon", 5, 15, Grey(s.progressLevel));
+        DrawStatusText("Press Shift to abort landscape generation...", 5, 42, kProgressGrey);
+        DrawStatusText("Processing...", 5, 69, static_cast<uint32_t>(255 - s.progressLevel) << 16);
+    }
+    if (platform->QueryShift()) {
+        s.abortGeneration = 1;
+        DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
+    }
+    return s.abortGeneration;
+}
+
+void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
+    if (frameLoop.platform != nullptr && text != nullptr) {
+        frameLoop.platform->DrawStatusText(text, x, y, colour);
+    }
+}

@@ -1,0 +1,336 @@
+// HeightSynthesis.cpp - raw relief: spectral synthesis through a 2-D FFT,
+// midpoint displacement on the wrapped grid, and the rebase/rescale passes.
+//
+// Spectral synthesis shapes white noise (one NextNoise draw a cell, 0 ...
+// 1048575) by a power-law falloff 1 / |f|^spectralExponent and transforms it
+// back; heights come out in noise units, lowest 0. Every floating-point step
+// keeps one fixed order of operations so the heights are identical on every
+// build.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "land/LandGenerator.h"
+#include "land/LandMath.h"
+#include "land/Scratch.h"
+#include "land/Units.h"
+
+using land_math::ClampToInt32;
+using land_math::Hint;
+using land_math::TruncateToInt32;
+
+namespace {
+
+// Fft1D's arithmetic on `count` interleaved transforms at once: point i of
+// transform b is re[i * count + b]. Each transform sees exactly the
+// operations Fft1D performs, in the same order; only the memory layout
+// differs, so the column pass reads whole cache lines.
+void FftInterleaved(int32_t direction, int32_t log2n, int32_t count, double* re, double* im) {
+    const int64_t n = int64_t{1} << log2n;
+    int64_t j = 0;
+    for (int64_t i = 0; i < n - 1; ++i) {
+        if (i < j) {
+            std::swap_ranges(re + i * count, re + (i + 1) * count, re + j * count);
+            std::swap_ranges(im + i * count, im + (i + 1) * count, im + j * count);
+        }
+        int64_t k = n / 2;
+        while (k <= j) {
+            j -= k;
+            k /= 2;
+        }
+        j += k;
+    }
+
+    double c1 = -1.0;
+    double c2 = 0.0;
+    int64_t l2 = 1;
+    for (int32_t level = 0; level < log2n; ++level) {
+        const int64_t l1 = l2;
+        l2 <<= 1;
+        double u1 = 1.0;
+        double u2 = 0.0;
+        for (int64_t jj = 0; jj < l1; ++jj) {
+            for (int64_t i = jj; i < n; i += l2) {
+                double* reI = re + i * count;
+                double* imI = im + i * count;
+                double* reI1 = re + (i + l1) * count;
+                double* imI1 = im + (i + l1) * count;
+                for (int32_t b = 0; b < count; ++b) {
+                    const double t1 = u1 * reI1[b] - u2 * imI1[b];
+                    const double t2 = u1 * imI1[b] + u2 * reI1[b];
+                    reI1[b] = reI[b] - t1;
+                    imI1[b] = imI[b] - t2;
+                    reI[b] = reI[b] + t1;
+                    imI[b] = imI[b] + t2;
+                }
+            }
+            const double z = u1 * c1 - u2 * c2;
+            u2 = u1 * c2 + u2 * c1;
+            u1 = z;
+        }
+        c2 = std::sqrt((1.0 - c1) / 2.0);
+        if (direction == 1) c2 = -c2;
+        c1 = std::sqrt((1.0 + c1) / 2.0);
+    }
+
+    if (direction == 1) {
+        const double scale = static_cast<double>(n);
+        const int64_t values = n * count;
+        for (int64_t i = 0; i < values; ++i) {
+            re[i] /= scale;
+            im[i] /= scale;
+        }
+    }
+}
+
+// Both sides positive powers of two (1 counts: 2^0).
+bool PowerOfTwoSides(int32_t width, int32_t height, int32_t* log2Width, int32_t* log2Height) {
+    if (width < 1 || height < 1) return false;
+    return LandGenerator::SplitPowerOfTwo(width, log2Width) == 0 &&
+           LandGenerator::SplitPowerOfTwo(height, log2Height) == 0;
+}
+
+}  // namespace
+
+bool LandGenerator::GenerateHeights() {
+    SetNoiseMode(noiseMode);
+    if (synthesisMethod != 0) return GenerateHeightsSpectral();
+    GenerateHeightsMidpoint();
+    return true;
+}
+
+int32_t LandGenerator::SplitPowerOfTwo(int32_t n, int32_t* log2n) {
+    int32_t shifts = 0;
+    for (int32_t rest = n >> 1; rest > 0; rest >>= 1) ++shifts;
+    *log2n = shifts;
+    return n - (int32_t{1} << shifts);
+}
+
+bool LandGenerator::Fft1D(int32_t direction, int32_t log2n, double* re, double* im) {
+    FftInterleaved(direction, log2n, 1, re, im);
+    return true;
+}
+
+bool LandGenerator::Fft2D(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
+                          int32_t direction) {
+    int32_t log2Width = 0;
+    int32_t log2Height = 0;
+    if (!PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height)) return false;
+    double* fftScratch =
+        AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatch * std::max(cellsWidth, cellsHeight));
+    if (fftScratch == nullptr) return false;
+    const bool complete = Fft2DWithScratch(cells, cellsWidth, cellsHeight, direction, fftScratch);
+    FreeArray(fftScratch);
+    return complete;
+}
+
+// Columns (length cellsHeight) first, then rows (length cellsWidth); one poll
+// per column and per row. An abort leaves the columns or rows before it
+// transformed and the rest as they were.
+bool LandGenerator::Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
+                                     int32_t direction, double* fftScratch) {
+    int32_t log2Width = 0;
+    int32_t log2Height = 0;
+    PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height);
+    const int32_t hint = Hint(int64_t{width} * 4);
+    const int64_t stride = cellsWidth;
+
+    const int64_t columnValues = int64_t{kFftBatch} * cellsHeight;
+    double* re = fftScratch;
+    double* im = fftScratch + columnValues;
+    for (int32_t x0 = 0; x0 < cellsWidth; x0 += kFftBatch) {
+        bool aborted = false;
+        const int32_t count = PollColumns(std::min(kFftBatch, cellsWidth - x0), hint, &aborted);
+        for (int64_t y = 0; y < cellsHeight; ++y) {
+            const ComplexCell* row = cells + y * stride + x0;
+            for (int32_t b = 0; b < count; ++b) {
+                re[y * count + b] = row[b].re;
+                im[y * count + b] = row[b].im;
+            }
+        }
+        if (count > 0) FftInterleaved(direction, log2Height, count, re, im);
+        for (int64_t y = 0; y < cellsHeight; ++y) {
+            ComplexCell* row = cells + y * stride + x0;
+            for (int32_t b = 0; b < count; ++b) {
+                row[b].re = re[y * count + b];
+                row[b].im = im[y * count + b];
+            }
+        }
+        if (aborted) return false;
+    }
+
+    re = fftScratch;
+    im = fftScratch + cellsWidth;
+    for (int64_t y = 0; y < cellsHeight; ++y) {
+        if (Poll(hint)) return false;
+        ComplexCell* row = cells + y * stride;
+        for (int32_t x = 0; x < cellsWidth; ++x) {
+            re[x] = row[x].re;
+            im[x] = row[x].im;
+        }
+        FftInterleaved(direction, log2Width, 1, re, im);
+        for (int32_t x = 0; x < cellsWidth; ++x) {
+            row[x].re = re[x];
+            row[x].im = im[x];
+        }
+    }
+    return true;
+}
+
+// Needs a square map with a power-of-two side. Returns false, with the height
+// map unchanged, when the map is not such a map, when the scratch memory
+// (16 bytes a cell) cannot be obtained, or on an abort at the first poll;
+// an abort inside a transform still writes (partly transformed) heights.
+bool LandGenerator::GenerateHeightsSpectral() {
+    if (Poll(Hint(int64_t{width} * 4))) return false;
+    int32_t log2Width = 0;
+    int32_t log2Height = 0;
+    if (width != height || !PowerOfTwoSides(width, height, &log2Width, &log2Height)) return false;
+
+    const int64_t cells = CellCount();
+    ComplexCell* spectrum = AllocateArrayForOverwrite<ComplexCell>(cells);
+    if (spectrum == nullptr) return false;
+    double* fftScratch = AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatch * width);
+    if (fftScratch == nullptr) {
+        FreeArray(spectrum);
+        return false;
+    }
+
+    SetSeed(seed);
+    for (int64_t i = 0; i < cells; ++i) {
+        spectrum[i].re = static_cast<double>(noiseSource());
+        spectrum[i].im = 0.0;
+    }
+    bool complete = Fft2DWithScratch(spectrum, width, height, 1, fftScratch);
+
+    // Power-law filter centred on (hw, hh). The divisor depends only on
+    // |dx| and |dy|, so it is computed once for each pair and used for the
+    // (up to) four cells that share it: rowDivisor[|dx|] for rows hh +- |dy|.
+    const int32_t hw = width >> 1;
+    const int32_t hh = height >> 1;
+    double* rowDivisor = fftScratch;  // hw + 1 values; 2 x kFftBatch x width are there
+    for (int32_t b = 0; b <= hh; ++b) {
+        for (int32_t a = 0; a <= hw; ++a) {
+            const int32_t dy = (a == 0 && b == 0) ? 1 : b;
+            const double d = std::sqrt(static_cast<double>(a * a + dy * dy));
+            rowDivisor[a] = std::pow(d, spectralExponent);
+        }
+        const int32_t rows[2] = {hh + b, hh - b};
+        const int32_t rowCount = (b == 0) ? 1 : 2;
+        for (int32_t r = 0; r < rowCount; ++r) {
+            const int32_t y = rows[r];
+            if (y < 0 || y >= height) continue;
+            ComplexCell* row = spectrum + int64_t{y} * width;
+            for (int32_t x = 0; x < width; ++x) {
+                const double divisor = rowDivisor[std::abs(x - hw)];
+                row[x].re = row[x].re / divisor;
+                row[x].im = row[x].im / divisor;
+            }
+        }
+    }
+
+    // Quadrant swap: (x, y) <-> (x + hw, y + hh) for the left half and
+    // (x, y) <-> (x - hw, y + hh) for the right half of the top rows.
+    for (int32_t y = 0; y < hh; ++y) {
+        ComplexCell* top = spectrum + int64_t{y} * width;
+        ComplexCell* bottom = spectrum + int64_t{y + hh} * width;
+        std::swap_ranges(top, top + hw, bottom + hw);
+        std::swap_ranges(top + hw, top + width, bottom);
+    }
+
+    complete = Fft2DWithScratch(spectrum, width, height, -1, fftScratch) && complete;
+    for (int64_t i = 0; i < cells; ++i) heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
+    FreeArray(fftScratch);
+    FreeArray(spectrum);
+    RebaseHeights(0);
+    return complete;
+}
+
+// Fills the blockSize x blockSize grid (row stride blockSize) level by level;
+// corner (0, 0) keeps its value. Heights stay within minHeight ... maxHeight.
+void LandGenerator::GenerateHeightsMidpoint() {
+    // A side below 2 leaves blockSize larger than the map.
+    if (blockSize > width || blockSize > height) return;
+    SetSeed(seed);
+    int32_t log2Block = 0;
+    SplitPowerOfTwo(blockSize, &log2Block);
+    const int32_t hint = Hint(int64_t{blockSize} + log2Block - 1);
+    const int64_t lowest = minHeight;
+    const int64_t highest = maxHeight;
+    const int64_t stride = blockSize;
+    int32_t* grid = heightMap;
+    auto at = [grid, stride](int32_t x, int32_t y) -> int32_t& { return grid[x + y * stride]; };
+    auto clampHeight = [lowest, highest](int64_t v) { return std::clamp(v, lowest, highest); };
+
+    int32_t step = blockSize;
+    int64_t range = (highest - lowest) * 2;
+    while (step > 1) {
+        if (Poll(hint)) return;
+        const int32_t half = step >> 1;
+        const int64_t halfRange = range >> 1;
+        for (int32_t x0 = 0; x0 < blockSize; x0 += step) {
+            int32_t x1 = x0 + step;
+            if (x1 >= blockSize) x1 -= blockSize;
+            for (int32_t y0 = 0; y0 < blockSize; y0 += step) {
+                int32_t y1 = y0 + step;
+                if (y1 >= blockSize) y1 -= blockSize;
+                const int64_t a = at(x0, y0);
+                const int64_t b = at(x1, y0);
+                const int64_t c = at(x0, y1);
+                const int64_t d = at(x1, y1);
+                const int64_t r1 = int64_t{noiseSource()} % (range + 1);
+                const int64_t r2 = int64_t{noiseSource()} % (range + 1);
+                const int64_t r3 = int64_t{noiseSource()} % (range + 1);
+                const int64_t r4 = int64_t{noiseSource()} % (range + 1);
+                const int64_t r5 = int64_t{noiseSource()} % (range + 1);
+                const int64_t top = clampHeight(r1 + ((a + b) >> 1) - halfRange);
+                const int64_t bottom = clampHeight(r2 + ((c + d) >> 1) - halfRange);
+                const int64_t right = clampHeight(r3 + ((b + d) >> 1) - halfRange);
+                const int64_t left = clampHeight(r4 + ((a + c) >> 1) - halfRange);
+                const int64_t centre =
+                    clampHeight(r5 + ((top + bottom + right + left) >> 2) - halfRange);
+                at(x0 + half, y0) = static_cast<int32_t>(top);
+                at(x0 + half, y1) = static_cast<int32_t>(bottom);
+                at(x0, y0 + half) = static_cast<int32_t>(left);
+                at(x1, y0 + half) = static_cast<int32_t>(right);
+                at(x0 + half, y0 + half) = static_cast<int32_t>(centre);
+            }
+        }
+        step /= 2;
+        range /= 2;
+    }
+}
+
+int32_t LandGenerator::RebaseHeights(int32_t floor) {
+    if (Poll(Hint(width))) return 0;
+    const int64_t cells = CellCount();
+    int32_t low = 2147483647;
+    for (int64_t i = 0; i < cells; ++i) {
+        if (heightMap[i] < low) low = heightMap[i];
+    }
+    const int64_t shift = int64_t{low} - floor;
+    for (int64_t i = 0; i < cells; ++i) heightMap[i] = ClampToInt32(heightMap[i] - shift);
+    return low;
+}
+
+// A flat map (highest == minHeight) has no relief to stretch: the factor is
+// then 1, so every cell just becomes height - minHeight.
+void LandGenerator::ScaleHeights(int32_t top) {
+    const int64_t range = int64_t{HighestHeight()} - minHeight;
+    const double factor =
+        range == 0 ? 1.0 : static_cast<double>(int64_t{top} - minHeight) / static_cast<double>(range);
+    const int64_t cells = CellCount();
+    const int32_t hint = Hint(cells / 256);
+    if (Poll(hint)) return;
+    const int64_t lowest = minHeight;
+    int64_t end = cells;
+    while (end > 0) {
+        const int64_t block = std::min<int64_t>(256, end);
+        for (int64_t i = end - 1; i >= end - block; --i) {
+            heightMap[i] = TruncateToInt32(static_cast<double>(heightMap[i] - lowest) * factor + 0.5);
+        }
+        end -= block;
+        if (block == 256 && Poll(hint)) return;
+    }
+}

@@ -1,0 +1,173 @@
+// LandGenerator.cpp - the generator record, the land noise source and the map
+// helpers. Height synthesis, colouring and carving live in their own files.
+#include "land/LandGenerator.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "land/LandMath.h"
+#include "land/Units.h"
+
+using land_math::Hint;
+using land_math::WrapToInt32;
+
+uint32_t LandGenerator::noiseState = 0;
+int32_t LandGenerator::noiseAccumulator = 0;
+int32_t LandGenerator::noiseMode = 0;
+
+namespace {
+
+// Largest 2^n (n = 12 ... 1) with min(width, height) / 2^n == 1; 2 otherwise.
+int32_t ComputeBlockSize(int32_t mapWidth, int32_t mapHeight) {
+    const int32_t side = std::min(mapWidth, mapHeight);
+    for (int32_t n = 12; n >= 1; --n) {
+        if (side / (int32_t{1} << n) == 1) return int32_t{1} << n;
+    }
+    return 2;
+}
+
+// The low-pass shift must stay a valid shift count for 32-bit values.
+constexpr int32_t kMaxNoiseMode = 31;
+
+}  // namespace
+
+LandGenerator::LandGenerator(int32_t mapWidth, int32_t mapHeight, int32_t* heights,
+                             uint32_t* colours, int32_t lowest, int32_t highest,
+                             ProgressCallback callback)
+    : progress(callback),
+      blockSize(ComputeBlockSize(mapWidth, mapHeight)),
+      width(mapWidth),
+      height(mapHeight),
+      maxHeight(highest),
+      minHeight(lowest),
+      heightMap(heights),
+      colourMap(colours),
+      seed(0),
+      synthesisMethod(-1),
+      spectralExponent(2.2),
+      noiseSource(&LandGenerator::NextNoise) {
+    if (maxHeight <= minHeight) {
+        maxHeight = minHeight < std::numeric_limits<int32_t>::max() ? minHeight + 1 : minHeight;
+    }
+    ResetParameters();
+}
+
+LandGenerator::~LandGenerator() = default;
+
+void LandGenerator::ResetParameters() {
+    noiseSource = &LandGenerator::NextNoise;
+    noiseMode = 0;
+    synthesisMethod = -1;
+    spectralExponent = 2.2;
+}
+
+bool LandGenerator::Poll(int32_t hint) { return progress != nullptr && progress(hint) != 0; }
+
+int32_t LandGenerator::PollColumns(int32_t count, int32_t hint, bool* aborted) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (Poll(hint)) {
+            *aborted = true;
+            return i;
+        }
+    }
+    return count;
+}
+
+int64_t LandGenerator::CellCount() const { return land_math::CellCount(width, height); }
+
+// --- Noise ------------------------------------------------------------------
+
+void LandGenerator::SetSeed(uint32_t newSeed) {
+    noiseState = newSeed;
+    noiseAccumulator = WrapToInt32(newSeed);
+    seed = newSeed;
+}
+
+// Modes above 31 would shift 32-bit values by 32 or more; they act as 31,
+// the slowest low-pass filter.
+void LandGenerator::SetNoiseMode(int32_t mode) {
+    noiseMode = std::clamp(mode, 0, kMaxNoiseMode);
+    if (noiseMode == 0) {
+        noiseSource = &LandGenerator::NextNoise;
+    } else if (noiseMode == 1) {
+        noiseSource = &LandGenerator::NextNoiseAveraged;
+    } else {
+        noiseSource = &LandGenerator::NextNoiseLowPass;
+    }
+}
+
+int32_t LandGenerator::NextNoise() { return LcgStep(noiseState); }
+
+int32_t LandGenerator::NextNoiseAveraged() {
+    const int32_t r = NextNoise();
+    // The sum can pass 2^31 when the seed made the accumulator large; its
+    // half always fits again.
+    noiseAccumulator = static_cast<int32_t>(land_math::Asr64(int64_t{noiseAccumulator} + r, 1));
+    return noiseAccumulator;
+}
+
+int32_t LandGenerator::NextNoiseLowPass() {
+    const int32_t r = NextNoise();
+    // noiseMode may have been stored directly, bypassing SetNoiseMode.
+    const int32_t s = std::clamp(noiseMode, 0, kMaxNoiseMode);
+    // Long shifts let the accumulator outgrow 32 bits; it wraps like a 32-bit
+    // register instead of overflowing.
+    const int32_t t = WrapToInt32(static_cast<uint32_t>(noiseAccumulator) + static_cast<uint32_t>(r));
+    noiseAccumulator = WrapToInt32(static_cast<uint32_t>(t) - static_cast<uint32_t>(Asr(t, s)));
+    return Asr(noiseAccumulator, s);
+}
+
+// --- Map helpers --------------------------------------------------------------
+
+void LandGenerator::FillMap(int32_t* map, int32_t value) {
+    const int64_t cells = CellCount();
+    const int32_t hint = Hint(cells / 256);
+    if (Poll(hint)) return;
+    // From the last cell down, polling after every 256 writes.
+    int64_t end = cells;
+    while (end > 0) {
+        const int64_t block = std::min<int64_t>(256, end);
+        std::fill(map + (end - block), map + end, value);
+        end -= block;
+        if (block == 256 && Poll(hint)) return;
+    }
+}
+
+int32_t LandGenerator::HighestHeight() const {
+    int32_t highest = -2147483647;
+    const int64_t cells = CellCount();
+    for (int64_t i = 0; i < cells; ++i) highest = std::max(highest, heightMap[i]);
+    return highest;
+}
+
+int32_t LandGenerator::LowestHeight() const {
+    int32_t lowest = 2147483647;
+    const int64_t cells = CellCount();
+    for (int64_t i = 0; i < cells; ++i) lowest = std::min(lowest, heightMap[i]);
+    return lowest;
+}
+
+int32_t LandGenerator::GetCell(const int32_t* map, int32_t x, int32_t y) const {
+    return map[x + int64_t{y} * width];
+}
+
+void LandGenerator::SetCell(int32_t* map, int32_t x, int32_t y, int32_t value) const {
+    map[x + int64_t{y} * width] = value;
+}
+
+void LandGenerator::CopyMap(const int32_t* source, int32_t* destination) const {
+    std::copy(source, source + CellCount(), destination);
+}
+
+uint32_t LandGenerator::AddToColour(uint32_t colour, int32_t delta) {
+    uint32_t result = 0xFF000000u;
+    for (int32_t shift = 0; shift <= 16; shift += 8) {
+        const int64_t channel = int64_t{(colour >> shift) & 0xFFu} + delta;
+        result |= static_cast<uint32_t>(std::clamp<int64_t>(channel, 0, 255)) << shift;
+    }
+    return result;
+}
+
+void LandGenerator::AddToColourAt(uint32_t* map, int32_t index, int32_t delta) {
+    map[index] = AddToColour(map[index], delta);
+}

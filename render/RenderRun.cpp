@@ -1,0 +1,141 @@
+#include "render/RenderRun.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <ctime>
+
+#include "app/FrameLoop.h"
+#include "app/Settings.h"
+#include "render/ImageWriter.h"
+
+namespace {
+
+void Report(std::FILE* errors, const std::string& message) {
+    if (errors != nullptr) std::fprintf(errors, "glidescape-render: %s\n", message.c_str());
+}
+
+// Puts every given option into its setting; ClampSettings then treats them
+// exactly as values read from the INI file.
+void ApplySettings(const RenderOptions& o) {
+    RestoreDefaultSettings();
+    if (o.hasLandSize) landSize = o.landSize;
+    if (o.hasOutputWidth) outputWidth = o.outputWidth;
+    if (o.hasObjects) objectCount = o.objects;
+    if (o.hasSpeed) flightSpeed = o.speed;
+    if (o.hasAutopilot) autoPilotIntensity = o.autopilot;
+    if (o.hasTilt) tilt = o.tilt;
+    if (o.hasNewlandWait) newlandWait = o.newlandWait;
+    ClampSettings();
+}
+
+}  // namespace
+
+RenderPlatform::RenderPlatform(const RenderOptions& options, std::FILE* progressOut)
+    : options_(options), progressOut_(progressOut) {}
+
+void RenderPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) {
+    EndProgress();
+    ++framesShown_;
+    if (options_.pngDir.empty() || !writeError_.empty()) return;
+    if (framesShown_ % options_.pngEvery != 0) return;
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%06d.png", framesShown_);
+    std::string error;
+    if (!WriteFramePng(options_.pngDir + name, pixels, width, height, error)) writeError_ = error;
+}
+
+void RenderPlatform::DrawStatusText(const char* text, int32_t, int32_t, uint32_t colour) {
+    // The progress screen redraws "Processing..." about every 128 ms with a
+    // red level that sweeps up and down; it moves a marker along a bar.
+    if (progressOut_ == nullptr || std::strcmp(text, "Processing...") != 0) return;
+    constexpr int kBarWidth = 30;
+    const int position = static_cast<int>(((colour >> 16) & 0xFF) * (kBarWidth - 1) / 255);
+    char bar[kBarWidth + 1];
+    for (int i = 0; i < kBarWidth; ++i) bar[i] = i == position ? '#' : '-';
+    bar[kBarWidth] = '\0';
+    std::fprintf(progressOut_, "\rMaking land [%s]", bar);
+    std::fflush(progressOut_);
+    progressDrawn_ = true;
+}
+
+void RenderPlatform::EndProgress() {
+    if (!progressDrawn_) return;
+    std::fprintf(progressOut_, "\r%*s\r", 45, "");
+    std::fflush(progressOut_);
+    progressDrawn_ = false;
+}
+
+int32_t RenderPlatform::ProcessClockMs() {
+    const std::clock_t ticks = std::clock();
+    const auto ms = static_cast<int64_t>(ticks) * 1000 / CLOCKS_PER_SEC;
+    return static_cast<int32_t>(static_cast<uint32_t>(ms));
+}
+
+uint32_t RenderPlatform::CalendarSeconds() {
+    if (options_.hasLandSeed) return options_.landSeed;
+    return static_cast<uint32_t>(std::time(nullptr));
+}
+
+uint32_t RenderPlatform::MillisecondTime() {
+    if (options_.hasViewSeed) return options_.viewSeed;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+int RunRender(const RenderOptions& options, std::FILE* errors) {
+    ApplySettings(options);
+    std::FILE* progressOut =
+        errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
+    RenderPlatform platform(options, progressOut);
+
+    if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight)) {
+        const int32_t rows = frameLoop.outputHeight;
+        FrameLoopDestroy();
+        Report(errors, rows <= 0 ? "output width " + std::to_string(outputWidth) + " on a " +
+                                       std::to_string(options.clientWidth) + "x" +
+                                       std::to_string(options.clientHeight) +
+                                       " client gives no frame rows"
+                                 : std::string("not enough memory for the land maps, the "
+                                               "frame or the view"));
+        return 1;
+    }
+    if (!options.pngDir.empty()) {
+        std::error_code failure;
+        std::filesystem::create_directories(options.pngDir, failure);
+        if (failure) {
+            FrameLoopDestroy();
+            Report(errors, "cannot make folder " + options.pngDir + ": " + failure.message());
+            return 1;
+        }
+    }
+    for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty(); ++tick) {
+        FrameLoopTick();
+    }
+    platform.EndProgress();
+
+    std::string error = platform.writeError();
+    const bool anyOutput = !options.frameOut.empty() || !options.heightsOut.empty() ||
+                           !options.coloursOut.empty() || !options.pngDir.empty();
+    const std::string frameOut = anyOutput ? options.frameOut : std::string("glidescape.png");
+    const FrameLoopState& s = frameLoop;
+    if (error.empty() && !frameOut.empty()) {
+        WriteFrame(frameOut, s.framePixels, outputWidth, s.outputHeight, error);
+    }
+    if (error.empty() && !options.heightsOut.empty()) {
+        WriteHeights(options.heightsOut, s.heightMapPixels, s.landSide, s.landSide, error);
+    }
+    if (error.empty() && !options.coloursOut.empty()) {
+        WriteColours(options.coloursOut, s.colourMapPixels, s.landSide, s.landSide, error);
+    }
+    FrameLoopDestroy();
+    if (!error.empty()) {
+        Report(errors, error);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,342 @@
+// The frame loop: output height and horizon formulas, creation and its
+// failures, the tick schedule and the per-frame steering hand-over.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "app/FrameLoop.h"
+#include "app/NewLand.h"
+#include "app/Settings.h"
+#include "land/LandGenerator.h"
+#include "land/Scratch.h"
+#include "tests/app/TestPlatform.h"
+#include "view/FlightView.h"
+
+namespace {
+
+class FrameLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetForTest(); }
+    void TearDown() override {
+        FrameLoopDestroy();
+        EXPECT_EQ(platform.pixelsLive, 0) << "pixel buffers leaked";
+        ResetForTest();
+        RestoreDefaultSettings();
+    }
+    bool Create() { return FrameLoopCreate(platform, 128, 96); }
+
+    TestPlatform platform;
+};
+
+TEST(OutputHeight, TruncatesTheQuotientTimesTheClientHeight) {
+    EXPECT_EQ(ComputeOutputHeight(512, 1024, 768), 384);
+    EXPECT_EQ(ComputeOutputHeight(512, 1280, 1024), 409);  // 409.6
+    EXPECT_EQ(ComputeOutputHeight(512, 1920, 1080), 288);
+    EXPECT_EQ(ComputeOutputHeight(512, 152, 112), 377);
+    EXPECT_EQ(ComputeOutputHeight(128, 128, 96), 96);
+}
+
+TEST(OutputHeight, ZeroWhenNoFrameCanBeHad) {
+    EXPECT_EQ(ComputeOutputHeight(512, 0, 768), 0);
+    EXPECT_EQ(ComputeOutputHeight(512, 1024, 0), 0);
+    EXPECT_EQ(ComputeOutputHeight(512, -1024, -768), 0);
+    EXPECT_EQ(ComputeOutputHeight(128, 3000, 2), 0);             // 0.085 rows
+    EXPECT_EQ(ComputeOutputHeight(3000, 1, INT32_MAX), 0);       // beyond 32 bits
+    EXPECT_EQ(ComputeOutputHeight(1, 1, INT32_MAX), INT32_MAX);  // still representable
+}
+
+TEST(HorizonBase, FollowsTiltAndWidth) {
+    EXPECT_EQ(ComputeHorizonBase(0, 512), 400);
+    EXPECT_EQ(ComputeHorizonBase(128, 512), 656);
+    EXPECT_EQ(ComputeHorizonBase(-128, 512), 144);
+    EXPECT_EQ(ComputeHorizonBase(-1, 512), 398);
+    EXPECT_EQ(ComputeHorizonBase(128, 513), 657);
+    EXPECT_EQ(ComputeHorizonBase(-128, 513), 144);  // 144.28..., toward zero
+    EXPECT_EQ(ComputeHorizonBase(-128, 3000), 843);
+}
+
+TEST_F(FrameLoopTest, CreationBuildsEverythingFromTheSettings) {
+    flightSpeed = 40;
+    tilt = -1;
+    outputWidth = 512;
+    ASSERT_TRUE(FrameLoopCreate(platform, 1024, 768));
+    EXPECT_TRUE(frameLoop.ready);
+    EXPECT_EQ(frameLoop.outputHeight, 384);
+    EXPECT_EQ(frameLoop.landSide, 64);
+    EXPECT_EQ(frameLoop.horizonBase, 398);
+    EXPECT_EQ(frameLoop.newLandCountdown, 0);
+    EXPECT_EQ(frameLoop.autopilotDirection, -1);
+    ASSERT_NE(frameLoop.flightView, nullptr);
+    const FlightView& view = *frameLoop.flightView;
+    EXPECT_EQ(view.speed, 40);
+    EXPECT_EQ(view.frameWidth, 512);
+    EXPECT_EQ(view.frameHeight, 384);
+    EXPECT_EQ(view.heightMapWidth, 64);
+    EXPECT_EQ(view.colourMapHeight, 64);
+    EXPECT_EQ(view.slotCount, objectCount + 1);
+    EXPECT_EQ(view.skyWidth, 256);
+    EXPECT_EQ(view.frame, frameLoop.framePixels);
+    ASSERT_NE(frameLoop.landGenerator, nullptr);
+    EXPECT_EQ(frameLoop.landGenerator->width, 64);
+    EXPECT_EQ(frameLoop.landGenerator->maxHeight, 255);
+    EXPECT_EQ(frameLoop.landGenerator->minHeight, 0);
+    EXPECT_EQ(platform.pixelsLive, 3);
+}
+
+TEST_F(FrameLoopTest, TheViewSeedIsTheMillisecondTime) {
+    // The constructor's seed alone decides sky and objects.
+    platform.millisecondTime = 99;
+    ASSERT_TRUE(Create());
+    std::vector<uint32_t> sky(frameLoop.flightView->sky,
+                              frameLoop.flightView->sky + 256 * 256);
+    const uint32_t state = frameLoop.flightView->randomState;
+    FrameLoopDestroy();
+    ASSERT_TRUE(Create());
+    EXPECT_TRUE(std::equal(sky.begin(), sky.end(), frameLoop.flightView->sky));
+    EXPECT_EQ(frameLoop.flightView->randomState, state);
+}
+
+TEST_F(FrameLoopTest, RefusesAClientAreaWithoutWidthOrHeight) {
+    EXPECT_FALSE(FrameLoopCreate(platform, 0, 768));
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+    EXPECT_FALSE(FrameLoopCreate(platform, 1024, 0));
+    EXPECT_FALSE(FrameLoopCreate(platform, -5, 768));
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+    EXPECT_EQ(platform.pixelRequests, 0);
+}
+
+TEST_F(FrameLoopTest, RefusesAnOutputHeightThatTruncatesToZero) {
+    EXPECT_FALSE(FrameLoopCreate(platform, 3000, 2));  // 128 / 3000 x 2 rows
+    EXPECT_EQ(frameLoop.outputHeight, 0);
+    EXPECT_EQ(platform.pixelRequests, 0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+}
+
+TEST_F(FrameLoopTest, AMissingPixelBufferStopsTheSaverFromFlying) {
+    for (int missing = 0; missing < 3; ++missing) {
+        SCOPED_TRACE(missing);
+        TestPlatform failing;
+        failing.failPixelsAt = missing;
+        EXPECT_FALSE(FrameLoopCreate(failing, 128, 96));
+        EXPECT_FALSE(frameLoop.ready);
+        // Nothing is built on a missing buffer.
+        EXPECT_EQ(frameLoop.flightView, nullptr);
+        if (missing < 2) {
+            EXPECT_EQ(frameLoop.landGenerator, nullptr);
+        }
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+        EXPECT_EQ(failing.blits, 0);
+        EXPECT_TRUE(failing.texts.empty());
+        EXPECT_EQ(failing.shiftQueries, 0);
+        FrameLoopDestroy();
+        EXPECT_EQ(failing.pixelsLive, 0);
+    }
+}
+
+TEST_F(FrameLoopTest, AMissingGeneratorOrViewStopsTheSaverFromFlying) {
+    // With the default pixel memory the first three allocations are the
+    // buffers, the fourth the generator, the fifth the view.
+    for (int allowed = 3; allowed <= 4; ++allowed) {
+        SCOPED_TRACE(allowed);
+        scratch::FailAllocationsAfter(allowed);
+        EXPECT_FALSE(Create());
+        scratch::FailAllocationsAfter(-1);
+        EXPECT_EQ(frameLoop.landGenerator == nullptr, allowed == 3);
+        EXPECT_EQ(frameLoop.flightView, nullptr);
+        EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+        EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+        EXPECT_EQ(platform.blits, 0);
+        FrameLoopDestroy();
+    }
+}
+
+TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
+    // Let n allocations succeed for every n up to well past creation: each
+    // failing set-up (sky, objects, tables, land scratch) must leave a loop
+    // that either refuses to fly or skips what it cannot draw.
+    for (int allowed = 0; allowed < 40; ++allowed) {
+        SCOPED_TRACE(allowed);
+        TestPlatform p;
+        scratch::FailAllocationsAfter(allowed);
+        const bool created = FrameLoopCreate(p, 128, 96);
+        for (int i = 0; i < 3; ++i) {
+            const TickResult r = FrameLoopTick();
+            if (!created) {
+                EXPECT_EQ(r, TickResult::Skipped);
+            }
+            if (r == TickResult::DrewFrame) {
+                EXPECT_TRUE(frameLoop.flightView->CanRender());
+            }
+        }
+        if (!created) {
+            EXPECT_EQ(p.blits, 0);
+        }
+        scratch::FailAllocationsAfter(-1);
+        FrameLoopDestroy();
+        EXPECT_EQ(p.pixelsLive, 0);
+    }
+}
+
+TEST_F(FrameLoopTest, FailedTablesSkipTheFrameUntilTheirSetUpSucceeds) {
+    ASSERT_TRUE(Create());
+    ASSERT_EQ(FrameLoopTick(), TickResult::Generated);
+    ASSERT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    FlightView& view = *frameLoop.flightView;
+    const int32_t x = view.positionX;
+    const int32_t y = view.positionY;
+    const int32_t heading = view.heading;
+
+    // A lost set-up with no memory to redo it: the tables are freed, and the
+    // autopilot, which reads them before Move could retry, must not run.
+    view.buffersReady = false;
+    scratch::FailAllocationsAfter(0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_FALSE(view.buffersReady);
+    EXPECT_EQ(frameLoop.frameCounter, 1);
+    EXPECT_EQ(view.positionX, x);
+    EXPECT_EQ(view.positionY, y);
+    EXPECT_EQ(view.heading, heading);
+    EXPECT_EQ(platform.blits, 1);
+
+    // Memory back: the next tick sets the tables up again and flies on.
+    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    EXPECT_TRUE(view.buffersReady);
+    EXPECT_EQ(frameLoop.frameCounter, 2);
+    EXPECT_EQ(platform.blits, 2);
+    EXPECT_TRUE(view.positionX != x || view.positionY != y);
+}
+
+TEST_F(FrameLoopTest, FirstTickMakesLandAndDrawsNothing) {
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(platform.blits, 0);
+    EXPECT_EQ(frameLoop.frameCounter, 0);
+    const int64_t pixels = 128 * 96;
+    EXPECT_TRUE(std::all_of(frameLoop.framePixels, frameLoop.framePixels + pixels,
+                            [](uint32_t p) { return p == 0; }));
+    EXPECT_EQ(frameLoop.newLandCountdown, 1200 * 25);
+
+    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    EXPECT_EQ(platform.blits, 1);
+    EXPECT_EQ(platform.blitWidth, 128);
+    EXPECT_EQ(platform.blitHeight, 96);
+    EXPECT_EQ(frameLoop.frameCounter, 1);
+    EXPECT_EQ(frameLoop.newLandCountdown, 1200 * 25 - 1);
+    EXPECT_FALSE(std::all_of(frameLoop.framePixels, frameLoop.framePixels + pixels,
+                             [](uint32_t p) { return p == 0; }));
+}
+
+TEST_F(FrameLoopTest, NewlandWaitZeroMakesLandOnEveryTick) {
+    newlandWait = 0;
+    ASSERT_TRUE(Create());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(platform.blits, 0);
+    EXPECT_EQ(frameLoop.newLandCountdown, 0);
+}
+
+TEST_F(FrameLoopTest, NewlandWaitOneGivesTwentyFiveFramesBetweenLands) {
+    newlandWait = 1;
+    ASSERT_TRUE(Create());
+    std::vector<TickResult> results;
+    for (int i = 0; i < 53; ++i) results.push_back(FrameLoopTick());
+    for (int i = 0; i < 53; ++i) {
+        const bool generation = i == 0 || i == 26 || i == 52;
+        EXPECT_EQ(results[i], generation ? TickResult::Generated : TickResult::DrewFrame) << i;
+    }
+    EXPECT_EQ(platform.blits, 50);
+}
+
+TEST_F(FrameLoopTest, HugeNewlandWaitSaturatesTheCountdown) {
+    newlandWait = 85899345;  // 2147483625 ticks: still fits
+    ASSERT_TRUE(Create());
+    FrameLoopTick();
+    EXPECT_EQ(frameLoop.newLandCountdown, 2147483625);
+
+    for (int32_t wait : {85899346, INT32_MAX}) {
+        newlandWait = wait;
+        frameLoop.newLandCountdown = 0;
+        EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+        EXPECT_EQ(frameLoop.newLandCountdown, INT32_MAX) << wait;
+        EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);  // not a landscape per tick
+    }
+}
+
+TEST_F(FrameLoopTest, AutopilotDirectionSwingsEvery256Frames) {
+    ASSERT_TRUE(Create());
+    FrameLoopTick();
+    struct Case {
+        int32_t frame;
+        int32_t direction;
+    };
+    // Direction after drawing `frame`, having entered with the default -1.
+    for (const Case& c : {Case{1023, -1}, Case{1024, 1}, Case{1279, 1}, Case{1280, -1},
+                          Case{2047, -1}, Case{2048, 1}, Case{2304, -1}}) {
+        frameLoop.frameCounter = c.frame - 1;
+        frameLoop.autopilotDirection = c.frame == 1279 ? 1 : -1;
+        ASSERT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+        EXPECT_EQ(frameLoop.frameCounter, c.frame);
+        EXPECT_EQ(frameLoop.autopilotDirection, c.direction) << c.frame;
+    }
+}
+
+TEST_F(FrameLoopTest, FrameCounterWrapsInsteadOfOverflowing) {
+    ASSERT_TRUE(Create());
+    FrameLoopTick();
+    frameLoop.frameCounter = INT32_MAX;
+    ASSERT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    EXPECT_EQ(frameLoop.frameCounter, INT32_MIN);
+    EXPECT_EQ(frameLoop.autopilotDirection, 1);  // low 10 bits all zero
+}
+
+TEST_F(FrameLoopTest, SteeringIsHandedToTheCamera) {
+    autoPilotIntensity = 0;  // the turn command is then turnFilter decayed, >> 2
+    ASSERT_TRUE(Create());
+    FrameLoopTick();
+    FlightView& view = *frameLoop.flightView;
+    struct Case {
+        int32_t filter;
+        int32_t turnCommand;
+        int32_t headingRate;
+    };
+    int32_t prevTurn = 0;
+    int32_t prevClimb = 0;
+    for (const Case& c : {Case{-11, -3, -2}, Case{14, 3, 1}, Case{-11, -3, -2}}) {
+        FlightView::turnFilter = c.filter;
+        const int32_t heading = view.heading;
+        ASSERT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+        EXPECT_EQ(view.turnCommand, c.turnCommand);
+        EXPECT_EQ(view.headingRate, c.headingRate);
+        EXPECT_EQ(view.heading, (heading + c.headingRate + view.angleUnits) % view.angleUnits);
+        EXPECT_EQ(view.bankAngle,
+                  (c.turnCommand + prevTurn + view.angleUnits) % view.angleUnits);
+        EXPECT_EQ(frameLoop.prevTurnCommand, c.turnCommand);
+        EXPECT_EQ(view.climbRate, view.climbCommand);
+        EXPECT_EQ(view.horizonRow, view.climbRate + prevClimb + frameLoop.horizonBase);
+        EXPECT_EQ(frameLoop.prevClimbRate, view.climbRate);
+        prevTurn = c.turnCommand;
+        prevClimb = view.climbRate;
+    }
+}
+
+TEST_F(FrameLoopTest, DestroyResetsTheModuleState) {
+    ASSERT_TRUE(Create());
+    FrameLoopTick();
+    FrameLoopTick();
+    newLand.abortGeneration = 1;
+    FrameLoopDestroy();
+    EXPECT_EQ(frameLoop.flightView, nullptr);
+    EXPECT_EQ(frameLoop.framePixels, nullptr);
+    EXPECT_EQ(frameLoop.frameCounter, 0);
+    EXPECT_EQ(frameLoop.autopilotDirection, -1);
+    EXPECT_FALSE(frameLoop.ready);
+    EXPECT_EQ(newLand.abortGeneration, 0);
+    EXPECT_EQ(newLand.progressLevel, 255);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+    FrameLoopDestroy();  // twice is harmless
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+// The new-land pipeline as the frame loop runs it, its progress display and
+// the Shift abort.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "app/FrameLoop.h"
+#include "app/NewLand.h"
+#include "app/Settings.h"
+#include "land/LandGenerator.h"
+#include "tests/app/TestPlatform.h"
+#include "view/FlightView.h"
+
+namespace {
+
+constexpr uint32_t kGrey207 = 0xCFCFCF;
+
+class NewLandTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetForTest(); }
+    void TearDown() override {
+        FrameLoopDestroy();
+        ResetForTest();
+        RestoreDefaultSettings();
+    }
+    bool Create() { return FrameLoopCreate(platform, 128, 96); }
+
+    std::vector<int32_t> Heights() const {
+        return {frameLoop.heightMapPixels, frameLoop.heightMapPixels + 64 * 64};
+    }
+    std::vector<uint32_t> Colours() const {
+        return {frameLoop.colourMapPixels, frameLoop.colourMapPixels + 64 * 64};
+    }
+
+    TestPlatform platform;
+};
+
+// Drives GenerationProgress alone, with the clock at 128 ms x `update` on the
+// update-th call (two reads per drawing call).
+class ProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetForTest();
+        frameLoop.platform = &platform;
+    }
+    void TearDown() override { ResetForTest(); }
+
+    // One call at process clock `ms` (both reads see it).
+    int32_t CallAt(int32_t ms) {
+        platform.clock = {ms};
+        platform.clockReads = 0;
+        return GenerationProgress(0);
+    }
+    TestPlatform platform;
+};
+
+TEST_F(ProgressTest, NothingIsDrawnBeforeTheClockReaches128Ms) {
+    EXPECT_EQ(CallAt(0), 0);
+    EXPECT_EQ(CallAt(127), 0);
+    EXPECT_TRUE(platform.texts.empty());
+    EXPECT_EQ(platform.clockReads, 1u);  // one read when nothing is drawn
+    EXPECT_EQ(platform.shiftQueries, 2);
+}
+
+TEST_F(ProgressTest, FirstDrawingShowsTheTextsInTheirStartColours) {
+    EXPECT_EQ(CallAt(128), 0);
+    EXPECT_EQ(platform.clockReads, 2u);
+    ASSERT_EQ(platform.texts.size(), 3u);
+    EXPECT_EQ(platform.texts[0].text, "Glidescape, by Quillon");
+    EXPECT_EQ(platform.texts[0].x, 5);
+    EXPECT_EQ(platform.texts[0].y, 15);
+    EXPECT_EQ(platform.texts[0].colour, 0xFFFFFFu);  // grey 255: the first step overshoots
+    EXPECT_EQ(platform.texts[1].text, "Press Shift to abort landscape generation...");
+    EXPECT_EQ(platform.texts[1].y, 42);
+    EXPECT_EQ(platform.texts[1].colour, kGrey207);
+    EXPECT_EQ(platform.texts[2].text, "Processing...");
+    EXPECT_EQ(platform.texts[2].y, 69);
+    EXPECT_EQ(platform.texts[2].colour, 0x000000u);  // red 255 - 255
+    // The same 128 ms slot draws nothing more.
+    EXPECT_EQ(CallAt(255), 0);
+    EXPECT_EQ(platform.texts.size(), 3u);
+}
+
+TEST_F(ProgressTest, LevelSweepsDownAndUpDrawingEachEndTwice) {
+    // Expected levels built from the description: 255 (overshoot), then down
+    // by 7 to 3, 3 again, up by 7 to 255, 255 again, and down once more.
+    std::vector<int32_t> expected;
+    for (int32_t v = 255; v >= 0; v -= 7) expected.push_back(v);  // 255 ... 3
+    for (int32_t v = 3; v <= 255; v += 7) expected.push_back(v);  // 3 ... 255
+    expected.push_back(255);
+    expected.push_back(248);
+    ASSERT_EQ(expected.size(), 74u + 2u);  // a full cycle is 74 updates
+
+    for (size_t i = 0; i < expected.size(); ++i) {
+        platform.texts.clear();
+        CallAt(static_cast<int32_t>((i + 1) * 128));
+        ASSERT_EQ(platform.texts.size(), 3u) << i;
+        const auto level = static_cast<uint32_t>(expected[i]);
+        EXPECT_EQ(platform.texts[0].colour, level * 0x010101u) << i;
+        EXPECT_EQ(platform.texts[1].colour, kGrey207) << i;
+        EXPECT_EQ(platform.texts[2].colour, (255u - level) << 16) << i;
+        EXPECT_EQ(newLand.progressLevel, expected[i]);
+    }
+}
+
+TEST_F(ProgressTest, TheSecondClockReadIsTheOneRemembered) {
+    // The clock moves on between the two reads: the drawing slot is the
+    // second read's, so a call in that slot draws nothing.
+    platform.clock = {128, 300};
+    platform.clockReads = 0;
+    GenerationProgress(0);
+    EXPECT_EQ(newLand.progressLastTick, 2);
+    EXPECT_EQ(platform.texts.size(), 3u);
+    EXPECT_EQ(CallAt(300), 0);
+    EXPECT_EQ(platform.texts.size(), 3u);
+    EXPECT_EQ(CallAt(384), 0);
+    EXPECT_EQ(platform.texts.size(), 6u);
+}
+
+TEST_F(ProgressTest, ShiftAbortsForGood) {
+    platform.shiftPressed = true;
+    EXPECT_EQ(CallAt(0), 1);
+    ASSERT_EQ(platform.texts.size(), 1u);
+    EXPECT_EQ(platform.texts[0].text, "Processing... Stopping");
+    EXPECT_EQ(platform.texts[0].x, 5);
+    EXPECT_EQ(platform.texts[0].y, 69);
+    EXPECT_EQ(platform.texts[0].colour, 0xFFCF00u);
+    EXPECT_EQ(newLand.abortGeneration, 1);
+    // Released: still aborting, and nothing more to say about it.
+    EXPECT_EQ(CallAt(0), 1);
+    EXPECT_EQ(platform.texts.size(), 1u);
+}
+
+TEST_F(ProgressTest, StatusTextGoesToThePlatform) {
+    DrawStatusText("x", 1, 2, 3);
+    ASSERT_EQ(platform.texts.size(), 1u);
+    EXPECT_EQ(platform.texts[0].colour, 3u);
+    frameLoop.platform = nullptr;
+    DrawStatusText("x", 1, 2, 3);  // no platform: nothing to draw on
+    EXPECT_EQ(GenerationProgress(0), 0);
+}
+
+TEST_F(NewLandTest, ACompleteLandscape) {
+    platform.calendarSeconds = 777;
+    ASSERT_TRUE(Create());
+    ASSERT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(newLand.abortGeneration, 0);
+    const std::vector<int32_t> heights = Heights();
+    EXPECT_EQ(*std::min_element(heights.begin(), heights.end()), 25);
+    EXPECT_EQ(*std::max_element(heights.begin(), heights.end()), 64 / 2);
+    const std::vector<uint32_t> colours = Colours();
+    EXPECT_TRUE(std::all_of(colours.begin(), colours.end(),
+                            [](uint32_t c) { return (c >> 24) == 0xFF; }));
+    EXPECT_EQ(frameLoop.flightView->randomState, 777u);
+    EXPECT_EQ(frameLoop.flightView->waterLevel, 25);
+    EXPECT_EQ(frameLoop.landGenerator->seed, 777u);
+}
+
+TEST_F(NewLandTest, TheCalendarSecondDecidesTheLand) {
+    ASSERT_TRUE(Create());
+    platform.calendarSeconds = 5;
+    newlandWait = 0;
+    FrameLoopTick();
+    const std::vector<int32_t> first = Heights();
+    const std::vector<uint32_t> firstColours = Colours();
+    FrameLoopTick();
+    EXPECT_EQ(Heights(), first);  // same second, same land
+    EXPECT_EQ(Colours(), firstColours);
+    platform.calendarSeconds = 6;
+    FrameLoopTick();
+    EXPECT_NE(Heights(), first);
+}
+
+TEST_F(NewLandTest, ShiftHeldAtTheStartAbortsAtTheFirstCallback) {
+    newlandWait = 0;
+    platform.calendarSeconds = 10;
+    ASSERT_TRUE(Create());
+    FrameLoopTick();  // a complete landscape
+    const std::vector<int32_t> heights = Heights();
+    const std::vector<uint32_t> colours = Colours();
+    FlightView& view = *frameLoop.flightView;
+    view.randomState = 1234;
+    view.waterLevel = 7;
+
+    platform.shiftHeld = true;
+    platform.calendarSeconds = 11;
+    const int queries = platform.shiftQueries;
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    // The discarded query and the first callback's.
+    EXPECT_EQ(platform.shiftQueries, queries + 2);
+    EXPECT_EQ(newLand.abortGeneration, 1);
+    // FillMap asks before its first write: nothing changed.
+    EXPECT_EQ(Heights(), heights);
+    EXPECT_EQ(Colours(), colours);
+    EXPECT_EQ(view.randomState, 1234u);
+    EXPECT_EQ(view.waterLevel, 7);
+
+    // Released: every later generation stops at once, leaving the maps.
+    platform.shiftHeld = false;
+    platform.calendarSeconds = 12;
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(Heights(), heights);
+    EXPECT_EQ(Colours(), colours);
+    EXPECT_EQ(view.randomState, 1234u);
+}
+
+TEST_F(NewLandTest, AbortAtTheVeryFirstGenerationLeavesTheMapsAsFillMapLeftThem) {
+    platform.shiftHeld = true;
+    ASSERT_TRUE(Create());
+    std::fill(frameLoop.heightMapPixels, frameLoop.heightMapPixels + 64 * 64, 9);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(newLand.abortGeneration, 1);
+    const std::vector<int32_t> heights = Heights();
+    EXPECT_TRUE(std::all_of(heights.begin(), heights.end(), [](int32_t h) { return h == 9; }));
+    // The saver flies on over what is there.
+    platform.shiftHeld = false;
+    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+}
+
+TEST_F(NewLandTest, AShiftPressBeforeTheGenerationTickDoesNotAbort) {
+    ASSERT_TRUE(Create());
+    platform.shiftPressed = true;  // pressed and released while flying
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(newLand.abortGeneration, 0);
+    const std::vector<int32_t> heights = Heights();
+    EXPECT_EQ(*std::max_element(heights.begin(), heights.end()), 32);
+    EXPECT_EQ(frameLoop.flightView->waterLevel, 25);
+}
+
+TEST_F(NewLandTest, AnAbortHalfWayKeepsTheSeedButNotTheSeaLevel) {
+    ASSERT_TRUE(Create());
+    platform.calendarSeconds = 4242;
+    // The first query is the tick's own; FillMap polls 17 times on 64 x 64
+    // cells, so a press at the fortieth is found by a callback inside the
+    // height synthesis, after the seed was set.
+    platform.pressAtQuery = 40;
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(newLand.abortGeneration, 1);
+    EXPECT_EQ(frameLoop.flightView->randomState, 4242u);
+    EXPECT_EQ(frameLoop.flightView->waterLevel, 0);
+    EXPECT_EQ(platform.texts.back().text, "Processing... Stopping");
+    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+}
+
+}  // namespace

@@ -1,0 +1,376 @@
+// glidescape-render: option parsing, output formats and a whole run.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "render/ImageWriter.h"
+#include "render/RenderOptions.h"
+#include "render/RenderRun.h"
+#include "tests/app/TestPlatform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ParseResult Parse(std::vector<const char*> args, RenderOptions& options, std::string& error) {
+    args.insert(args.begin(), "glidescape-render");
+    return ParseRenderOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+// The error line for `args`, or "" when they parse.
+std::string ErrorOf(std::vector<const char*> args) {
+    RenderOptions options;
+    std::string error;
+    return Parse(std::move(args), options, error) == ParseResult::Error ? error : "";
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<uint32_t> LittleEndianWords(const std::vector<uint8_t>& bytes) {
+    std::vector<uint32_t> words(bytes.size() / 4);
+    for (size_t i = 0; i < words.size(); ++i) {
+        words[i] = bytes[i * 4] | (bytes[i * 4 + 1] << 8) | (bytes[i * 4 + 2] << 16) |
+                   (static_cast<uint32_t>(bytes[i * 4 + 3]) << 24);
+    }
+    return words;
+}
+
+struct Picture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> rgb;  // top row first
+    uint32_t At(uint32_t x, uint32_t y) const {
+        const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+        return (uint32_t{rgb[i]} << 16) | (uint32_t{rgb[i + 1]} << 8) | rgb[i + 2];
+    }
+};
+
+Picture ReadPng(const fs::path& path) {
+    Picture picture;
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return picture;
+    image.format = PNG_FORMAT_RGB;
+    picture.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) == 0) {
+        return Picture{};
+    }
+    picture.width = image.width;
+    picture.height = image.height;
+    return picture;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/glidescape-render-test-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+    std::string operator/(const char* name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+class RenderRunTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetForTest(); }
+    void TearDown() override { ResetForTest(); }
+
+    // A small, fixed flight plus `extra` options.
+    int Run(std::vector<const char*> extra) {
+        std::vector<const char*> args = {"--land-size", "6",        "--output-width", "128",
+                                         "--client",    "128x96",   "--land-seed",    "31",
+                                         "--view-seed", "17",       "--ticks",        "3"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        RenderOptions options;
+        std::string error;
+        if (Parse(args, options, error) != ParseResult::Run) {
+            ADD_FAILURE() << error;
+            return -1;
+        }
+        return RunRender(options, nullptr);
+    }
+    TempDir dir;
+};
+
+TEST(RenderOptionsParse, DefaultsAreTheSettingsDefaults) {
+    RenderOptions options;
+    std::string error;
+    ASSERT_EQ(Parse({}, options, error), ParseResult::Run);
+    EXPECT_FALSE(options.hasLandSize || options.hasOutputWidth || options.hasObjects ||
+                 options.hasSpeed || options.hasAutopilot || options.hasTilt ||
+                 options.hasNewlandWait || options.hasLandSeed || options.hasViewSeed);
+    EXPECT_EQ(options.clientWidth, 1024);
+    EXPECT_EQ(options.clientHeight, 768);
+    EXPECT_EQ(options.ticks, 250);
+    EXPECT_EQ(options.pngEvery, 1);
+    EXPECT_TRUE(options.frameOut.empty());
+}
+
+TEST(RenderOptionsParse, EveryOptionInBothSpellings) {
+    RenderOptions o;
+    std::string error;
+    ASSERT_EQ(Parse({"--land-size", "7", "--land-seed=4294967295", "--view-seed", "0",
+                     "--output-width", "300", "--client=640x480", "--objects", "0", "--speed",
+                     "100", "--autopilot", "200", "--tilt=-128", "--newland-wait", "3",
+                     "--ticks", "0", "--frame-out", "f.raw", "--heights-out", "h.png",
+                     "--colours-out", "c.raw", "--png-dir", "d", "--png-every", "5"},
+                    o, error),
+              ParseResult::Run)
+        << error;
+    EXPECT_EQ(o.landSize, 7);
+    EXPECT_EQ(o.landSeed, 4294967295u);
+    EXPECT_TRUE(o.hasViewSeed);
+    EXPECT_EQ(o.viewSeed, 0u);
+    EXPECT_EQ(o.outputWidth, 300);
+    EXPECT_EQ(o.clientWidth, 640);
+    EXPECT_EQ(o.clientHeight, 480);
+    EXPECT_EQ(o.objects, 0);
+    EXPECT_EQ(o.speed, 100);
+    EXPECT_EQ(o.autopilot, 200);
+    EXPECT_EQ(o.tilt, -128);
+    EXPECT_EQ(o.newlandWait, 3);
+    EXPECT_EQ(o.ticks, 0);
+    EXPECT_EQ(o.frameOut, "f.raw");
+    EXPECT_EQ(o.heightsOut, "h.png");
+    EXPECT_EQ(o.coloursOut, "c.raw");
+    EXPECT_EQ(o.pngDir, "d");
+    EXPECT_EQ(o.pngEvery, 5);
+}
+
+TEST(RenderOptionsParse, OutOfRangeSettingsAreAcceptedForClamping) {
+    RenderOptions o;
+    std::string error;
+    ASSERT_EQ(Parse({"--land-size", "13", "--speed", "-4"}, o, error), ParseResult::Run);
+    EXPECT_EQ(o.landSize, 13);
+    EXPECT_EQ(o.speed, -4);
+}
+
+TEST(RenderOptionsParse, HelpWins) {
+    RenderOptions o;
+    std::string error;
+    EXPECT_EQ(Parse({"--ticks", "3", "--help"}, o, error), ParseResult::Help);
+    EXPECT_NE(std::string(RenderUsage()).find("--png-every"), std::string::npos);
+}
+
+TEST(RenderOptionsParse, ErrorsAreOneLineNamingTheOption) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* names;
+    };
+    const std::vector<Case> cases = {
+        {{"--land-size", "ten"}, "--land-size"},
+        {{"--land-size"}, "--land-size"},
+        {{"--land-size", ""}, "--land-size"},
+        {{"--speed", "1.5"}, "--speed"},
+        {{"--tilt", "99999999999"}, "--tilt"},
+        {{"--objects", " 3"}, "--objects"},
+        {{"--client", "1024"}, "--client"},
+        {{"--client", "0x768"}, "--client"},
+        {{"--client", "1024x0"}, "--client"},
+        {{"--client", "1024x-5"}, "--client"},
+        {{"--client", "x"}, "--client"},
+        {{"--ticks", "-1"}, "--ticks"},
+        {{"--land-seed", "-1"}, "--land-seed"},
+        {{"--view-seed", "4294967296"}, "--view-seed"},
+        {{"--png-every", "0"}, "--png-every"},
+        {{"--png-every", "2"}, "--png-every"},  // without --png-dir
+        {{"--frame-out", ""}, "--frame-out"},
+        {{"--frame-out="}, "--frame-out"},
+        {{"--fly"}, "--fly"},
+        {{"land.png"}, "land.png"},
+        {{"--help=yes"}, "--help"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = ErrorOf(c.args);
+        EXPECT_NE(error.find(c.names), std::string::npos) << c.names << ": " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(ImageWriter, PngPathsByExtension) {
+    EXPECT_TRUE(IsPngPath("a.png"));
+    EXPECT_TRUE(IsPngPath("dir/A.PNG"));
+    EXPECT_FALSE(IsPngPath("a.png.raw"));
+    EXPECT_FALSE(IsPngPath("png"));
+    EXPECT_FALSE(IsPngPath("a.pn"));
+}
+
+TEST(ImageWriter, RawWordsAreLittleEndianInMemoryOrder) {
+    TempDir dir;
+    const uint32_t words[3] = {0x11223344u, 0xFF000080u, 0};
+    std::string error;
+    ASSERT_TRUE(WriteRawWords(dir / "w.raw", words, 3, error)) << error;
+    const std::vector<uint8_t> bytes = ReadFile(dir / "w.raw");
+    const std::vector<uint8_t> expected = {0x44, 0x33, 0x22, 0x11, 0x80, 0, 0, 0xFF, 0, 0, 0, 0};
+    EXPECT_EQ(bytes, expected);
+}
+
+TEST(ImageWriter, FramePngIsTheRightWayUp) {
+    TempDir dir;
+    // 3 x 2 frame; row 0 is the bottom of the picture.
+    const uint32_t frame[6] = {0xFFFF0000u, 0x00000000u, 0x00000000u,   // bottom: red at left
+                               0x00000000u, 0x00000000u, 0x000000FFu};  // top: blue at right
+    std::string error;
+    ASSERT_TRUE(WriteFrame(dir / "f.png", frame, 3, 2, error)) << error;
+    const Picture picture = ReadPng(dir / "f.png");
+    ASSERT_EQ(picture.width, 3u);
+    ASSERT_EQ(picture.height, 2u);
+    EXPECT_EQ(picture.At(0, 1), 0xFF0000u);  // picture rows run top down
+    EXPECT_EQ(picture.At(2, 0), 0x0000FFu);
+    EXPECT_EQ(picture.At(0, 0), 0u);
+}
+
+TEST(ImageWriter, HeightsPngSpansBlackToWhite) {
+    TempDir dir;
+    const int32_t heights[4] = {25, 32, -10, 25};
+    std::string error;
+    ASSERT_TRUE(WriteHeights(dir / "h.png", heights, 2, 2, error)) << error;
+    const Picture picture = ReadPng(dir / "h.png");
+    ASSERT_EQ(picture.width, 2u);
+    EXPECT_EQ(picture.At(0, 1), 0u);          // -10, the lowest
+    EXPECT_EQ(picture.At(1, 0), 0xFFFFFFu);   // 32, the highest
+    EXPECT_EQ(picture.At(0, 0), 0xD4D4D4u);   // 25: 35 * 255 / 42 = 212
+}
+
+TEST(ImageWriter, ColoursPngIsRowMajor) {
+    TempDir dir;
+    const uint32_t colours[4] = {0xFF102030u, 0, 0, 0x00405060u};
+    std::string error;
+    ASSERT_TRUE(WriteColours(dir / "c.png", colours, 2, 2, error)) << error;
+    const Picture picture = ReadPng(dir / "c.png");
+    EXPECT_EQ(picture.At(0, 0), 0x102030u);
+    EXPECT_EQ(picture.At(1, 1), 0x405060u);
+}
+
+TEST(ImageWriter, UnwritablePathsFail) {
+    const uint32_t word = 0;
+    std::string error;
+    TempDir dir;
+    std::ofstream(dir / "file") << "x";
+    for (const char* name : {"file/x.png", "file/x.raw"}) {
+        error.clear();
+        EXPECT_FALSE(WriteFrame(dir / name, &word, 1, 1, error));
+        EXPECT_NE(error.find(dir / name), std::string::npos) << error;
+    }
+}
+
+TEST_F(RenderRunTest, RawOutputsHaveTheirSizesAndValues) {
+    ASSERT_EQ(Run({"--frame-out", (dir / "frame.raw").c_str(), "--heights-out",
+                   (dir / "heights.raw").c_str(), "--colours-out",
+                   (dir / "colours.raw").c_str()}),
+              0);
+    const std::vector<uint8_t> frame = ReadFile(dir / "frame.raw");
+    const std::vector<uint8_t> heights = ReadFile(dir / "heights.raw");
+    const std::vector<uint8_t> colours = ReadFile(dir / "colours.raw");
+    EXPECT_EQ(frame.size(), 128u * 96u * 4u);
+    EXPECT_EQ(heights.size(), 64u * 64u * 4u);
+    EXPECT_EQ(colours.size(), 64u * 64u * 4u);
+    // Read little-endian, the heights are those of a finished landscape:
+    // sea level 25 to land side / 2.
+    const std::vector<uint32_t> h = LittleEndianWords(heights);
+    EXPECT_EQ(*std::min_element(h.begin(), h.end()), 25u);
+    EXPECT_EQ(*std::max_element(h.begin(), h.end()), 32u);
+    for (uint32_t c : LittleEndianWords(colours)) ASSERT_EQ(c >> 24, 0xFFu);
+}
+
+TEST_F(RenderRunTest, PngFrameMatchesTheRawFrameUpsideDown) {
+    ASSERT_EQ(Run({"--frame-out", (dir / "frame.raw").c_str()}), 0);
+    ResetForTest();
+    ASSERT_EQ(Run({"--frame-out", (dir / "frame.png").c_str()}), 0);
+    const std::vector<uint32_t> raw = LittleEndianWords(ReadFile(dir / "frame.raw"));
+    const Picture picture = ReadPng(dir / "frame.png");
+    ASSERT_EQ(picture.width, 128u);
+    ASSERT_EQ(picture.height, 96u);
+    for (uint32_t y = 0; y < 96; ++y) {
+        for (uint32_t x = 0; x < 128; ++x) {
+            ASSERT_EQ(picture.At(x, 95 - y), raw[y * 128 + x] & 0xFFFFFFu) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(RenderRunTest, SameSeedsSameFlight) {
+    ASSERT_EQ(Run({"--frame-out", (dir / "a.raw").c_str()}), 0);
+    ResetForTest();
+    ASSERT_EQ(Run({"--frame-out", (dir / "b.raw").c_str()}), 0);
+    EXPECT_EQ(ReadFile(dir / "a.raw"), ReadFile(dir / "b.raw"));
+}
+
+TEST_F(RenderRunTest, OnlyGenerationTicksLeaveTheFrameBlack) {
+    ASSERT_EQ(Run({"--ticks", "1", "--frame-out", (dir / "frame.raw").c_str()}), 0);
+    for (uint32_t word : LittleEndianWords(ReadFile(dir / "frame.raw"))) ASSERT_EQ(word, 0u);
+}
+
+TEST_F(RenderRunTest, SettingsAreClampedLikeTheStore) {
+    // Land Size 13 falls back to 10, Output Width 3001 to 512 (384 rows on
+    // 1024 x 768); no ticks, so nothing is generated.
+    RenderOptions options;
+    std::string error;
+    ASSERT_EQ(Parse({"--land-size", "13", "--output-width", "3001", "--ticks", "0",
+                     "--frame-out", (dir / "f.raw").c_str(), "--heights-out",
+                     (dir / "h.raw").c_str()},
+                    options, error),
+              ParseResult::Run);
+    ASSERT_EQ(RunRender(options, nullptr), 0);
+    EXPECT_EQ(fs::file_size(dir / "f.raw"), 512u * 384u * 4u);
+    EXPECT_EQ(fs::file_size(dir / "h.raw"), 1024u * 1024u * 4u);
+}
+
+TEST_F(RenderRunTest, PngDirGetsEveryKthFrame) {
+    ASSERT_EQ(Run({"--ticks", "6", "--png-dir", dir.path().c_str(), "--png-every", "2"}), 0);
+    EXPECT_FALSE(fs::exists(dir / "frame-000001.png"));
+    EXPECT_TRUE(fs::exists(dir / "frame-000002.png"));
+    EXPECT_FALSE(fs::exists(dir / "frame-000003.png"));
+    EXPECT_TRUE(fs::exists(dir / "frame-000004.png"));
+    EXPECT_FALSE(fs::exists(dir / "frame-000006.png"));  // 5 frames after the land
+    EXPECT_FALSE(fs::exists(dir / "glidescape.png"));
+    EXPECT_EQ(ReadPng(dir / "frame-000004.png").height, 96u);
+}
+
+TEST_F(RenderRunTest, WithoutOutputOptionsWritesGlidescapePngHere) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    const int code = Run({});
+    fs::current_path(previous);
+    ASSERT_EQ(code, 0);
+    const Picture picture = ReadPng(dir / "glidescape.png");
+    EXPECT_EQ(picture.width, 128u);
+    EXPECT_EQ(picture.height, 96u);
+}
+
+TEST_F(RenderRunTest, PngDirIsMadeWhenMissing) {
+    const std::string frames = dir / "a/b";
+    ASSERT_EQ(Run({"--ticks", "2", "--png-dir", frames.c_str()}), 0);
+    EXPECT_TRUE(fs::exists(fs::path(frames) / "frame-000001.png"));
+}
+
+TEST_F(RenderRunTest, FailuresExitWithOne) {
+    EXPECT_EQ(Run({"--client", "3000x2"}), 1);  // no frame rows
+    // A regular file where a folder should be: unwritable even as root.
+    std::ofstream(dir / "file") << "x";
+    const std::string blocked = dir / "file/f.png";
+    for (const char* option : {"--frame-out", "--heights-out", "--colours-out", "--png-dir"}) {
+        ResetForTest();
+        EXPECT_EQ(Run({option, blocked.c_str()}), 1) << option;
+    }
+}
+
+}  // namespace

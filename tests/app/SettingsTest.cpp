@@ -1,0 +1,126 @@
+// The settings table: defaults, reading order, write order and the
+// fall-back rule for values out of range.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+
+namespace {
+
+struct FakeIni {
+    std::map<std::string, int32_t> values;
+    std::vector<std::string> readOrder;
+};
+
+int32_t ReadFake(const char* key, int32_t defaultValue, void* context) {
+    auto* ini = static_cast<FakeIni*>(context);
+    ini->readOrder.emplace_back(key);
+    auto it = ini->values.find(key);
+    return it == ini->values.end() ? defaultValue : it->second;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { RestoreDefaultSettings(); }
+    void TearDown() override { RestoreDefaultSettings(); }
+
+    // Loads one key's value and returns what the store keeps.
+    static int32_t LoadOne(const char* key, int32_t value) {
+        FakeIni ini;
+        ini.values[key] = value;
+        LoadSettingsFrom(ReadFake, &ini);
+        return *FindSetting(key)->variable;
+    }
+};
+
+TEST_F(SettingsTest, MissingKeysGiveDefaults) {
+    FakeIni ini;
+    flightSpeed = 77;
+    tilt = 5;
+    LoadSettingsFrom(ReadFake, &ini);
+    EXPECT_EQ(flightSpeed, 25);
+    EXPECT_EQ(landSize, 10);
+    EXPECT_EQ(objectCount, 6);
+    EXPECT_EQ(outputWidth, 512);
+    EXPECT_EQ(newlandWait, 1200);
+    EXPECT_EQ(autoPilotIntensity, 30);
+    EXPECT_EQ(tilt, 0);
+    const std::vector<std::string> expected = {"Flight Speed", "Land Size",    "Object Count",
+                                               "Output Width", "Newland Wait", "AutoPilot Intensity",
+                                               "Tilt"};
+    EXPECT_EQ(ini.readOrder, expected);
+}
+
+TEST_F(SettingsTest, NullReaderGivesDefaults) {
+    landSize = 7;
+    LoadSettingsFrom(nullptr, nullptr);
+    EXPECT_EQ(landSize, 10);
+}
+
+TEST_F(SettingsTest, WriteOrderSwapsOutputWidthAndObjectCount) {
+    std::vector<std::string> order;
+    for (int index : kSettingsWriteOrder) order.emplace_back(kSettings[index].key);
+    const std::vector<std::string> expected = {"Flight Speed", "Land Size",    "Output Width",
+                                               "Object Count", "Newland Wait", "AutoPilot Intensity",
+                                               "Tilt"};
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(SettingsTest, FindSettingByExactKey) {
+    ASSERT_NE(FindSetting("AutoPilot Intensity"), nullptr);
+    EXPECT_EQ(FindSetting("AutoPilot Intensity")->variable, &autoPilotIntensity);
+    EXPECT_EQ(FindSetting("Autopilot Intensity"), nullptr);
+    EXPECT_EQ(FindSetting(""), nullptr);
+    EXPECT_EQ(FindSetting(nullptr), nullptr);
+}
+
+TEST_F(SettingsTest, EdgesKeepInRangeValuesAndFallBackOutside) {
+    EXPECT_EQ(LoadOne("Land Size", 12), 12);
+    EXPECT_EQ(LoadOne("Land Size", 6), 6);
+    EXPECT_EQ(LoadOne("Land Size", 13), 10);
+    EXPECT_EQ(LoadOne("Land Size", 5), 10);
+    EXPECT_EQ(LoadOne("Output Width", 3000), 3000);
+    EXPECT_EQ(LoadOne("Output Width", 128), 128);
+    EXPECT_EQ(LoadOne("Output Width", 3001), 512);
+    EXPECT_EQ(LoadOne("Output Width", 127), 512);
+    EXPECT_EQ(LoadOne("Object Count", 255), 255);
+    EXPECT_EQ(LoadOne("Object Count", 0), 0);
+    EXPECT_EQ(LoadOne("Object Count", 256), 6);
+    EXPECT_EQ(LoadOne("Object Count", -1), 6);
+    EXPECT_EQ(LoadOne("Newland Wait", 0), 0);
+    EXPECT_EQ(LoadOne("Newland Wait", -1), 1200);
+    EXPECT_EQ(LoadOne("Newland Wait", INT32_MAX), INT32_MAX);
+    EXPECT_EQ(LoadOne("Tilt", 128), 128);
+    EXPECT_EQ(LoadOne("Tilt", -128), -128);
+    EXPECT_EQ(LoadOne("Tilt", 129), 0);
+    EXPECT_EQ(LoadOne("Tilt", -129), 0);
+    EXPECT_EQ(LoadOne("Flight Speed", 100), 100);
+    EXPECT_EQ(LoadOne("Flight Speed", 101), 25);  // the fall-back, not the bound
+    EXPECT_EQ(LoadOne("Flight Speed", INT32_MIN), 25);
+    EXPECT_EQ(LoadOne("AutoPilot Intensity", 200), 200);
+    EXPECT_EQ(LoadOne("AutoPilot Intensity", 201), 30);
+}
+
+TEST_F(SettingsTest, ClampLeavesOtherSettingsAlone) {
+    flightSpeed = 101;
+    tilt = -100;
+    landSize = 12;
+    ClampSettings();
+    EXPECT_EQ(flightSpeed, 25);
+    EXPECT_EQ(tilt, -100);
+    EXPECT_EQ(landSize, 12);
+}
+
+TEST_F(SettingsTest, TableDefaultsLieInTheirRanges) {
+    for (const SettingEntry& entry : kSettings) {
+        EXPECT_GE(entry.defaultValue, entry.minimum) << entry.key;
+        EXPECT_LE(entry.defaultValue, entry.maximum) << entry.key;
+        EXPECT_EQ(entry.fallBack, entry.defaultValue) << entry.key;
+    }
+}
+
+}  // namespace

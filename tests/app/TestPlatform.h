@@ -1,0 +1,104 @@
+// TestPlatform.h - a scriptable SaverPlatform for the frame loop tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/FrameLoop.h"
+#include "app/Platform.h"
+#include "app/Settings.h"
+#include "land/Scratch.h"
+#include "view/FlightView.h"
+
+struct DrawnText {
+    std::string text;
+    int32_t x;
+    int32_t y;
+    uint32_t colour;
+};
+
+class TestPlatform : public SaverPlatform {
+public:
+    // Pixel requests: the one with index failPixelsAt (0 heights, 1 colours,
+    // 2 frame) fails; -1 none.
+    int failPixelsAt = -1;
+    int pixelRequests = 0;
+    int pixelsLive = 0;
+
+    int blits = 0;
+    int32_t blitWidth = 0;
+    int32_t blitHeight = 0;
+    std::vector<DrawnText> texts;
+
+    // Shift: held stays down; pressed is a mark that the next query clears.
+    bool shiftHeld = false;
+    bool shiftPressed = false;
+    int shiftQueries = 0;
+    int pressAtQuery = -1;  // the query with this number (from 1) finds a press
+
+    // Process clock: the values returned, one per read; the last repeats.
+    std::vector<int32_t> clock{0};
+    size_t clockReads = 0;
+
+    uint32_t calendarSeconds = 1000;
+    uint32_t millisecondTime = 4321;
+
+    uint32_t* CreatePixels(int32_t width, int32_t height) override {
+        const int index = pixelRequests++;
+        if (index == failPixelsAt) return nullptr;
+        uint32_t* pixels = SaverPlatform::CreatePixels(width, height);
+        if (pixels != nullptr) ++pixelsLive;
+        return pixels;
+    }
+    void ReleasePixels(uint32_t* pixels) override {
+        if (pixels != nullptr) --pixelsLive;
+        SaverPlatform::ReleasePixels(pixels);
+    }
+    void BlitFrame(const uint32_t*, int32_t width, int32_t height) override {
+        ++blits;
+        blitWidth = width;
+        blitHeight = height;
+    }
+    void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override {
+        texts.push_back({text, x, y, colour});
+    }
+    bool QueryShift() override {
+        ++shiftQueries;
+        const bool down = shiftHeld || shiftPressed || shiftQueries == pressAtQuery;
+        shiftPressed = false;
+        return down;
+    }
+    int32_t ProcessClockMs() override {
+        const size_t i = clockReads < clock.size() ? clockReads : clock.size() - 1;
+        ++clockReads;
+        return clock[i];
+    }
+    uint32_t CalendarSeconds() override { return calendarSeconds; }
+    uint32_t MillisecondTime() override { return millisecondTime; }
+};
+
+// Small, fast settings and the process-wide state of a fresh start.
+inline void ResetForTest() {
+    FrameLoopDestroy();
+    scratch::FailAllocationsAfter(-1);
+    RestoreDefaultSettings();
+    landSize = 6;
+    outputWidth = 128;
+    objectCount = 2;
+    FlightView::altitudeFilter = 256;
+    FlightView::groundFilter = 512;
+    FlightView::turnFilter = 0;
+}
+
+// FNV-1a 64 over 32-bit words, low byte first.
+inline uint64_t Fnv1a(const uint32_t* words, int64_t count) {
+    uint64_t hash = 1469598103934665603ull;
+    for (int64_t i = 0; i < count; ++i) {
+        for (int b = 0; b < 4; ++b) {
+            hash ^= (words[i] >> (8 * b)) & 0xFFu;
+            hash *= 1099511628211ull;
+        }
+    }
+    return hash;
+}

@@ -1,0 +1,51 @@
+// LandTestSupport.h - maps, generators and progress callbacks for the land
+// tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "land/LandGenerator.h"
+
+namespace landtest {
+
+// Two maps of side x side cells and a generator over them.
+struct TestLand {
+    explicit TestLand(int32_t side, ProgressCallback progress = nullptr)
+        : TestLand(side, side, progress) {}
+    TestLand(int32_t w, int32_t h, ProgressCallback progress = nullptr)
+        : heights(static_cast<size_t>(w) * h, 0),
+          colours(static_cast<size_t>(w) * h, 0),
+          land(w, h, heights.data(), colours.data(), 0, 255, progress) {}
+    std::vector<int32_t> heights;
+    std::vector<uint32_t> colours;
+    LandGenerator land;
+};
+
+// Progress callback that counts its polls and, from the poll numbered
+// abortAt on (1-based; 0: never), returns nonzero; with oneShot only that
+// poll does. It also sets abortFlag, as the application's callback does.
+struct PollCounter {
+    int64_t polls = 0;
+    int64_t abortAt = 0;
+    bool oneShot = false;
+    int32_t abortFlag = 0;
+    int32_t lastHint = 0;
+};
+extern PollCounter pollCounter;
+int32_t CountingProgress(int32_t hint);
+void ResetPolls(int64_t abortAt = 0, bool oneShot = false);
+
+// FNV-1a 64 over the bytes of 32-bit words.
+uint64_t Fnv1a(const void* words, size_t count);
+
+// A reproducible rough height map (values 0 ... range - 1).
+std::vector<int32_t> RandomHeights(int32_t w, int32_t h, uint32_t seed, int32_t range);
+
+// Writes a grey (heights) or colour picture when LAND_TEST_PICTURES names a
+// folder; nothing otherwise.
+void WritePicture(const char* name, const std::vector<int32_t>& heights, int32_t w, int32_t h);
+void WritePicture(const char* name, const std::vector<uint32_t>& colours, int32_t w, int32_t h);
+
+}  // namespace landtest
