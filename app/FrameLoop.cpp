@@ -14,13 +14,21 @@ FrameLoopState frameLoop;
 
 namespace {
 
+// The tallest frame the view can set itself up for; a taller one (a client
+// area far taller than wide) would only cost a huge buffer it cannot draw.
+constexpr int32_t kMaxOutputHeight = 16384;
+
 // Timer ticks per second of "Newland Wait".
 constexpr int64_t kTicksPerSecond = 25;
 
-uint32_t* AsWords(int32_t* cells) { return reinterpret_cast<uint32_t*>(cells); }
+uint32_t* AsWords(int32_t* cells) {
+    return reinterpret_cast<uint32_t*>(cells);
+}
 
 void ReleaseBuffer(uint32_t*& pixels) {
-    if (pixels != nullptr && frameLoop.platform != nullptr) frameLoop.platform->ReleasePixels(pixels);
+    if (pixels != nullptr && frameLoop.platform != nullptr) {
+        frameLoop.platform->ReleasePixels(pixels);
+    }
     pixels = nullptr;
 }
 
@@ -49,8 +57,8 @@ int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHe
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
     // tilt x width is an integer product (formed in 64 bits so that values
     // outside the settings' ranges cannot overflow; identical inside them).
-    const double tiltPart = static_cast<double>(static_cast<int64_t>(tiltSetting) * width) *
-                            0.00390625;
+    const double tiltPart =
+        static_cast<double>(static_cast<int64_t>(tiltSetting) * width) * 0.00390625;
     const double basePart = static_cast<double>(width) * 0.78125;
     return static_cast<int32_t>(tiltPart + basePart);
 }
@@ -58,11 +66,12 @@ int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
 bool CreateSaverObjects() {
     FrameLoopState& s = frameLoop;
     if (s.platform == nullptr) return false;
-    // The store clamps landSize to 6 ... 12; anything else would shift out
-    // of range or ask for absurd maps.
+    // Clamped to 6 ... 12 by the store; anything else would shift out of
+    // range or ask for absurd maps.
     if (landSize < 0 || landSize > 15) return false;
     s.landSide = 1 << landSize;
-    s.heightMapPixels = reinterpret_cast<int32_t*>(s.platform->CreatePixels(s.landSide, s.landSide));
+    s.heightMapPixels =
+        reinterpret_cast<int32_t*>(s.platform->CreatePixels(s.landSide, s.landSide));
     s.colourMapPixels = s.platform->CreatePixels(s.landSide, s.landSide);
     s.framePixels = s.platform->CreatePixels(outputWidth, s.outputHeight);
 
@@ -70,16 +79,16 @@ bool CreateSaverObjects() {
     // they are only made on buffers that exist.
     if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr &&
         scratch::AllocationAllowed()) {
-        s.landGenerator = new (std::nothrow) LandGenerator(
-            s.landSide, s.landSide, s.heightMapPixels, s.colourMapPixels, 0, 255,
-            GenerationProgress);
+        s.landGenerator =
+            new (std::nothrow) LandGenerator(s.landSide, s.landSide, s.heightMapPixels,
+                                             s.colourMapPixels, 0, 255, GenerationProgress);
     }
-    if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr &&
-        s.framePixels != nullptr && scratch::AllocationAllowed()) {
-        s.flightView = new (std::nothrow) FlightView(
-            s.framePixels, outputWidth, s.outputHeight, s.heightMapPixels, s.landSide,
-            s.landSide, s.colourMapPixels, s.landSide, s.landSide, objectCount + 1, 8,
-            s.platform->MillisecondTime());
+    if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr && s.framePixels != nullptr &&
+        scratch::AllocationAllowed()) {
+        s.flightView = new (std::nothrow)
+            FlightView(s.framePixels, outputWidth, s.outputHeight, s.heightMapPixels, s.landSide,
+                       s.landSide, s.colourMapPixels, s.landSide, s.landSide, objectCount + 1, 8,
+                       s.platform->MillisecondTime());
     }
     if (s.flightView != nullptr) s.flightView->speed = flightSpeed;
     return s.landGenerator != nullptr && s.flightView != nullptr;
@@ -91,10 +100,13 @@ bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clien
     s.platform = &platform;
     s.clientWidth = clientWidth;
     s.clientHeight = clientHeight;
+    // The loaders clamp already; a front end that set a variable directly
+    // must not get shifts or slot counts out of range either.
+    ClampSettings();
     // A client area without width or height gives no frame to draw into;
     // neither does one so flat that the output height truncates to 0.
     s.outputHeight = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
-    if (s.outputHeight <= 0) return false;
+    if (s.outputHeight <= 0 || s.outputHeight > kMaxOutputHeight) return false;
     const bool created = CreateSaverObjects();
     s.horizonBase = ComputeHorizonBase(tilt, outputWidth);
     s.ready = created;

@@ -5,8 +5,16 @@
 //   2. calls FrameLoopCreate with its platform and client size,
 //   3. calls FrameLoopTick every 40 ms (the first tick makes the land),
 //   4. calls FrameLoopDestroy when its window goes away.
-// FrameLoopCreate returns false when the saver cannot fly (a zero-sized client
-// area, a buffer, the generator or the view missing); ticks then do nothing.
+// FrameLoopCreate returns false when the saver cannot fly (a client area
+// without width or height, an output height that truncates to 0 or exceeds
+// the 16384 rows the view can draw, a buffer, the generator or the view
+// missing); ticks then do nothing. Nothing is built on a missing buffer.
+//
+// Timing: "Newland Wait" x 25 ticks between landscapes, saturated at
+// INT32_MAX ticks. A frame tick whose view cannot draw (its tables, sky or
+// objects could not be set up; the tables are retried at every frame tick,
+// before the autopilot reads them) is skipped whole: no steering, no motion,
+// no blit, and the frame counter stays.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +26,7 @@ class LandGenerator;
 
 struct FrameLoopState {
     SaverPlatform* platform = nullptr;
-    int32_t clientWidth = 0;   // destination of every blit
+    int32_t clientWidth = 0;  // destination of every blit
     int32_t clientHeight = 0;
     int32_t outputHeight = 0;  // rows of the frame (columns: outputWidth)
     int32_t landSide = 0;      // 1 << landSize
@@ -38,15 +46,28 @@ struct FrameLoopState {
 
 extern FrameLoopState frameLoop;
 
-enum class TickResult { Generated, DrewFrame, Skipped };
+// What one tick did.
+enum class TickResult {
+    Generated,  // made (or tried to make, if aborted) a landscape; drew nothing
+    DrewFrame,  // flew one frame and blitted it
+    Skipped,    // nothing: the loop cannot fly, or the view cannot draw yet
+};
 
-// Output height for a client area: outputWidth / clientWidth x clientHeight,
-// truncated; 0 when it cannot be computed.
+// Output height for a client area: width / clientWidth x clientHeight in
+// double, quotient first, truncated (512 on 1280 x 1024 gives 409); 0 when a
+// side is not positive or the result does not fit 32 bits.
 int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHeight);
-// Base horizon row from the tilt setting.
+// Base horizon row (rows of the rotated frame): tilt x width / 256 +
+// width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
 
+// Uses the current settings (load them first; values out of range get their
+// fall-backs here too). Starts from the initial state
+// (destroys a loop that still exists). The platform must outlive the loop.
 bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight);
+// The three buffers, the generator and the view; true when all exist.
 bool CreateSaverObjects();
 TickResult FrameLoopTick();
-void FrameLoopDestroy();  // releases everything and resets the module state
+// Releases the view, the generator and the three buffers (through the
+// platform) and resets the frame loop's and the new-land pipeline's state.
+void FrameLoopDestroy();

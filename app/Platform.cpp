@@ -11,4 +11,6 @@ uint32_t* SaverPlatform::CreatePixels(int32_t width, int32_t height) {
     return AllocateArray<uint32_t>(static_cast<int64_t>(width) * static_cast<int64_t>(height));
 }
 
-void SaverPlatform::ReleasePixels(uint32_t* pixels) { FreeArray(pixels); }
+void SaverPlatform::ReleasePixels(uint32_t* pixels) {
+    FreeArray(pixels);
+}

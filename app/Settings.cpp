@@ -35,8 +35,8 @@ const SettingEntry* FindSetting(const char* key) {
 
 void LoadSettingsFrom(SettingReader read, void* context) {
     for (const SettingEntry& entry : kSettings) {
-        *entry.variable = read != nullptr ? read(entry.key, entry.defaultValue, context)
-                                          : entry.defaultValue;
+        *entry.variable =
+            read != nullptr ? read(entry.key, entry.defaultValue, context) : entry.defaultValue;
     }
     ClampSettings();
 }

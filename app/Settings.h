@@ -20,7 +20,7 @@ extern int32_t autoPilotIntensity;  // "AutoPilot Intensity"  0 ... 200, default
 extern int32_t tilt;                // "Tilt"                 -128 ... 128, default 0
 
 struct SettingEntry {
-    const char* key;       // INI key, exactly as stored
+    const char* key;  // INI key, exactly as stored
     int32_t* variable;
     int32_t defaultValue;  // when the key or the file is missing
     int32_t minimum;       // inclusive

@@ -87,17 +87,18 @@ bool WriteFramePng(const std::string& path, const uint32_t* pixels, int32_t widt
     return WritePng(path, rgb, width, height, false, error);
 }
 
-bool WriteHeightsPng(const std::string& path, const int32_t* heights, int32_t width,
-                     int32_t height, std::string& error) {
+bool WriteHeightsPng(const std::string& path, const int32_t* heights, int32_t width, int32_t height,
+                     std::string& error) {
     if (!SizeOk(width, height, path, error)) return false;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     const auto [low, high] = std::minmax_element(heights, heights + count);
     const int64_t range = static_cast<int64_t>(*high) - *low;
     std::vector<uint8_t> grey(count);
     for (size_t i = 0; i < count; ++i) {
-        grey[i] = range == 0 ? 0
-                             : static_cast<uint8_t>((static_cast<int64_t>(heights[i]) - *low) *
-                                                    255 / range);
+        grey[i] =
+            range == 0
+                ? 0
+                : static_cast<uint8_t>((static_cast<int64_t>(heights[i]) - *low) * 255 / range);
     }
     return WritePng(path, grey, width, height, true, error);
 }

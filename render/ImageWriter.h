@@ -22,8 +22,8 @@ bool WriteRawWords(const std::string& path, const uint32_t* words, int64_t count
 bool WriteFramePng(const std::string& path, const uint32_t* pixels, int32_t width, int32_t height,
                    std::string& error);
 // Heights scaled from their lowest (black) to their highest (white) value.
-bool WriteHeightsPng(const std::string& path, const int32_t* heights, int32_t width,
-                     int32_t height, std::string& error);
+bool WriteHeightsPng(const std::string& path, const int32_t* heights, int32_t width, int32_t height,
+                     std::string& error);
 // Colour cells 0x..RRGGBB as RGB, row 0 first.
 bool WriteColoursPng(const std::string& path, const uint32_t* colours, int32_t width,
                      int32_t height, std::string& error);

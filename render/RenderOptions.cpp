@@ -1,8 +1,8 @@
 #include "render/RenderOptions.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -87,10 +87,10 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
             return ParseResult::Error;
         }
         static const char* const kKnown[] = {
-            "--land-size", "--output-width", "--objects",    "--speed",       "--autopilot",
-            "--tilt",      "--newland-wait", "--land-seed",  "--view-seed",   "--client",
-            "--ticks",     "--frame-out",    "--heights-out", "--colours-out", "--png-dir",
-            "--png-every"};
+            "--land-size",   "--output-width", "--objects",      "--speed",
+            "--autopilot",   "--tilt",         "--newland-wait", "--land-seed",
+            "--view-seed",   "--client",       "--ticks",        "--frame-out",
+            "--heights-out", "--colours-out",  "--png-dir",      "--png-every"};
         bool known = false;
         for (const char* option : kKnown) known = known || name == option;
         if (!known) {
@@ -128,24 +128,24 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
         };
 
         if (name == "--land-size") {
-            if (!setting(options.hasLandSize, options.landSize)) return fail("is not an integer");
+            if (!setting(options.hasLandSize, options.landSize)) return fail("is not a 32-bit integer");
         } else if (name == "--output-width") {
             if (!setting(options.hasOutputWidth, options.outputWidth)) {
-                return fail("is not an integer");
+                return fail("is not a 32-bit integer");
             }
         } else if (name == "--objects") {
-            if (!setting(options.hasObjects, options.objects)) return fail("is not an integer");
+            if (!setting(options.hasObjects, options.objects)) return fail("is not a 32-bit integer");
         } else if (name == "--speed") {
-            if (!setting(options.hasSpeed, options.speed)) return fail("is not an integer");
+            if (!setting(options.hasSpeed, options.speed)) return fail("is not a 32-bit integer");
         } else if (name == "--autopilot") {
             if (!setting(options.hasAutopilot, options.autopilot)) {
-                return fail("is not an integer");
+                return fail("is not a 32-bit integer");
             }
         } else if (name == "--tilt") {
-            if (!setting(options.hasTilt, options.tilt)) return fail("is not an integer");
+            if (!setting(options.hasTilt, options.tilt)) return fail("is not a 32-bit integer");
         } else if (name == "--newland-wait") {
             if (!setting(options.hasNewlandWait, options.newlandWait)) {
-                return fail("is not an integer");
+                return fail("is not a 32-bit integer");
             }
         } else if (name == "--land-seed") {
             if (!seed(options.hasLandSeed, options.landSeed)) {

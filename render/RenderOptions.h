@@ -33,12 +33,12 @@ struct RenderOptions {
 
     int32_t clientWidth = 1024;  // the window the output height is computed for
     int32_t clientHeight = 768;
-    int32_t ticks = 250;         // timer ticks, generation ticks included
+    int32_t ticks = 250;  // timer ticks, generation ticks included
 
-    std::string frameOut;    // .png: picture; else raw little-endian words
+    std::string frameOut;  // .png: picture; else raw little-endian words
     std::string heightsOut;
     std::string coloursOut;
-    std::string pngDir;      // every pngEvery-th frame as DIR/frame-NNNNNN.png
+    std::string pngDir;  // every pngEvery-th frame as DIR/frame-NNNNNN.png
     int32_t pngEvery = 1;
     bool hasPngEvery = false;
 };

@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
-#include <ctime>
 
 #include "app/FrameLoop.h"
 #include "app/Settings.h"
@@ -89,19 +89,21 @@ uint32_t RenderPlatform::MillisecondTime() {
 
 int RunRender(const RenderOptions& options, std::FILE* errors) {
     ApplySettings(options);
-    std::FILE* progressOut =
-        errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
+    std::FILE* progressOut = errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
     RenderPlatform platform(options, progressOut);
 
     if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight)) {
         const int32_t rows = frameLoop.outputHeight;
         FrameLoopDestroy();
-        Report(errors, rows <= 0 ? "output width " + std::to_string(outputWidth) + " on a " +
-                                       std::to_string(options.clientWidth) + "x" +
-                                       std::to_string(options.clientHeight) +
-                                       " client gives no frame rows"
-                                 : std::string("not enough memory for the land maps, the "
-                                               "frame or the view"));
+        const std::string client =
+            std::to_string(options.clientWidth) + "x" + std::to_string(options.clientHeight);
+        if (rows <= 0 || rows > 16384) {
+            Report(errors, "output width " + std::to_string(outputWidth) + " on a " + client +
+                               " client gives " + std::to_string(rows) +
+                               " frame rows (1 to 16384 can be drawn)");
+        } else {
+            Report(errors, "not enough memory for the land maps, the frame or the view");
+        }
         return 1;
     }
     if (!options.pngDir.empty()) {

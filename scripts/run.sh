@@ -1,23 +1,54 @@
 #!/usr/bin/env bash
-# Builds Glidescape and flies glidescape-render over a fresh landscape:
-# writes a picture of the flight and the land maps into build/run/.
-#   scripts/run.sh [extra glidescape-render options]
+# Sets up a fresh Debian 12 machine, builds Glidescape and runs the saver.
+#
+#   scripts/run.sh                 with a display ($DISPLAY set): the Windows saver full screen
+#                                  under Wine (a key, a click or moving the mouse ends it);
+#                                  without a display: the headless renderer flies over a new
+#                                  landscape and writes pictures into build/run/
+#   scripts/run.sh config          the saver's configuration dialog (under Wine)
+#   scripts/run.sh render [opts]   the headless renderer, with glidescape-render options
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh build
-cmake --preset default >/dev/null
-cmake --build --preset default -j 2 --target glidescape-render
+mode=${1:-}
+[ -n "$mode" ] && shift
+if [ -z "$mode" ]; then
+    if [ -n "${DISPLAY:-}" ]; then mode=saver; else mode=render; fi
+fi
 
-out=build/run
-mkdir -p "$out"
-build/default/render/glidescape-render \
-    --land-size 10 --ticks 200 \
-    --frame-out "$out/glidescape.png" \
-    --heights-out "$out/heights.png" \
-    --colours-out "$out/colours.png" \
-    "$@"
+render() {
+    scripts/deps.sh build
+    cmake --preset default >/dev/null
+    cmake --build --preset default -j "$(nproc)" --target glidescape-render
+    local out=build/run
+    mkdir -p "$out"
+    build/default/render/glidescape-render \
+        --land-size 10 --ticks 200 \
+        --frame-out "$out/glidescape.png" \
+        --heights-out "$out/heights.png" \
+        --colours-out "$out/colours.png" \
+        "$@"
+    echo "Frame after 199 frames of flight: $out/glidescape.png"
+    echo "Height map (greyscale):           $out/heights.png"
+    echo "Colour map:                       $out/colours.png"
+}
 
-echo "Frame after 199 frames of flight: $out/glidescape.png"
-echo "Height map (greyscale):           $out/heights.png"
-echo "Colour map:                       $out/colours.png"
+wine_saver() {
+    if [ -z "${DISPLAY:-}" ]; then
+        echo "run.sh: no display (DISPLAY is not set); try 'scripts/run.sh render'" >&2
+        exit 1
+    fi
+    scripts/deps.sh build windows
+    cmake --preset mingw64 >/dev/null
+    cmake --build --preset mingw64 -j "$(nproc)" --target Glidescape
+    export WINEDEBUG=${WINEDEBUG:--all}
+    export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree=;mshtml="}
+    exec wine build/mingw64/Glidescape.scr "$@"
+}
+
+case "$mode" in
+    saver) wine_saver /s ;;
+    config) wine_saver /c ;;
+    render) render "$@" ;;
+    *) echo "usage: scripts/run.sh [saver|config|render [glidescape-render options]]" >&2; exit 2 ;;
+esac

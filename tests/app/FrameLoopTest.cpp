@@ -10,6 +10,7 @@
 #include "app/NewLand.h"
 #include "app/Settings.h"
 #include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
 #include "land/Scratch.h"
 #include "tests/app/TestPlatform.h"
 #include "view/FlightView.h"
@@ -85,12 +86,21 @@ TEST_F(FrameLoopTest, CreationBuildsEverythingFromTheSettings) {
     EXPECT_EQ(platform.pixelsLive, 3);
 }
 
+TEST_F(FrameLoopTest, SettingsSetOutOfRangeAreClampedOnCreation) {
+    landSize = 40;            // would shift out of range
+    objectCount = INT32_MAX;  // + 1 would overflow
+    outputWidth = 128;
+    ASSERT_TRUE(FrameLoopCreate(platform, 512, 384));
+    EXPECT_EQ(landSize, 10);
+    EXPECT_EQ(frameLoop.landSide, 1024);
+    EXPECT_EQ(frameLoop.flightView->slotCount, 7);
+}
+
 TEST_F(FrameLoopTest, TheViewSeedIsTheMillisecondTime) {
     // The constructor's seed alone decides sky and objects.
     platform.millisecondTime = 99;
     ASSERT_TRUE(Create());
-    std::vector<uint32_t> sky(frameLoop.flightView->sky,
-                              frameLoop.flightView->sky + 256 * 256);
+    std::vector<uint32_t> sky(frameLoop.flightView->sky, frameLoop.flightView->sky + 256 * 256);
     const uint32_t state = frameLoop.flightView->randomState;
     FrameLoopDestroy();
     ASSERT_TRUE(Create());
@@ -110,6 +120,13 @@ TEST_F(FrameLoopTest, RefusesAClientAreaWithoutWidthOrHeight) {
 TEST_F(FrameLoopTest, RefusesAnOutputHeightThatTruncatesToZero) {
     EXPECT_FALSE(FrameLoopCreate(platform, 3000, 2));  // 128 / 3000 x 2 rows
     EXPECT_EQ(frameLoop.outputHeight, 0);
+    EXPECT_EQ(platform.pixelRequests, 0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
+}
+
+TEST_F(FrameLoopTest, RefusesAFrameTallerThanTheViewCanDraw) {
+    EXPECT_FALSE(FrameLoopCreate(platform, 128, 16385));  // 16385 rows of 128
+    EXPECT_FALSE(FrameLoopCreate(platform, 1, INT32_MAX / 128));
     EXPECT_EQ(platform.pixelRequests, 0);
     EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
 }
@@ -156,6 +173,8 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
     // Let n allocations succeed for every n up to well past creation: each
     // failing set-up (sky, objects, tables, land scratch) must leave a loop
     // that either refuses to fly or skips what it cannot draw.
+    int createdButSkipped = 0;
+    int flew = 0;
     for (int allowed = 0; allowed < 40; ++allowed) {
         SCOPED_TRACE(allowed);
         TestPlatform p;
@@ -163,6 +182,8 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
         const bool created = FrameLoopCreate(p, 128, 96);
         for (int i = 0; i < 3; ++i) {
             const TickResult r = FrameLoopTick();
+            createdButSkipped += created && r == TickResult::Skipped;
+            flew += r == TickResult::DrewFrame;
             if (!created) {
                 EXPECT_EQ(r, TickResult::Skipped);
             }
@@ -177,6 +198,9 @@ TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
         FrameLoopDestroy();
         EXPECT_EQ(p.pixelsLive, 0);
     }
+    // Both outcomes were reached: views that could not draw, and flight.
+    EXPECT_GT(createdButSkipped, 0);
+    EXPECT_GT(flew, 0);
 }
 
 TEST_F(FrameLoopTest, FailedTablesSkipTheFrameUntilTheirSetUpSucceeds) {
@@ -311,8 +335,7 @@ TEST_F(FrameLoopTest, SteeringIsHandedToTheCamera) {
         EXPECT_EQ(view.turnCommand, c.turnCommand);
         EXPECT_EQ(view.headingRate, c.headingRate);
         EXPECT_EQ(view.heading, (heading + c.headingRate + view.angleUnits) % view.angleUnits);
-        EXPECT_EQ(view.bankAngle,
-                  (c.turnCommand + prevTurn + view.angleUnits) % view.angleUnits);
+        EXPECT_EQ(view.bankAngle, (c.turnCommand + prevTurn + view.angleUnits) % view.angleUnits);
         EXPECT_EQ(frameLoop.prevTurnCommand, c.turnCommand);
         EXPECT_EQ(view.climbRate, view.climbCommand);
         EXPECT_EQ(view.horizonRow, view.climbRate + prevClimb + frameLoop.horizonBase);
@@ -337,6 +360,103 @@ TEST_F(FrameLoopTest, DestroyResetsTheModuleState) {
     EXPECT_EQ(newLand.progressLevel, 255);
     EXPECT_EQ(FrameLoopTick(), TickResult::Skipped);
     FrameLoopDestroy();  // twice is harmless
+}
+
+}  // namespace
+
+namespace {
+
+// The frame loop written out literally, step by step, on its own maps and
+// view: the loop under test must give the same camera and the same frame.
+struct LiteralLoop {
+    std::vector<int32_t> heights = std::vector<int32_t>(64 * 64);
+    std::vector<uint32_t> colours = std::vector<uint32_t>(64 * 64);
+    std::vector<uint32_t> frame = std::vector<uint32_t>(128 * 96);
+    int32_t countdown = 0, frameCounter = 0, direction = -1, prevTurn = 0, prevClimb = 0;
+
+    void Run(int ticks, uint32_t landSeed, uint32_t viewSeed) {
+        LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
+        FlightView view(frame.data(), 128, 96, heights.data(), 64, 64, colours.data(), 64, 64,
+                        objectCount + 1, 8, viewSeed);
+        view.speed = flightSpeed;
+        const int32_t base = static_cast<int32_t>(tilt * 128 * 0.00390625 + 128 * 0.78125);
+        for (int t = 0; t < ticks; ++t) {
+            if (--countdown < 0) {
+                countdown = newlandWait * 25;
+                ASSERT_EQ(RunLandPipeline(land, landSeed, nullptr), 13);
+                view.randomState = landSeed;
+                view.waterLevel = 25;
+                continue;
+            }
+            if (++frameCounter % 256 == 0) direction = (frameCounter / 256) % 4 == 0 ? 1 : -1;
+            view.SteerAutopilot(direction, autoPilotIntensity);
+            view.headingRate = view.turnCommand >> 1;
+            view.climbRate = view.climbCommand;
+            view.SetBankAngle(view.turnCommand + prevTurn);
+            prevTurn = view.turnCommand;
+            view.horizonRow = view.climbRate + prevClimb + base;
+            prevClimb = view.climbRate;
+            view.Move();
+            view.Render();
+        }
+        camera = {view.positionX, view.positionY, view.heading, view.altitude, view.bankAngle};
+    }
+    std::vector<int32_t> camera;
+};
+
+TEST_F(FrameLoopTest, MatchesTheLiteralLoop) {
+    tilt = 37;
+    platform.calendarSeconds = 99;
+    platform.millisecondTime = 5;
+    ASSERT_TRUE(Create());
+    for (int i = 0; i < 30; ++i) FrameLoopTick();
+    const FlightView& view = *frameLoop.flightView;
+    const std::vector<int32_t> camera = {view.positionX, view.positionY, view.heading,
+                                         view.altitude, view.bankAngle};
+    const std::vector<uint32_t> frame(frameLoop.framePixels, frameLoop.framePixels + 128 * 96);
+    const std::vector<int32_t> heights(frameLoop.heightMapPixels,
+                                       frameLoop.heightMapPixels + 64 * 64);
+    FrameLoopDestroy();
+
+    // Same process-wide autopilot filters at the start.
+    ResetForTest();
+    tilt = 37;
+    LiteralLoop literal;
+    literal.Run(30, 99, 5);
+    EXPECT_EQ(literal.camera, camera);
+    EXPECT_EQ(literal.heights, heights);
+    EXPECT_EQ(literal.frame, frame);
+}
+
+}  // namespace
+
+namespace {
+
+// A whole small flight: two landscapes (Newland Wait 1) and 38 frames. The
+// pictures of this flight were looked at (terrain below, sky above, rings);
+// the checksums pin the hand-over from autopilot to camera to renderer.
+TEST_F(FrameLoopTest, GoldenSmallFlight) {
+    newlandWait = 1;
+    platform.calendarSeconds = 31;
+    platform.millisecondTime = 17;
+    ASSERT_TRUE(Create());
+    for (int i = 0; i < 40; ++i) FrameLoopTick();
+    EXPECT_EQ(platform.blits, 38);
+    // The maps are the pipeline's for the calendar second.
+    std::vector<int32_t> heights(64 * 64);
+    std::vector<uint32_t> colours(64 * 64);
+    LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
+    ASSERT_EQ(RunLandPipeline(land, 31, nullptr), 13);
+    EXPECT_TRUE(std::equal(heights.begin(), heights.end(), frameLoop.heightMapPixels));
+    EXPECT_TRUE(std::equal(colours.begin(), colours.end(), frameLoop.colourMapPixels));
+
+    EXPECT_EQ(Fnv1a(frameLoop.framePixels, 128 * 96), 0x9f95d4f3a3e9071eull);
+    EXPECT_EQ(Fnv1a(colours.data(), 64 * 64), 0x9a4d830679e31cc4ull);
+    const FlightView& view = *frameLoop.flightView;
+    EXPECT_EQ(view.positionX, 60489);
+    EXPECT_EQ(view.positionY, 3278);
+    EXPECT_EQ(view.heading, 2465);
+    EXPECT_EQ(view.altitude, 42);
 }
 
 }  // namespace

@@ -151,8 +151,8 @@ TEST_F(NewLandTest, ACompleteLandscape) {
     EXPECT_EQ(*std::min_element(heights.begin(), heights.end()), 25);
     EXPECT_EQ(*std::max_element(heights.begin(), heights.end()), 64 / 2);
     const std::vector<uint32_t> colours = Colours();
-    EXPECT_TRUE(std::all_of(colours.begin(), colours.end(),
-                            [](uint32_t c) { return (c >> 24) == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(colours.begin(), colours.end(), [](uint32_t c) { return (c >> 24) == 0xFF; }));
     EXPECT_EQ(frameLoop.flightView->randomState, 777u);
     EXPECT_EQ(frameLoop.flightView->waterLevel, 25);
     EXPECT_EQ(frameLoop.landGenerator->seed, 777u);

@@ -96,9 +96,9 @@ protected:
 
     // A small, fixed flight plus `extra` options.
     int Run(std::vector<const char*> extra) {
-        std::vector<const char*> args = {"--land-size", "6",        "--output-width", "128",
-                                         "--client",    "128x96",   "--land-seed",    "31",
-                                         "--view-seed", "17",       "--ticks",        "3"};
+        std::vector<const char*> args = {"--land-size", "6",      "--output-width", "128",
+                                         "--client",    "128x96", "--land-seed",    "31",
+                                         "--view-seed", "17",     "--ticks",        "3"};
         args.insert(args.end(), extra.begin(), extra.end());
         RenderOptions options;
         std::string error;
@@ -128,11 +128,35 @@ TEST(RenderOptionsParse, DefaultsAreTheSettingsDefaults) {
 TEST(RenderOptionsParse, EveryOptionInBothSpellings) {
     RenderOptions o;
     std::string error;
-    ASSERT_EQ(Parse({"--land-size", "7", "--land-seed=4294967295", "--view-seed", "0",
-                     "--output-width", "300", "--client=640x480", "--objects", "0", "--speed",
-                     "100", "--autopilot", "200", "--tilt=-128", "--newland-wait", "3",
-                     "--ticks", "0", "--frame-out", "f.raw", "--heights-out", "h.png",
-                     "--colours-out", "c.raw", "--png-dir", "d", "--png-every", "5"},
+    ASSERT_EQ(Parse({"--land-size",
+                     "7",
+                     "--land-seed=4294967295",
+                     "--view-seed",
+                     "0",
+                     "--output-width",
+                     "300",
+                     "--client=640x480",
+                     "--objects",
+                     "0",
+                     "--speed",
+                     "100",
+                     "--autopilot",
+                     "200",
+                     "--tilt=-128",
+                     "--newland-wait",
+                     "3",
+                     "--ticks",
+                     "0",
+                     "--frame-out",
+                     "f.raw",
+                     "--heights-out",
+                     "h.png",
+                     "--colours-out",
+                     "c.raw",
+                     "--png-dir",
+                     "d",
+                     "--png-every",
+                     "5"},
                     o, error),
               ParseResult::Run)
         << error;
@@ -246,9 +270,9 @@ TEST(ImageWriter, HeightsPngSpansBlackToWhite) {
     ASSERT_TRUE(WriteHeights(dir / "h.png", heights, 2, 2, error)) << error;
     const Picture picture = ReadPng(dir / "h.png");
     ASSERT_EQ(picture.width, 2u);
-    EXPECT_EQ(picture.At(0, 1), 0u);          // -10, the lowest
-    EXPECT_EQ(picture.At(1, 0), 0xFFFFFFu);   // 32, the highest
-    EXPECT_EQ(picture.At(0, 0), 0xD4D4D4u);   // 25: 35 * 255 / 42 = 212
+    EXPECT_EQ(picture.At(0, 1), 0u);         // -10, the lowest
+    EXPECT_EQ(picture.At(1, 0), 0xFFFFFFu);  // 32, the highest
+    EXPECT_EQ(picture.At(0, 0), 0xD4D4D4u);  // 25: 35 * 255 / 42 = 212
 }
 
 TEST(ImageWriter, ColoursPngIsRowMajor) {
@@ -275,8 +299,7 @@ TEST(ImageWriter, UnwritablePathsFail) {
 
 TEST_F(RenderRunTest, RawOutputsHaveTheirSizesAndValues) {
     ASSERT_EQ(Run({"--frame-out", (dir / "frame.raw").c_str(), "--heights-out",
-                   (dir / "heights.raw").c_str(), "--colours-out",
-                   (dir / "colours.raw").c_str()}),
+                   (dir / "heights.raw").c_str(), "--colours-out", (dir / "colours.raw").c_str()}),
               0);
     const std::vector<uint8_t> frame = ReadFile(dir / "frame.raw");
     const std::vector<uint8_t> heights = ReadFile(dir / "heights.raw");
@@ -324,9 +347,8 @@ TEST_F(RenderRunTest, SettingsAreClampedLikeTheStore) {
     // 1024 x 768); no ticks, so nothing is generated.
     RenderOptions options;
     std::string error;
-    ASSERT_EQ(Parse({"--land-size", "13", "--output-width", "3001", "--ticks", "0",
-                     "--frame-out", (dir / "f.raw").c_str(), "--heights-out",
-                     (dir / "h.raw").c_str()},
+    ASSERT_EQ(Parse({"--land-size", "13", "--output-width", "3001", "--ticks", "0", "--frame-out",
+                     (dir / "f.raw").c_str(), "--heights-out", (dir / "h.raw").c_str()},
                     options, error),
               ParseResult::Run);
     ASSERT_EQ(RunRender(options, nullptr), 0);

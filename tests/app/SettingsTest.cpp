@@ -49,9 +49,9 @@ TEST_F(SettingsTest, MissingKeysGiveDefaults) {
     EXPECT_EQ(newlandWait, 1200);
     EXPECT_EQ(autoPilotIntensity, 30);
     EXPECT_EQ(tilt, 0);
-    const std::vector<std::string> expected = {"Flight Speed", "Land Size",    "Object Count",
-                                               "Output Width", "Newland Wait", "AutoPilot Intensity",
-                                               "Tilt"};
+    const std::vector<std::string> expected = {
+        "Flight Speed", "Land Size",           "Object Count", "Output Width",
+        "Newland Wait", "AutoPilot Intensity", "Tilt"};
     EXPECT_EQ(ini.readOrder, expected);
 }
 
@@ -64,9 +64,9 @@ TEST_F(SettingsTest, NullReaderGivesDefaults) {
 TEST_F(SettingsTest, WriteOrderSwapsOutputWidthAndObjectCount) {
     std::vector<std::string> order;
     for (int index : kSettingsWriteOrder) order.emplace_back(kSettings[index].key);
-    const std::vector<std::string> expected = {"Flight Speed", "Land Size",    "Output Width",
-                                               "Object Count", "Newland Wait", "AutoPilot Intensity",
-                                               "Tilt"};
+    const std::vector<std::string> expected = {
+        "Flight Speed", "Land Size",           "Output Width", "Object Count",
+        "Newland Wait", "AutoPilot Intensity", "Tilt"};
     EXPECT_EQ(order, expected);
 }
 

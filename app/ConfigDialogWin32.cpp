@@ -1,0 +1,158 @@
+// ConfigDialogWin32.cpp - the configuration dialog (resource 2003).
+//
+// Flying speed sits on a horizontal scroll bar (0 ... 100), the other six
+// settings in number fields. Only OK writes the INI file; Cancel, Enter,
+// Escape and the caption's close button leave it alone (the last three send
+// the standard ids 1 and 2, which the dialog ignores, so only the two buttons
+// end it). Restore Defaults refills the controls without writing.
+// windows.h first: the shell's header builds on it.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdint>
+
+#include "app/SaverAppWin32.h"
+#include "app/Settings.h"
+#include "app/resource.h"
+#include "host/HostLogic.h"
+#include "host/HostWin32.h"
+
+namespace {
+
+const char kWebPage[] = "https://glidescape.example.org/";
+const char kDialogTitle[] = "Glidescape Screensaver Setup";
+
+struct NumberField {
+    int controlId;
+    int32_t* variable;
+    bool isSigned;
+};
+
+const NumberField kFields[] = {
+    {IDC_LAND_SIZE, &landSize, false},           {IDC_OUTPUT_WIDTH, &outputWidth, false},
+    {IDC_OBJECT_COUNT, &objectCount, false},     {IDC_NEWLAND_WAIT, &newlandWait, false},
+    {IDC_AUTOPILOT, &autoPilotIntensity, false}, {IDC_TILT, &tilt, true},
+};
+
+void ShowNumber(HWND dialog, const NumberField& field, int32_t value) {
+    if (field.isSigned) {
+        SetDlgItemInt(dialog, field.controlId, static_cast<UINT>(value), TRUE);
+    } else {
+        SetDlgItemInt(dialog, field.controlId, static_cast<UINT>(value), FALSE);
+    }
+}
+
+int32_t ReadNumber(HWND dialog, const NumberField& field) {
+    char text[64] = {};
+    GetDlgItemTextA(dialog, field.controlId, text, sizeof(text));
+    return hostlogic::DialogNumber(text, field.isSigned);
+}
+
+int32_t DefaultOf(const int32_t* variable) {
+    for (const SettingEntry& entry : kSettings) {
+        if (entry.variable == variable) return entry.defaultValue;
+    }
+    return 0;
+}
+
+void SetSpeedBar(HWND dialog, int32_t position) {
+    SetScrollPos(GetDlgItem(dialog, IDC_FLIGHT_SPEED), SB_CTL, position, TRUE);
+}
+
+void SaveAndClose(HWND dialog) {
+    for (const NumberField& field : kFields) *field.variable = ReadNumber(dialog, field);
+    ClampSettings();
+    if (!SaveSettings()) {
+        // Closing as if saved would lose the user's choice without a word.
+        char path[MAX_PATH] = "Glidescp.ini";
+        UserSettingsPath(path, sizeof(path), false);
+        char text[MAX_PATH + 160];
+        wsprintfA(text,
+                  "The settings could not be saved to\n%s\n\n"
+                  "Check that this folder can be written, then press OK again, "
+                  "or press Cancel to leave the settings unchanged.",
+                  path);
+        MessageBoxA(dialog, text, kDialogTitle, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    EndDialog(dialog, 1);
+}
+
+void RestoreDefaults(HWND dialog) {
+    for (const NumberField& field : kFields) ShowNumber(dialog, field, DefaultOf(field.variable));
+    flightSpeed = DefaultOf(&flightSpeed);
+    SetSpeedBar(dialog, flightSpeed);
+}
+
+INT_PTR OnScroll(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+        case SB_LINELEFT:
+        case SB_PAGELEFT:  // a page is one step, like a line
+            flightSpeed -= 1;
+            break;
+        case SB_LINERIGHT:
+        case SB_PAGERIGHT:
+            flightSpeed += 1;
+            break;
+        case SB_THUMBPOSITION:
+            flightSpeed = HIWORD(wParam);
+            break;
+        case SB_LEFT:
+            flightSpeed = 0;
+            break;
+        case SB_RIGHT:
+            flightSpeed = 100;
+            break;
+        case SB_THUMBTRACK:
+        case SB_ENDSCROLL:
+            // While the thumb is dragged the speed keeps its value.
+            return 1;
+        default:
+            break;
+    }
+    if (flightSpeed <= 0) flightSpeed = 0;
+    if (flightSpeed >= 100) flightSpeed = 100;
+    SetSpeedBar(dialog, flightSpeed);
+    return 0;
+}
+
+}  // namespace
+
+BOOL PrepareDialogClasses(HINSTANCE) {
+    return TRUE;
+}
+
+INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            LoadSettings();
+            HWND speedBar = GetDlgItem(dialog, IDC_FLIGHT_SPEED);
+            SetScrollRange(speedBar, SB_CTL, 0, 100, FALSE);
+            SetScrollPos(speedBar, SB_CTL, flightSpeed, TRUE);
+            for (const NumberField& field : kFields) ShowNumber(dialog, field, *field.variable);
+            return TRUE;
+        }
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_OK:
+                    SaveAndClose(dialog);
+                    return TRUE;
+                case IDC_CANCEL:
+                    EndDialog(dialog, 0);
+                    return TRUE;
+                case IDC_WEB_PAGE:
+                    ShellExecuteA(dialog, "open", kWebPage, "", "C:\\", SW_SHOWNORMAL);
+                    return TRUE;
+                case IDC_RESTORE_DEFAULTS:
+                    RestoreDefaults(dialog);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case WM_HSCROLL:
+            return OnScroll(dialog, wParam);
+        default:
+            return FALSE;
+    }
+}

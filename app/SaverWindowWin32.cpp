@@ -1,0 +1,183 @@
+// SaverWindowWin32.cpp - the saver window's application procedure and the
+// Win32 platform of the portable frame loop.
+//
+// The land maps and the frame live in 32-bit DIB sections (CreateDib32) so
+// the frame can be stretched onto the window with StretchBlt (BlitFrame).
+// Everything else of the saver, from settings to land generation, runs in
+// the portable frame loop (app/FrameLoop.h).
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+
+#include "app/FrameLoop.h"
+#include "app/Platform.h"
+#include "app/SaverAppWin32.h"
+#include "app/Settings.h"
+#include "host/HostWin32.h"
+
+HBITMAP CreateDib32(HDC context, int32_t width, int32_t height, uint32_t** pixels);
+void BlitFrame(HBITMAP bitmap, int32_t sourceWidth, int32_t sourceHeight);
+
+namespace {
+
+// The largest pixel buffer the saver asks for (bytes). A land map of side
+// 4096 is 64 MiB; a frame this large means a degenerate client area.
+constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 30;
+
+class Win32SaverPlatform final : public SaverPlatform {
+public:
+    HWND window = nullptr;
+
+    uint32_t* CreatePixels(int32_t width, int32_t height) override {
+        if (window == nullptr || width <= 0 || height <= 0 ||
+            static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4u > kMaxPixelBytes) {
+            return nullptr;
+        }
+        Section* free = nullptr;
+        for (Section& section : sections_) {
+            if (section.bitmap == nullptr) {
+                free = &section;
+                break;
+            }
+        }
+        if (free == nullptr) return nullptr;
+        // The class has its own device context: it is not released.
+        uint32_t* pixels = nullptr;
+        HBITMAP bitmap = CreateDib32(GetDC(window), width, height, &pixels);
+        if (bitmap == nullptr) return nullptr;
+        std::memset(pixels, 0, static_cast<size_t>(width) * static_cast<size_t>(height) * 4u);
+        free->bitmap = bitmap;
+        free->pixels = pixels;
+        return pixels;
+    }
+
+    void ReleasePixels(uint32_t* pixels) override {
+        Section* section = Find(pixels);
+        if (section == nullptr) return;
+        DeleteObject(section->bitmap);
+        *section = Section{};
+    }
+
+    void ReleaseAll() {
+        for (Section& section : sections_) {
+            if (section.bitmap != nullptr) DeleteObject(section.bitmap);
+            section = Section{};
+        }
+    }
+
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override {
+        Section* section = Find(pixels);
+        if (section != nullptr) ::BlitFrame(section->bitmap, width, height);
+    }
+
+    void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override {
+        HDC context = GetDC(window);
+        SetBkMode(context, TRANSPARENT);
+        SetTextColor(context, RGB((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF));
+        TextOutA(context, x, y, text, static_cast<int>(std::strlen(text)));
+        ReleaseDC(window, context);
+    }
+
+    bool QueryShift() override {
+        // Bit 15: down now; bit 0: pressed since the last query.
+        return (GetAsyncKeyState(VK_SHIFT) & 0x8001) != 0;
+    }
+
+    int32_t ProcessClockMs() override {
+        return static_cast<int32_t>(static_cast<int64_t>(std::clock()) * 1000 / CLOCKS_PER_SEC);
+    }
+
+    uint32_t CalendarSeconds() override { return static_cast<uint32_t>(std::time(nullptr)); }
+
+    uint32_t MillisecondTime() override { return timeGetTime(); }
+
+private:
+    struct Section {
+        HBITMAP bitmap = nullptr;
+        uint32_t* pixels = nullptr;
+    };
+
+    Section* Find(const uint32_t* pixels) {
+        if (pixels == nullptr) return nullptr;
+        for (Section& section : sections_) {
+            if (section.bitmap != nullptr && section.pixels == pixels) return &section;
+        }
+        return nullptr;
+    }
+
+    Section sections_[4];  // height map, colour map, frame (and one spare)
+};
+
+Win32SaverPlatform platform;
+HWND saverWindow = nullptr;
+RECT clientRect = {};
+UINT_PTR timerId = 0;
+
+constexpr UINT_PTR kFrameTimer = 1;
+constexpr UINT kFramePeriodMs = 40;
+
+}  // namespace
+
+HBITMAP CreateDib32(HDC context, int32_t width, int32_t height, uint32_t** pixels) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);  // 40
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // positive: rows bottom-up
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(context, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr || bits == nullptr) {
+        if (bitmap != nullptr) DeleteObject(bitmap);
+        return nullptr;
+    }
+    *pixels = static_cast<uint32_t*>(bits);
+    return bitmap;
+}
+
+void BlitFrame(HBITMAP bitmap, int32_t sourceWidth, int32_t sourceHeight) {
+    HDC windowContext = GetDC(saverWindow);
+    HDC memoryContext = CreateCompatibleDC(windowContext);
+    if (memoryContext != nullptr) {
+        HGDIOBJ previous = SelectObject(memoryContext, bitmap);
+        StretchBlt(windowContext, 0, 0, clientRect.right, clientRect.bottom, memoryContext, 0, 0,
+                   sourceWidth, sourceHeight, SRCCOPY);
+        SelectObject(memoryContext, previous);
+        DeleteDC(memoryContext);
+    }
+    ReleaseDC(saverWindow, windowContext);
+}
+
+LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            saverWindow = window;
+            platform.window = window;
+            LoadSettings();
+            GetClientRect(window, &clientRect);
+            // When the saver cannot fly (no client area, a buffer or an
+            // object missing) the window stays black and still closes on
+            // input; ticks then do nothing.
+            if (!FrameLoopCreate(platform, clientRect.right, clientRect.bottom)) {
+                FrameLoopDestroy();
+                platform.ReleaseAll();
+            }
+            timerId = SetTimer(window, kFrameTimer, kFramePeriodMs, nullptr);
+            break;
+        case WM_TIMER:
+            if (frameLoop.ready) FrameLoopTick();
+            break;
+        case WM_DESTROY:
+            if (timerId != 0) KillTimer(window, timerId);
+            timerId = 0;
+            FrameLoopDestroy();
+            platform.ReleaseAll();
+            break;
+        default:
+            break;
+    }
+    return DefaultSaverProc(window, message, wParam, lParam);
+}

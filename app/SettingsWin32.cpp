@@ -1,0 +1,74 @@
+// SettingsWin32.cpp - the settings store on the private-profile functions.
+// windows.h first: the shell's header builds on it.
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/SaverAppWin32.h"
+#include "app/Settings.h"
+#include "host/HostLogic.h"
+
+namespace {
+
+const char kIniName[] = "Glidescp.ini";
+const char kSection[] = "Glidescape";
+const char kFolderName[] = "Glidescape";
+
+int32_t ReadIniInteger(const char* key, int32_t defaultValue, void* context) {
+    const char* file = static_cast<const char*>(context);
+    char text[64] = {};
+    GetPrivateProfileStringA(kSection, key, "", text, sizeof(text), file);
+    int32_t value = 0;
+    return hostlogic::ParseSettingText(text, &value) ? value : defaultValue;
+}
+
+bool IsFolder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+bool UserSettingsPath(char* path, std::size_t size, bool createFolder) {
+    char appData[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData))) {
+        return false;
+    }
+    char folder[MAX_PATH];
+    const int folderLength = std::snprintf(folder, sizeof(folder), "%s\\%s", appData, kFolderName);
+    if (folderLength <= 0 || static_cast<std::size_t>(folderLength) >= sizeof(folder)) return false;
+    if (createFolder && !IsFolder(folder)) {
+        CreateDirectoryA(folder, nullptr);
+        if (!IsFolder(folder)) return false;
+    }
+    const int length = std::snprintf(path, size, "%s\\%s", folder, kIniName);
+    return length > 0 && static_cast<std::size_t>(length) < size;
+}
+
+void LoadSettings() {
+    char userFile[MAX_PATH];
+    const char* file = kIniName;  // bare name: the Windows folder
+    if (UserSettingsPath(userFile, sizeof(userFile), false) &&
+        GetFileAttributesA(userFile) != INVALID_FILE_ATTRIBUTES) {
+        file = userFile;
+    }
+    LoadSettingsFrom(ReadIniInteger, const_cast<char*>(file));
+}
+
+bool SaveSettings() {
+    char userFile[MAX_PATH];
+    if (!UserSettingsPath(userFile, sizeof(userFile), true)) return false;
+    for (int i = 0; i < kSettingCount; ++i) {
+        const SettingEntry& entry = kSettings[kSettingsWriteOrder[i]];
+        char text[16];
+        std::snprintf(text, sizeof(text), "%ld", static_cast<long>(*entry.variable));
+        if (!WritePrivateProfileStringA(kSection, entry.key, text, userFile)) return false;
+    }
+    // Flushes the profile cache to the file.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, userFile);
+    return true;
+}

@@ -1,0 +1,420 @@
+// Harness.cpp - drives Glidescape.scr from inside Wine for tests/win32/wine-suite.sh.
+//
+// Each subcommand does one thing and prints what it found, one "key value"
+// line at a time, so the bash driver can combine them with xdotool and
+// screenshots. Exit code 0 means the subcommand worked, 1 that what it waited
+// for did not happen, 2 a usage error.
+//
+//   idle FILE                     hidden window and message loop; FILE gets its handle
+//   run MS CMDLINE                start, wait up to MS, print "exit N" (full 32 bits, signed)
+//   launch LOG MS CMDLINE         the same, appending "pid N" and "exit N" to LOG
+//   find CLASS TITLE MS [sync]    wait for a visible top-level window ("*" = any);
+//                                 print its facts; "sync" also waits until its thread answers
+//   sync HWND MS                  wait until the window's thread answers WM_NULL
+//   exists HWND                   "exists 1|0"
+//   child PARENT MS               wait for a saver-class child of PARENT, print its facts
+//   owned OWNER MS                wait for a visible window owned by OWNER, print its facts
+//   dialog-get HWND               the dialog's fields and the speed bar's position
+//   dialog-set HWND ID TEXT       set a control's text
+//   command HWND ID               post WM_COMMAND (BN_CLICKED) for control ID
+//   scroll HWND CODE [POS]        send WM_HSCROLL from the speed bar
+//   post HWND MSG WPARAM LPARAM   post a message (numbers; MSG may be a registered name)
+//   send HWND MSG WPARAM LPARAM   send it and print "result N"
+//   foreground HWND               bring a window to the foreground
+//   cursor                        print the cursor position
+//   running                       print SPI_GETSCREENSAVERRUNNING
+//   fault PID                     start a thread at a bad address in process PID
+//   kill PID                      end process PID (exit code 98)
+//   preview LOG WIDTH HEIGHT CMD  make a WIDTH x HEIGHT parent, start CMD with its handle
+//                                 in place of "%H" (else appended); LOG gets "parent H", then the
+//                                 saver's exit after the file LOG.destroy appears and the parent is
+//                                 destroyed; help and context-menu requests reaching the parent are
+//                                 recorded as "parent-got MSG WPARAM LPARAM"
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kSaverClass[] = "WindowsScreenSaverClass";
+
+uintptr_t Number(const char* text) {
+    return static_cast<uintptr_t>(_strtoui64(text, nullptr, 0));
+}
+
+HWND Handle(const char* text) {
+    return reinterpret_cast<HWND>(Number(text));
+}
+
+unsigned long long HandleValue(HWND window) {
+    return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window));
+}
+
+void AppendLine(const char* file, const std::string& line) {
+    FILE* f = std::fopen(file, "ab");
+    if (f == nullptr) return;
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Pumps this thread's messages for up to `ms`.
+void Pump(DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (GetTickCount() - start < ms);
+}
+
+void PrintWindow(const char* label, HWND window) {
+    char className[128] = {};
+    char title[256] = {};
+    GetClassNameA(window, className, sizeof(className));
+    GetWindowTextA(window, title, sizeof(title));
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    RECT client = {};
+    GetClientRect(window, &client);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    const LONG style = GetWindowLongA(window, GWL_STYLE);
+    const LONG exStyle = GetWindowLongA(window, GWL_EXSTYLE);
+    std::printf("%s %llu\n", label, HandleValue(window));
+    std::printf("class %s\n", className);
+    std::printf("title %s\n", title);
+    std::printf("style 0x%08lX\n", static_cast<unsigned long>(style));
+    std::printf("exstyle 0x%08lX\n", static_cast<unsigned long>(exStyle));
+    std::printf("rect %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    std::printf("client %ld %ld\n", client.right, client.bottom);
+    std::printf("visible %d\n", IsWindowVisible(window) ? 1 : 0);
+    std::printf("topmost %d\n", (exStyle & WS_EX_TOPMOST) != 0 ? 1 : 0);
+    std::printf("pid %lu\n", pid);
+    std::printf("foreground %d\n", GetForegroundWindow() == window ? 1 : 0);
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (owner != nullptr) {
+        std::printf("owner %llu\n", HandleValue(owner));
+    } else {
+        std::printf("owner none\n");
+    }
+}
+
+bool Sync(HWND window, DWORD ms) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result) != 0;
+}
+
+struct FindRequest {
+    const char* className;
+    const char* title;
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM context) {
+    auto* request = reinterpret_cast<FindRequest*>(context);
+    if (!IsWindowVisible(window)) return TRUE;
+    char className[128] = {};
+    char title[256] = {};
+    GetClassNameA(window, className, sizeof(className));
+    GetWindowTextA(window, title, sizeof(title));
+    if (std::strcmp(request->className, "*") != 0 && std::strcmp(request->className, className))
+        return TRUE;
+    if (std::strcmp(request->title, "*") != 0 && std::strcmp(request->title, title)) return TRUE;
+    if (request->owner != nullptr && GetWindow(window, GW_OWNER) != request->owner) return TRUE;
+    request->found = window;
+    return FALSE;
+}
+
+HWND WaitForWindow(const char* className, const char* title, HWND owner, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        FindRequest request = {className, title, owner, nullptr};
+        EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&request));
+        if (request.found != nullptr) return request.found;
+        if (GetTickCount() - start >= ms) return nullptr;
+        Sleep(50);
+    }
+}
+
+// Starts `commandLine`; returns the process handle (and its id) or null.
+HANDLE Start(const char* commandLine, DWORD* pid) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        std::printf("error CreateProcess %lu\n", GetLastError());
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    *pid = info.dwProcessId;
+    return info.hProcess;
+}
+
+// Waits for the process, pumping messages meanwhile; "exit N" or "timeout".
+std::string WaitExit(HANDLE process, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD wait = MsgWaitForMultipleObjects(1, &process, FALSE, 20, QS_ALLINPUT);
+        if (wait == WAIT_OBJECT_0) break;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (GetTickCount() - start >= ms) {
+            TerminateProcess(process, 99);
+            WaitForSingleObject(process, 5000);
+            return "timeout";
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    char text[64];
+    std::snprintf(text, sizeof(text), "exit %ld", static_cast<long>(static_cast<LONG>(code)));
+    return text;
+}
+
+UINT MessageNumber(const char* text) {
+    if (text[0] >= '0' && text[0] <= '9') return static_cast<UINT>(Number(text));
+    return RegisterWindowMessageA(text);
+}
+
+// Where the preview parent records the help and context-menu requests the
+// saver forwards to it.
+const char* parentLog = nullptr;
+
+LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    if ((message == WM_CONTEXTMENU || message == WM_HELP) && parentLog != nullptr) {
+        char line[128];
+        std::snprintf(line, sizeof(line), "parent-got %u %llu %lld", message,
+                      static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
+        AppendLine(parentLog, line);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND MakeWindow(const char* title, DWORD style, int x, int y, int width, int height) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = PlainProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    windowClass.lpszClassName = "GlidescapeHarness";
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, "GlidescapeHarness", title, style, x, y, width, height, nullptr,
+                           nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+int Idle(const char* file) {
+    HWND window = MakeWindow("Glidescape harness idle", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    if (window == nullptr) return 1;
+    char text[32];
+    std::snprintf(text, sizeof(text), "%llu", HandleValue(window));
+    AppendLine(file, text);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
+int Preview(const char* log, int width, int height, const char* command) {
+    parentLog = log;
+    HWND parent =
+        MakeWindow("Glidescape preview parent", WS_POPUP | WS_VISIBLE, 300, 200, width, height);
+    if (parent == nullptr) return 1;
+    char line[128];
+    std::snprintf(line, sizeof(line), "parent %llu", HandleValue(parent));
+    AppendLine(log, line);
+    // The parent's handle replaces "%H", or follows the command after a blank.
+    std::string commandLine = command;
+    std::snprintf(line, sizeof(line), "%llu", HandleValue(parent));
+    const std::string::size_type mark = commandLine.find("%H");
+    if (mark != std::string::npos) {
+        commandLine.replace(mark, 2, line);
+    } else {
+        commandLine += std::string(" ") + line;
+    }
+    DWORD pid = 0;
+    HANDLE process = Start(commandLine.c_str(), &pid);
+    if (process == nullptr) return 1;
+    std::snprintf(line, sizeof(line), "pid %lu", pid);
+    AppendLine(log, line);
+    const std::string destroyFile = std::string(log) + ".destroy";
+    const DWORD start = GetTickCount();
+    while (!FileExists(destroyFile) && GetTickCount() - start < 240000) {
+        Pump(50);
+        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) break;
+    }
+    AppendLine(log, WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? "ended-before-destroy"
+                                                                     : "destroying");
+    DestroyWindow(parent);
+    AppendLine(log, WaitExit(process, 20000));
+    CloseHandle(process);
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr, "harness: bad arguments (see tests/win32/Harness.cpp)\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string verb = argv[1];
+    int result = 0;
+    if (verb == "idle" && argc == 3) {
+        result = Idle(argv[2]);
+    } else if (verb == "run" && argc == 4) {
+        DWORD pid = 0;
+        HANDLE process = Start(argv[3], &pid);
+        if (process == nullptr) return 1;
+        std::printf("%s\n", WaitExit(process, static_cast<DWORD>(Number(argv[2]))).c_str());
+        CloseHandle(process);
+    } else if (verb == "launch" && argc == 5) {
+        DWORD pid = 0;
+        HANDLE process = Start(argv[4], &pid);
+        if (process == nullptr) {
+            AppendLine(argv[2], "error start");
+            return 1;
+        }
+        AppendLine(argv[2], "pid " + std::to_string(pid));
+        AppendLine(argv[2], WaitExit(process, static_cast<DWORD>(Number(argv[3]))));
+        CloseHandle(process);
+    } else if (verb == "find" && (argc == 5 || argc == 6)) {
+        const DWORD ms = static_cast<DWORD>(Number(argv[4]));
+        const DWORD start = GetTickCount();
+        HWND window = WaitForWindow(argv[2], argv[3], nullptr, ms);
+        if (window == nullptr) {
+            std::printf("window none\n");
+            return 1;
+        }
+        if (argc == 6) {
+            const DWORD spent = GetTickCount() - start;
+            const bool answered = Sync(window, spent < ms ? ms - spent : 1);
+            std::printf("sync %d\n", answered ? 1 : 0);
+            std::printf("sync_ms %lu\n", GetTickCount() - start);
+        }
+        PrintWindow("window", window);
+    } else if (verb == "sync" && argc == 4) {
+        const DWORD start = GetTickCount();
+        const bool answered = Sync(Handle(argv[2]), static_cast<DWORD>(Number(argv[3])));
+        std::printf("sync %d\nsync_ms %lu\n", answered ? 1 : 0, GetTickCount() - start);
+        result = answered ? 0 : 1;
+    } else if (verb == "exists" && argc == 3) {
+        std::printf("exists %d\n", IsWindow(Handle(argv[2])) ? 1 : 0);
+    } else if (verb == "child" && argc == 4) {
+        HWND parent = Handle(argv[2]);
+        const DWORD start = GetTickCount();
+        HWND child = nullptr;
+        while ((child = FindWindowExA(parent, nullptr, kSaverClass, nullptr)) == nullptr ||
+               !IsWindowVisible(child)) {
+            if (GetTickCount() - start >= Number(argv[3])) {
+                std::printf("window none\n");
+                return 1;
+            }
+            Sleep(50);
+        }
+        PrintWindow("window", child);
+        POINT origin = {0, 0};
+        MapWindowPoints(child, parent, &origin, 1);
+        std::printf("origin %ld %ld\n", origin.x, origin.y);
+    } else if (verb == "owned" && argc == 4) {
+        HWND window = WaitForWindow("*", "*", Handle(argv[2]), static_cast<DWORD>(Number(argv[3])));
+        if (window == nullptr) {
+            std::printf("window none\n");
+            return 1;
+        }
+        PrintWindow("window", window);
+        char text[512] = {};
+        GetDlgItemTextA(window, 0xFFFF, text, sizeof(text));  // a message box's text
+        for (char* p = text; *p != '\0'; ++p) {
+            if (*p == '\n' || *p == '\r') *p = ' ';
+        }
+        std::printf("text %s\n", text);
+    } else if (verb == "dialog-get" && argc == 3) {
+        HWND dialog = Handle(argv[2]);
+        for (int id : {1004, 1005, 1006, 1007, 1008, 1009}) {
+            char text[128] = {};
+            const UINT length = GetDlgItemTextA(dialog, id, text, sizeof(text));
+            std::printf("field%d %s\n", id, length > 0 ? text : "<empty>");
+        }
+        HWND speed = GetDlgItem(dialog, 1000);
+        std::printf("speed %ld\n", static_cast<long>(SendMessageA(speed, SBM_GETPOS, 0, 0)));
+    } else if (verb == "dialog-set" && argc == 5) {
+        result =
+            SetDlgItemTextA(Handle(argv[2]), static_cast<int>(Number(argv[3])), argv[4]) ? 0 : 1;
+    } else if (verb == "command" && argc == 4) {
+        HWND dialog = Handle(argv[2]);
+        const int id = static_cast<int>(Number(argv[3]));
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    } else if (verb == "scroll" && (argc == 4 || argc == 5)) {
+        HWND dialog = Handle(argv[2]);
+        const WORD code = static_cast<WORD>(Number(argv[3]));
+        const WORD position = argc == 5 ? static_cast<WORD>(Number(argv[4])) : 0;
+        SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(code, position),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1000)));
+    } else if (verb == "post" && argc == 6) {
+        result = PostMessageA(Handle(argv[2]), MessageNumber(argv[3]), Number(argv[4]),
+                              static_cast<LPARAM>(Number(argv[5])))
+                     ? 0
+                     : 1;
+    } else if (verb == "send" && argc == 6) {
+        DWORD_PTR answer = 0;
+        const BOOL ok =
+            SendMessageTimeoutA(Handle(argv[2]), MessageNumber(argv[3]), Number(argv[4]),
+                                static_cast<LPARAM>(Number(argv[5])), SMTO_NORMAL, 10000, &answer);
+        std::printf("result %lld\n", ok ? static_cast<long long>(answer) : -999LL);
+    } else if (verb == "foreground" && argc == 3) {
+        result = SetForegroundWindow(Handle(argv[2])) ? 0 : 1;
+    } else if (verb == "cursor" && argc == 2) {
+        POINT point = {};
+        GetCursorPos(&point);
+        std::printf("cursor %ld %ld\n", point.x, point.y);
+    } else if (verb == "running" && argc == 2) {
+        BOOL running = FALSE;
+        SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+        std::printf("running %d\n", running ? 1 : 0);
+    } else if (verb == "fault" && argc == 3) {
+        HANDLE process =
+            OpenProcess(PROCESS_ALL_ACCESS, FALSE, static_cast<DWORD>(Number(argv[2])));
+        if (process == nullptr) return 1;
+        // Address 16 is never mapped: the new thread faults at once.
+        HANDLE thread = CreateRemoteThread(
+            process, nullptr, 0,
+            reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(uintptr_t{16})),
+            nullptr, 0, nullptr);
+        result = thread != nullptr ? 0 : 1;
+        if (thread != nullptr) CloseHandle(thread);
+        CloseHandle(process);
+    } else if (verb == "kill" && argc == 3) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(Number(argv[2])));
+        result = process != nullptr && TerminateProcess(process, 98) ? 0 : 1;
+        if (process != nullptr) CloseHandle(process);
+    } else if (verb == "preview" && argc == 6) {
+        result = Preview(argv[2], static_cast<int>(Number(argv[3])),
+                         static_cast<int>(Number(argv[4])), argv[5]);
+    } else {
+        return Usage();
+    }
+    std::fflush(stdout);
+    return result;
+}

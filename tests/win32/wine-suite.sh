@@ -1,0 +1,827 @@
+#!/usr/bin/env bash
+# wine-suite.sh - runs Glidescape.scr under Wine on a private Xvfb and checks
+# the command line, full screen, preview, configuration dialog, the legacy
+# platform's password paths and the Shift abort.
+#
+#   wine-suite.sh SAVER.scr HARNESS.exe PASSWORD.CPL MPR.DLL ARTIFACT_DIR [SECTION...]
+#
+# Sections: cmdline fullscreen preview dialog legacy shift (default: all).
+# Needs wine, Xvfb, xdotool, xwd and ImageMagick (scripts/deps.sh windows);
+# installs nothing. Makes its own display and a fresh Wine prefix in a
+# temporary folder and removes both on exit, whatever happens. Screenshots
+# and this script's log are kept in ARTIFACT_DIR. Under Wine a window drawn by
+# one process inside another process's window stays invisible, so the
+# preview's frames are counted from Wine's GDI trace instead of a picture.
+set -u
+
+if [ $# -lt 5 ]; then
+    echo "usage: $0 SAVER HARNESS PASSWORD_CPL MPR_DLL ARTIFACT_DIR [SECTION...]" >&2
+    exit 2
+fi
+saver_build=$1
+harness_build=$2
+password_build=$3
+mpr_build=$4
+artifacts=$5
+shift 5
+sections=("$@")
+[ ${#sections[@]} -eq 0 ] && sections=(cmdline fullscreen preview dialog legacy shift)
+
+for tool in wine wineboot wineserver Xvfb xdotool xwd convert; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "wine-suite: missing $tool (run scripts/deps.sh windows)" >&2
+        exit 1
+    fi
+done
+
+start_seconds=$SECONDS
+work=$(mktemp -d /tmp/glidescape-wine.XXXXXX)
+xvfb_pid=""
+idle_pid=""
+
+cleanup() {
+    set +e
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+    fi
+    [ -n "$idle_pid" ] && kill "$idle_pid" >/dev/null 2>&1
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" >/dev/null 2>&1
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$artifacts"
+rm -f "$artifacts"/*.png "$artifacts"/*.txt
+# Everything this script says also goes to the artifacts (wine's own output
+# never reaches this stream: it always goes to files).
+exec > >(tee "$artifacts/suite.log") 2>&1
+
+# --- Reporting ------------------------------------------------------------------------------
+passed=0
+failed=0
+failures=()
+
+note() { printf '[%4ds] %s\n' $((SECONDS - start_seconds)) "$*"; }
+
+ok() {
+    passed=$((passed + 1))
+    printf '    ok    %s\n' "$1"
+}
+
+bad() {
+    failed=$((failed + 1))
+    failures+=("$1")
+    printf '    FAIL  %s\n' "$1"
+    [ $# -gt 1 ] && printf '          %s\n' "${@:2}"
+}
+
+# expect NAME ACTUAL EXPECTED
+expect() {
+    if [ "$2" == "$3" ]; then ok "$1"; else bad "$1" "got '$2', expected '$3'"; fi
+}
+
+# expect_true NAME COMMAND...
+expect_true() {
+    local name=$1
+    shift
+    if "$@"; then ok "$name"; else bad "$name" "failed: $*"; fi
+}
+
+# --- Display and prefix ---------------------------------------------------------------------
+: > "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+    echo "wine-suite: Xvfb did not start" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml=;mpr=n,b"
+unset WAYLAND_DISPLAY
+
+note "display $DISPLAY, prefix $WINEPREFIX"
+# Should this script be killed outright (a test timeout), a watchdog still
+# ends the display and the prefix's processes and removes the folder.
+suite_pid=$$
+(
+    trap '' INT TERM
+    while kill -0 "$suite_pid" 2>/dev/null; do sleep 2; done
+    wineserver -k >/dev/null 2>&1
+    kill "$xvfb_pid" >/dev/null 2>&1
+    rm -rf "$work"
+) </dev/null >/dev/null 2>&1 &
+# Wine's output always goes to files: its background processes would keep a
+# pipe open for ever.
+if ! wineboot -i >"$work/wineboot.log" 2>&1; then
+    echo "wine-suite: wineboot failed" >&2
+    cat "$work/wineboot.log" >&2
+    exit 1
+fi
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$work/reg.log" 2>&1
+note "prefix ready"
+
+drive_c="$WINEPREFIX/drive_c"
+glide="$drive_c/glide"
+mkdir -p "$glide"
+cp "$saver_build" "$glide/Glidescape.scr"
+cp "$harness_build" "$glide/harness.exe"
+saver='C:\glide\Glidescape.scr'
+windows_dir="$drive_c/windows"
+appdata=""
+for dir in "$drive_c"/users/*/AppData/Roaming; do
+    case "$dir" in */Public/*) continue ;; esac
+    appdata=$dir
+    break
+done
+user_ini="$appdata/Glidescape/Glidescp.ini"
+bare_ini="$windows_dir/Glidescp.ini"
+
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+
+# H ARGS...: runs the harness, prints its output (no carriage returns).
+H() {
+    wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
+    local rc=$?
+    tr -d '\r' <"$work/h.out"
+    return $rc
+}
+
+# field NAME TEXT: the value of the "NAME value" line of TEXT.
+field() { sed -n "s/^$1 //p" <<<"$2" | head -n1; }
+
+# launch NAME TIMEOUT_MS COMMAND_LINE: starts the command in the background
+# through the harness, which records "pid N" and "exit N" in $work/NAME.log.
+launch() {
+    rm -f "$work/$1.log"
+    wine 'C:\glide\harness.exe' launch "$(winpath "$work/$1.log")" "$2" "$3" \
+        >"$work/$1.out" 2>&1 &
+}
+
+# exit_of NAME SECONDS: waits for the launched process to end; prints its
+# exit line's value ("running" if it has not ended).
+exit_of() {
+    local deadline=$((SECONDS + $2))
+    while [ $SECONDS -le $deadline ]; do
+        if grep -q '^exit \|^timeout\|^error' "$work/$1.log" 2>/dev/null; then
+            tr -d '\r' <"$work/$1.log" | sed -n 's/^exit //p; s/^\(timeout\|error.*\)$/\1/p' | head -n1
+            return
+        fi
+        sleep 0.1
+    done
+    echo running
+}
+
+# still_running NAME: true when the launched process has not ended.
+still_running() { ! grep -q '^exit \|^timeout' "$work/$1.log" 2>/dev/null; }
+
+shot() { xwd -root -silent | convert xwd:- "$artifacts/$1.png"; }
+
+# stats FILE GEOMETRY: "colours mean" of a region (mean 0 ... 1).
+stats() { convert "$artifacts/$1.png" -crop "$2" +repage -format '%k %[fx:mean]' info:; }
+
+# channels FILE GEOMETRY: "colours mean red green blue" of a region.
+channels() {
+    convert "$artifacts/$1.png" -crop "$2" +repage \
+        -format '%k %[fx:mean] %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info:
+}
+
+# A float comparison: fless A B is true when A < B.
+fless() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
+write_ini() {  # FILE KEY=VALUE...
+    local file=$1
+    shift
+    mkdir -p "$(dirname "$file")"
+    {
+        printf '[Glidescape]\r\n'
+        for pair in "$@"; do printf '%s\r\n' "$pair"; done
+    } >"$file"
+}
+
+settings_fast=("Land Size=7" "Newland Wait=1200")
+
+# One idle GUI process for the whole suite: Wine's desktop process ends with
+# the last GUI program, and windows cannot be made until it is back.
+wine 'C:\glide\harness.exe' idle "$(winpath "$work/idle.txt")" >"$work/idle.out" 2>&1 &
+idle_pid=$!
+for _ in $(seq 1 300); do
+    [ -s "$work/idle.txt" ] && break
+    sleep 0.1
+done
+idle_window=$(tr -d '\r' <"$work/idle.txt" | head -n1)
+if [ -z "$idle_window" ]; then
+    echo "wine-suite: the idle helper did not start" >&2
+    exit 1
+fi
+note "idle helper window $idle_window"
+
+# --- Command line ---------------------------------------------------------------------------
+section_cmdline() {
+    note "command line"
+    local tail out
+    for tail in "/x" "x" "/1" "/?" "/p" "/p 0" "/p abc" "/p 4000000000" "-a 1234" "/a" $'-\ts' $'/\x01s'; do
+        out=$(H run 20000 "$saver $tail")
+        expect "exit code of '$tail'" "$(field exit "$out")" "-1"
+    done
+
+    # The configuration dialog for every spelling that opens it; each ends
+    # with Cancel (exit code 0). Quoted program paths with blanks are
+    # skipped as a whole.
+    mkdir -p "$drive_c/glide dir"
+    cp "$glide/Glidescape.scr" "$drive_c/glide dir/Glidescape.scr"
+    local spelling owner_expect dialog
+    local -a spellings=(
+        "$saver|none"
+        "\"C:\\glide dir\\Glidescape.scr\"|none"
+        "\"C:\\glide dir\\Glidescape.scr\"   |none"
+        "$saver /c:$idle_window|$idle_window"
+        "$saver -C:$idle_window|$idle_window"
+        "$saver /c|any"
+        "$saver /c $idle_window|any"
+        "$saver /c:abc|any"
+        "$saver /c:99999999|any"
+    )
+    for spelling in "${spellings[@]}"; do
+        local command=${spelling%|*} expect_owner=${spelling##*|}
+        launch dialog 30000 "$command"
+        out=$(H find '#32770' 'Glidescape Screensaver Setup' 15000)
+        dialog=$(field window "$out")
+        if [ -z "$dialog" ] || [ "$dialog" == none ]; then
+            bad "dialog opens for [$command]"
+            continue
+        fi
+        ok "dialog opens for [$command]"
+        if [ "$expect_owner" != any ]; then
+            expect "owner for [$command]" "$(field owner "$out")" "$expect_owner"
+        fi
+        H command "$dialog" 1002 >/dev/null
+        expect "Cancel ends [$command] with 0" "$(exit_of dialog 15)" "0"
+    done
+
+    out=$(H run 20000 "\"C:\\glide dir\\Glidescape.scr\" /x")
+    expect "quoted path then /x gives -1" "$(field exit "$out")" "-1"
+
+    # Full screen through leading dashes and slashes.
+    write_ini "$user_ini" "${settings_fast[@]}"
+    local spell
+    for spell in "- -/S" "s" "/saver"; do
+        launch fs 60000 "$saver $spell"
+        out=$(H find WindowsScreenSaverClass 'Screen Saver' 20000 sync)
+        expect "'$spell' runs full screen" "$(field title "$out")" "Screen Saver"
+        H post "$(field window "$out")" 16 0 0 >/dev/null  # WM_CLOSE
+        expect "'$spell' ends with 0 on close" "$(exit_of fs 15)" "0"
+    done
+    rm -f "$user_ini"
+}
+
+# --- Full screen ----------------------------------------------------------------------------
+# start_full_screen NAME: starts /s with the pointer parked, waits for the
+# first land; prints the harness's facts about the window.
+start_full_screen() {
+    xdotool mousemove 500 400
+    sleep 0.2
+    launch "$1" 120000 "$saver /s"
+    H find WindowsScreenSaverClass 'Screen Saver' 60000 sync
+}
+
+section_fullscreen() {
+    note "full screen"
+    local out window
+
+    # Progress texts while a big first land is made.
+    write_ini "$user_ini" "Land Size=12" "Newland Wait=1200"
+    xdotool mousemove 500 400
+    launch gen 120000 "$saver /s"
+    out=$(H find WindowsScreenSaverClass 'Screen Saver' 20000)
+    window=$(field window "$out")
+    expect "window class" "$(field class "$out")" "WindowsScreenSaverClass"
+    expect "window title" "$(field title "$out")" "Screen Saver"
+    expect "window style" "$(field style "$out")" "0x96000000"
+    expect "window is topmost" "$(field topmost "$out")" "1"
+    expect "window covers the screen" "$(field rect "$out")" "0 0 1024 768"
+    sleep 1.5
+    shot fullscreen-generating
+    local text_stats rest_stats
+    text_stats=$(stats fullscreen-generating 400x80+0+0)
+    rest_stats=$(stats fullscreen-generating 1024x600+0+150)
+    note "progress screen: text region $text_stats, rest $rest_stats"
+    if [ "${text_stats%% *}" -ge 3 ] && [ "${rest_stats%% *}" -le 2 ]; then
+        ok "progress texts drawn on black while the land is made"
+    else
+        bad "progress texts drawn on black while the land is made" "$text_stats / $rest_stats"
+    fi
+    H kill "$(field pid "$out")" >/dev/null
+    exit_of gen 20 >/dev/null
+
+    # Frames: a landscape, dark sky above and varied land below.
+    write_ini "$user_ini" "${settings_fast[@]}"
+    out=$(start_full_screen fs)
+    window=$(field window "$out")
+    expect "first land made" "$(field sync "$out")" "1"
+    sleep 1
+    shot fullscreen-frame
+    sleep 0.5
+    shot fullscreen-frame-later
+    # Sky: dark, starry and cloudy, grey to blue. Land: many colours, earth
+    # tones (more red than blue). The progress screen is black with a few
+    # grey and red glyphs.
+    local sky land
+    sky=($(channels fullscreen-frame 1024x100+0+0))
+    land=($(channels fullscreen-frame 1024x368+0+400))
+    note "frame: sky colours/mean/r/g/b ${sky[*]}, land ${land[*]}"
+    if [ "${sky[0]}" -ge 100 ] && fless "${sky[1]}" 0.5 && ! fless "${sky[4]}" "${sky[2]}"; then
+        ok "frame: dark sky above"
+    else
+        bad "frame: dark sky above" "${sky[*]}"
+    fi
+    if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.04 }')" "${land[2]}"; then
+        ok "frame: varied land colours below"
+    else
+        bad "frame: varied land colours below" "${land[*]}"
+    fi
+    if ! cmp -s "$artifacts/fullscreen-frame.png" "$artifacts/fullscreen-frame-later.png"; then
+        ok "frames keep changing"
+    else
+        bad "frames keep changing"
+    fi
+    # The cursor and system commands: SC_SCREENSAVE is swallowed.
+    out=$(H send "$window" 274 61760 0)  # WM_SYSCOMMAND SC_SCREENSAVE
+    expect "SC_SCREENSAVE swallowed" "$(field result "$out")" "0"
+    expect "still running after SC_SCREENSAVE" "$(exit_of fs 1)" "running"
+
+    # A second instance finds the first and leaves it running.
+    out=$(H run 20000 "$saver /s")
+    expect "second /s exits 0" "$(field exit "$out")" "0"
+    expect "first saver still running" "$(exit_of fs 1)" "running"
+    xdotool key a
+    expect "key press ends the saver with 0" "$(exit_of fs 15)" "0"
+
+    out=$(start_full_screen fs)
+    xdotool click 1
+    expect "click ends the saver with 0" "$(exit_of fs 15)" "0"
+
+    out=$(start_full_screen fs)
+    xdotool mousemove 503 400
+    sleep 0.6
+    expect "drift of 3 keeps it running" "$(exit_of fs 0)" "running"
+    xdotool mousemove 502 402
+    sleep 0.6
+    expect "drift of 4 keeps it running" "$(exit_of fs 0)" "running"
+    xdotool mousemove 505 400
+    expect "drift of 5 ends the saver with 0" "$(exit_of fs 15)" "0"
+
+    # Power events: a critical resume closes, other WM_POWER events do not;
+    # any power broadcast closes. Right and middle clicks close.
+    out=$(start_full_screen fs)
+    window=$(field window "$out")
+    H post "$window" 72 1 0 >/dev/null  # WM_POWER, PWR_SUSPENDREQUEST
+    H post "$window" 28 1 0 >/dev/null  # WM_ACTIVATEAPP, becoming active
+    sleep 0.5
+    expect "other power and activation events keep it running" "$(exit_of fs 0)" "running"
+    H post "$window" 72 3 0 >/dev/null  # WM_POWER, PWR_CRITICALRESUME
+    expect "critical resume ends the saver with 0" "$(exit_of fs 15)" "0"
+    out=$(start_full_screen fs)
+    H post "$(field window "$out")" 536 18 0 >/dev/null  # WM_POWERBROADCAST
+    expect "power broadcast ends the saver with 0" "$(exit_of fs 15)" "0"
+    out=$(start_full_screen fs)
+    xdotool click 3
+    expect "right click ends the saver with 0" "$(exit_of fs 15)" "0"
+    out=$(start_full_screen fs)
+    xdotool click 2
+    expect "middle click ends the saver with 0" "$(exit_of fs 15)" "0"
+
+    # Another application taking the foreground ends it.
+    out=$(start_full_screen fs)
+    H foreground "$idle_window" >/dev/null
+    expect "deactivation ends the saver with 0" "$(exit_of fs 15)" "0"
+
+    # A fault ends the process with the fault's code (access violation).
+    out=$(start_full_screen fs)
+    H fault "$(field pid "$out")" >/dev/null
+    expect "fault exit code 0xC0000005" "$(exit_of fs 20)" "-1073741819"
+    rm -f "$user_ini"
+}
+
+# --- Preview --------------------------------------------------------------------------------
+# start_preview NAME WIDTH HEIGHT TAIL: the harness makes the parent and
+# starts the saver with TAIL followed by the parent's handle.
+start_preview() {
+    rm -f "$work/$1.log" "$work/$1.log.destroy"
+    # Wine shows nothing that a process draws into a child of another
+    # process's window, so the blits are counted from Wine's GDI trace.
+    WINEDEBUG=-all,+bitblt wine 'C:\glide\harness.exe' preview "$(winpath "$work/$1.log")" \
+        "$2" "$3" "$saver $4" >"$work/$1.out" 2>&1 &
+    for _ in $(seq 1 200); do
+        grep -q '^pid' "$work/$1.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    tr -d '\r' <"$work/$1.log" | sed -n 's/^parent //p' | head -n1
+}
+
+# blits NAME SOURCE DESTINATION: how many frames of size SOURCE (WxH) the
+# saver has stretched onto a DESTINATION-sized window so far.
+blits() { grep -c "NtGdiStretchBlt src .* log=0,0 $2 .* dst .* log=0,0 $3 " "$work/$1.out"; }
+
+# end_preview NAME: destroys the parent; prints the saver's exit.
+end_preview() {
+    touch "$work/$1.log.destroy"
+    exit_of "$1" 30
+}
+
+section_preview() {
+    note "preview"
+    local parent out child
+    write_ini "$user_ini" "${settings_fast[@]}"
+    xdotool mousemove 10 10
+    parent=$(start_preview pv 152 112 "/p")
+    out=$(H child "$parent" 20000)
+    child=$(field window "$out")
+    expect "preview child class" "$(field class "$out")" "WindowsScreenSaverClass"
+    expect "preview child title" "$(field title "$out")" "Preview"
+    expect "preview child style" "$(field style "$out")" "0x52000000"
+    expect "preview fills the parent" "$(field origin "$out") $(field client "$out")" "0 0 152 112"
+    out=$(H sync "$child" 30000)
+    expect "preview made its land" "$(field sync "$out")" "1"
+    sleep 1
+    # Wine discards what one process draws into a child of another
+    # process's window: this picture shows only the harness's grey parent.
+    shot preview
+    local frames
+    frames=$(blits pv 512x377 152x112)
+    note "preview: $frames frames of 512x377 stretched onto 152x112"
+    if [ "$frames" -ge 10 ]; then ok "preview draws frames"; else bad "preview draws frames" "$frames"; fi
+    # Input does not close a preview.
+    H post "$child" 256 65 0 >/dev/null  # WM_KEYDOWN
+    H post "$child" 513 1 $(((20 << 16) | 20)) >/dev/null  # WM_LBUTTONDOWN
+    H post "$child" 512 0 $(((60 << 16) | 60)) >/dev/null  # WM_MOUSEMOVE
+    xdotool mousemove 350 250 click 1 mousemove 420 300 key a
+    sleep 0.8
+    out=$(H exists "$child")
+    expect "input leaves the preview open" "$(field exists "$out")" "1"
+    expect "preview saver still running" "$(exit_of pv 0)" "running"
+    # Help and context-menu requests go to the parent, with its own handle.
+    H post "$child" 123 "$child" $(((6 << 16) | 5)) >/dev/null  # WM_CONTEXTMENU
+    sleep 0.5
+    expect "context menu request forwarded to the parent" \
+        "$(tr -d '\r' <"$work/pv.log" | grep '^parent-got' | head -n1)" \
+        "parent-got 123 $parent $(((6 << 16) | 5))"
+    expect "destroying the parent ends the preview with 0" "$(end_preview pv)" "0"
+
+    # Other spellings of the switch.
+    parent=$(start_preview pl 152 112 "/l")
+    out=$(H child "$parent" 20000)
+    expect "/l previews too" "$(field title "$out")" "Preview"
+    expect "/l preview ends with 0" "$(end_preview pl)" "0"
+    parent=$(start_preview pn 152 112 "-P%H")
+    out=$(H child "$parent" 20000)
+    expect "-P<handle> previews too" "$(field title "$out")" "Preview"
+    expect "-P<handle> preview ends with 0" "$(end_preview pn)" "0"
+
+    # Degenerate parents: the saver shows nothing, stays up, ends cleanly.
+    parent=$(start_preview pz 0 0 "/p")
+    out=$(H child "$parent" 5000)
+    sleep 1
+    expect "zero-sized preview keeps running" "$(exit_of pz 0)" "running"
+    expect "zero-sized preview ends with 0" "$(end_preview pz)" "0"
+
+    write_ini "$user_ini" "Land Size=7" "Output Width=3000"
+    parent=$(start_preview pt 1 700 "/p")
+    out=$(H child "$parent" 20000)
+    child=$(field window "$out")
+    [ -n "$child" ] && [ "$child" != none ] && H sync "$child" 20000 >/dev/null
+    sleep 1
+    expect "frame too large to make: preview keeps running" "$(exit_of pt 0)" "running"
+    expect "frame too large to make: preview ends with 0" "$(end_preview pt)" "0"
+    rm -f "$user_ini"
+}
+
+# --- Configuration dialog ------------------------------------------------------------------
+open_dialog() {
+    launch dialog 60000 "$saver /c:$idle_window"
+    local out
+    out=$(H find '#32770' 'Glidescape Screensaver Setup' 15000)
+    field window "$out"
+}
+
+fields_of() {
+    local out
+    out=$(H dialog-get "$1")
+    printf '%s' "$(for id in 1004 1005 1006 1007 1008 1009; do field "field$id" "$out"; done | tr '\n' ' ')speed $(field speed "$out")"
+}
+
+section_dialog() {
+    note "configuration dialog"
+    local dialog out before
+    rm -rf "$appdata/Glidescape"
+    # Settings of an older install, in the Windows folder.
+    write_ini "$bare_ini" "Flight Speed=40" "Land Size=11" "Object Count=200" \
+        "Output Width=2000" "Newland Wait=90" "AutoPilot Intensity=150" "Tilt=-100"
+    before=$(md5sum <"$bare_ini")
+    dialog=$(open_dialog)
+    sleep 0.5
+    out=$(H find '#32770' 'Glidescape Screensaver Setup' 1000)
+    # Popup, visible, caption, system menu, modal frame, own font; the
+    # system adds clip-siblings and the 3-D look.
+    expect "dialog style" "$(printf '0x%08X' $(($(field style "$out") & ~0x04000004)))" "0x90C800C0"
+    expect "dialog has no extended style but the system's" \
+        "$(printf '0x%08X' $(($(field exstyle "$out") & ~0x00010101)))" "0x00000000"
+    expect "fields show the stored settings" "$(fields_of "$dialog")" \
+        "11 2000 200 90 150 -100 speed 40"
+    # Screenshot of the dialog alone.
+    local rect
+    rect=($(field rect "$out"))
+    if [ ${#rect[@]} -eq 4 ]; then
+        shot dialog-screen
+        convert "$artifacts/dialog-screen.png" -crop \
+            "$((rect[2] - rect[0]))x$((rect[3] - rect[1]))+${rect[0]}+${rect[1]}" +repage \
+            "$artifacts/dialog.png"
+        rm -f "$artifacts/dialog-screen.png"
+    fi
+
+    # Enter, Escape and the close box do not end it.
+    H foreground "$dialog" >/dev/null
+    xdotool key Return
+    sleep 0.3
+    xdotool key Escape
+    sleep 0.3
+    H post "$dialog" 274 61536 0 >/dev/null  # WM_SYSCOMMAND SC_CLOSE
+    H post "$dialog" 273 1 0 >/dev/null      # WM_COMMAND IDOK
+    H post "$dialog" 273 2 0 >/dev/null      # WM_COMMAND IDCANCEL
+    sleep 0.5
+    expect "Enter, Escape and close leave the dialog open" "$(exit_of dialog 0)" "running"
+
+    # The web-page button asks the shell to open the page; the dialog stays.
+    # Wine's shell hands web addresses to the browsers listed in its
+    # registry: a stand-in records what it was asked to open.
+    printf '#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' "$work/browser.txt" >"$work/browser.sh"
+    chmod +x "$work/browser.sh"
+    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$work/browser.sh" /f \
+        >>"$work/reg.log" 2>&1
+    H command "$dialog" 1010 >/dev/null
+    H command "$dialog" 1010 >/dev/null
+    for _ in $(seq 1 50); do
+        [ "$(wc -l <"$work/browser.txt" 2>/dev/null || echo 0)" -ge 2 ] && break
+        sleep 0.1
+    done
+    expect "web-page button opens the project's page, every time" \
+        "$(tr '\n' ' ' <"$work/browser.txt" 2>/dev/null)" \
+        "https://glidescape.example.org/ https://glidescape.example.org/ "
+    expect "the dialog stays open after the web page" "$(exit_of dialog 0)" "running"
+
+    # The speed bar: pages move by one, dragging changes nothing until release.
+    H scroll "$dialog" 1 >/dev/null     # SB_LINERIGHT
+    expect "line right" "$(field speed "$(H dialog-get "$dialog")")" "41"
+    H scroll "$dialog" 2 >/dev/null     # SB_PAGELEFT
+    H scroll "$dialog" 2 >/dev/null
+    expect "page left moves by one" "$(field speed "$(H dialog-get "$dialog")")" "39"
+    H scroll "$dialog" 5 90 >/dev/null  # SB_THUMBTRACK
+    H scroll "$dialog" 8 >/dev/null     # SB_ENDSCROLL
+    expect "dragging keeps the speed" "$(field speed "$(H dialog-get "$dialog")")" "39"
+    H scroll "$dialog" 4 77 >/dev/null  # SB_THUMBPOSITION
+    expect "thumb release sets the speed" "$(field speed "$(H dialog-get "$dialog")")" "77"
+    H scroll "$dialog" 7 >/dev/null     # SB_RIGHT
+    H scroll "$dialog" 1 >/dev/null
+    expect "right end and beyond" "$(field speed "$(H dialog-get "$dialog")")" "100"
+    H scroll "$dialog" 6 >/dev/null     # SB_LEFT
+    H scroll "$dialog" 0 >/dev/null     # SB_LINELEFT
+    expect "left end and beyond" "$(field speed "$(H dialog-get "$dialog")")" "0"
+    H scroll "$dialog" 4 33 >/dev/null
+
+    # Out-of-range and non-numeric input, then OK.
+    H dialog-set "$dialog" 1004 11 >/dev/null
+    H dialog-set "$dialog" 1005 abc >/dev/null
+    H dialog-set "$dialog" 1006 -1 >/dev/null
+    H dialog-set "$dialog" 1007 0 >/dev/null
+    H dialog-set "$dialog" 1008 201 >/dev/null
+    H dialog-set "$dialog" 1009 -128 >/dev/null
+    H command "$dialog" 1001 >/dev/null
+    expect "OK ends the dialog with 1" "$(exit_of dialog 15)" "1"
+    expect "OK writes all seven keys in order to the per-user file" \
+        "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
+        "[Glidescape]|Flight Speed=33|Land Size=11|Output Width=512|Object Count=0|Newland Wait=0|AutoPilot Intensity=30|Tilt=-128|"
+    expect "the Windows folder's file is left alone" "$(md5sum <"$bare_ini")" "$before"
+    cp "$user_ini" "$artifacts/Glidescp-after-ok.txt" 2>/dev/null
+
+    # The per-user file now wins; more clamping; Restore Defaults and Cancel.
+    dialog=$(open_dialog)
+    expect "fields show the per-user settings" "$(fields_of "$dialog")" \
+        "11 512 0 0 30 -128 speed 33"
+    H dialog-set "$dialog" 1004 13 >/dev/null
+    H dialog-set "$dialog" 1005 3001 >/dev/null
+    H dialog-set "$dialog" 1006 256 >/dev/null
+    H dialog-set "$dialog" 1007 4294967295 >/dev/null
+    H dialog-set "$dialog" 1008 "" >/dev/null
+    H dialog-set "$dialog" 1009 129 >/dev/null
+    H command "$dialog" 1001 >/dev/null
+    expect "OK after clamping ends with 1" "$(exit_of dialog 15)" "1"
+    expect "out-of-range values fall back" \
+        "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
+        "[Glidescape]|Flight Speed=33|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=0|Tilt=0|"
+    before=$(md5sum <"$user_ini")
+    dialog=$(open_dialog)
+    H command "$dialog" 1011 >/dev/null
+    sleep 0.3
+    expect "Restore Defaults refills the controls" "$(fields_of "$dialog")" \
+        "10 512 6 1200 30 0 speed 25"
+    H command "$dialog" 1002 >/dev/null
+    expect "Cancel ends the dialog with 0" "$(exit_of dialog 15)" "0"
+    expect "Restore Defaults then Cancel writes nothing" "$(md5sum <"$user_ini")" "$before"
+
+    # Values the store refuses or cannot read: fall-backs and defaults.
+    write_ini "$user_ini" "Flight Speed=101" "Land Size=abc" "Object Count=12abc" \
+        "Output Width=99999999999" "Newland Wait= +90 " "AutoPilot Intensity=-0" $'Tilt=\t-5'
+    dialog=$(open_dialog)
+    expect "unreadable and out-of-range file values" "$(fields_of "$dialog")" \
+        "10 512 6 90 0 -5 speed 25"
+    H command "$dialog" 1002 >/dev/null
+    expect "Cancel again ends with 0" "$(exit_of dialog 15)" "0"
+
+    # A settings folder that cannot be made: OK says so and keeps the dialog.
+    rm -rf "$appdata/Glidescape"
+    : >"$appdata/Glidescape"
+    dialog=$(open_dialog)
+    H command "$dialog" 1001 >/dev/null
+    out=$(H owned "$dialog" 10000)
+    if grep -q 'could not be saved' <<<"$(field text "$out")"; then
+        ok "failed save is reported"
+    else
+        bad "failed save is reported" "$out"
+    fi
+    H command "$(field window "$out")" 1 >/dev/null
+    sleep 0.5
+    expect "failed save keeps the dialog open" "$(exit_of dialog 0)" "running"
+    H command "$dialog" 1002 >/dev/null
+    expect "then Cancel ends it with 0" "$(exit_of dialog 15)" "0"
+    rm -f "$appdata/Glidescape" "$bare_ini"
+}
+
+# --- Legacy platform ------------------------------------------------------------------------
+section_legacy() {
+    note "legacy platform"
+    local out window calls
+    wine reg add 'HKCU\Software\Wine\AppDefaults\Glidescape.scr' /v Version /d win98 /f \
+        >>"$work/reg.log" 2>&1
+    cp "$mpr_build" "$glide/MPR.DLL"
+    export GLIDESCAPE_TEST_LOG
+    GLIDESCAPE_TEST_LOG=$(winpath "$work/calls.log")
+    rm -f "$work/calls.log"
+
+    out=$(H run 20000 "$saver /a $idle_window")
+    expect "/a exits 0 on the legacy platform" "$(field exit "$out")" "0"
+    expect "/a asks the provider for the SCRSAVE password" \
+        "$(tr -d '\r' <"$work/calls.log" 2>/dev/null | head -n1)" \
+        "PwdChangePasswordA SCRSAVE $idle_window GlidescapeHarness 0 0000000000000000"
+    out=$(H run 20000 "$saver /x")
+    expect "/x still exits -1" "$(field exit "$out")" "-1"
+    rm -f "$glide/MPR.DLL" "$work/calls.log"
+    out=$(H run 20000 "$saver /a $idle_window")
+    expect "/a with the system's stub provider exits 0" "$(field exit "$out")" "0"
+
+    # Password verification: refused once (the close that follows at once
+    # is ignored), accepted the second time.
+    cp "$password_build" "$glide/PASSWORD.CPL"
+    wine reg add 'HKCU\Control Panel\Desktop' /v ScreenSaveUsePassword /t REG_DWORD /d 1 /f \
+        >>"$work/reg.log" 2>&1
+    write_ini "$user_ini" "${settings_fast[@]}"
+    export GLIDESCAPE_TEST_VERIFY=01 GLIDESCAPE_TEST_RECLOSE=1 GLIDESCAPE_TEST_PROMPT_MS=600
+    out=$(start_full_screen lg)
+    window=$(field window "$out")
+    expect "legacy saver made its land" "$(field sync "$out")" "1"
+    expect "saver-running flag set" "$(field running "$(H running)")" "1"
+    xdotool key a
+    sleep 1.5
+    calls=$(tr -d '\r' <"$work/calls.log" 2>/dev/null)
+    expect "first close asks the verifier once" "$(grep -c VerifyScreenSavePwd <<<"$calls")" "1"
+    expect "verifier gets the saver window" "$(grep -o 'class [A-Za-z]*' <<<"$calls" | head -n1)" \
+        "class WindowsScreenSaverClass"
+    expect "land flies on behind the prompt" "$(grep -o 'flying [0-9-]*' <<<"$calls" | head -n1)" \
+        "flying 1"
+    expect "refused close keeps the saver running" "$(exit_of lg 0)" "running"
+    shot legacy-refused
+    sleep 0.4
+    shot legacy-refused-later
+    if ! cmp -s "$artifacts/legacy-refused.png" "$artifacts/legacy-refused-later.png"; then
+        ok "saver keeps flying after a refusal"
+    else
+        bad "saver keeps flying after a refusal"
+    fi
+    xdotool key b
+    expect "accepted close ends the saver with 0" "$(exit_of lg 20)" "0"
+    calls=$(tr -d '\r' <"$work/calls.log" 2>/dev/null)
+    expect "verifier asked twice in all" "$(grep -c VerifyScreenSavePwd <<<"$calls")" "2"
+    expect "saver-running flag cleared" "$(field running "$(H running)")" "0"
+
+    # A fault while the verifier is loaded still clears the flag.
+    out=$(start_full_screen lg)
+    expect "saver-running flag set again" "$(field running "$(H running)")" "1"
+    H fault "$(field pid "$out")" >/dev/null
+    expect "legacy fault exit code 0xC0000005" "$(exit_of lg 20)" "-1073741819"
+    expect "fault clears the saver-running flag" "$(field running "$(H running)")" "0"
+
+    # QueryCancelAutoPlay: closes, answers 1 with a verifier loaded.
+    rm -f "$work/calls.log"
+    export GLIDESCAPE_TEST_VERIFY=1 GLIDESCAPE_TEST_RECLOSE=0 GLIDESCAPE_TEST_PROMPT_MS=0
+    out=$(start_full_screen lg)
+    out=$(H send "$(field window "$out")" QueryCancelAutoPlay 0 0)
+    expect "QueryCancelAutoPlay answers 1 with a verifier" "$(field result "$out")" "1"
+    expect "QueryCancelAutoPlay closes full screen" "$(exit_of lg 20)" "0"
+
+    # In preview there is no verifier and no closing rule, but the
+    # auto-play query still closes it.
+    local parent child
+    parent=$(start_preview lp 152 112 "/p")
+    out=$(H child "$parent" 20000)
+    child=$(field window "$out")
+    H sync "$child" 20000 >/dev/null
+    out=$(H send "$child" QueryCancelAutoPlay 0 0)
+    expect "QueryCancelAutoPlay in preview answers 0" "$(field result "$out")" "0"
+    sleep 1
+    expect "QueryCancelAutoPlay closes the preview" "$(grep -c '^ended-before-destroy' "$work/lp.log")" "1"
+    end_preview lp >/dev/null
+
+    unset GLIDESCAPE_TEST_VERIFY GLIDESCAPE_TEST_RECLOSE GLIDESCAPE_TEST_PROMPT_MS
+    wine reg delete 'HKCU\Control Panel\Desktop' /v ScreenSaveUsePassword /f >>"$work/reg.log" 2>&1
+    wine reg delete 'HKCU\Software\Wine\AppDefaults\Glidescape.scr' /f >>"$work/reg.log" 2>&1
+    rm -f "$glide/PASSWORD.CPL" "$user_ini"
+}
+
+# --- Shift during generation ----------------------------------------------------------------
+section_shift() {
+    note "Shift during generation"
+    local parent out child started
+    write_ini "$user_ini" "Land Size=12" "Newland Wait=1200"
+    xdotool mousemove 10 10
+    parent=$(start_preview sh 152 112 "/p")
+    out=$(H child "$parent" 20000)
+    child=$(field window "$out")
+    sleep 1.5
+    out=$(H sync "$child" 300)
+    if [ "$(field sync "$out")" == 1 ]; then
+        bad "big land still being made after 1.5 s" "generation too fast to test the abort"
+    else
+        started=$SECONDS
+        xdotool keydown shift
+        out=$(H sync "$child" 20000)
+        xdotool keyup shift
+        expect "holding Shift aborts the generation" "$(field sync "$out")" "1"
+        note "preview answered $((SECONDS - started)) s after Shift"
+        local before_frames after_frames
+        sleep 0.5
+        before_frames=$(blits sh 512x377 152x112)
+        sleep 1
+        after_frames=$(blits sh 512x377 152x112)
+        note "preview frames after the abort: $before_frames, a second later $after_frames"
+        if [ "$after_frames" -gt "$before_frames" ]; then
+            ok "preview flies on over the partial land"
+        else
+            bad "preview flies on over the partial land" "$before_frames -> $after_frames"
+        fi
+        expect "preview still running after the abort" "$(exit_of sh 0)" "running"
+    fi
+    expect "aborted preview ends with 0" "$(end_preview sh)" "0"
+
+    # Full screen: Shift aborts, and is also the key press that closes.
+    xdotool mousemove 500 400
+    launch fsh 120000 "$saver /s"
+    out=$(H find WindowsScreenSaverClass 'Screen Saver' 20000)
+    sleep 1.5
+    if [ "$(exit_of fsh 0)" == running ]; then
+        started=$SECONDS
+        xdotool keydown shift
+        local code
+        code=$(exit_of fsh 20)
+        xdotool keyup shift
+        expect "Shift aborts and closes full screen with 0" "$code" "0"
+        note "full screen ended $((SECONDS - started)) s after Shift"
+    else
+        bad "full screen still generating when Shift is pressed"
+    fi
+    rm -f "$user_ini"
+}
+
+for section in "${sections[@]}"; do
+    if declare -F "section_$section" >/dev/null; then
+        "section_$section"
+    else
+        bad "unknown section $section"
+    fi
+done
+
+note "done: $passed passed, $failed failed"
+if [ $failed -gt 0 ]; then
+    printf 'failed: %s\n' "${failures[@]}"
+    exit 1
+fi
+exit 0
