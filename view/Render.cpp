@@ -656,14 +656,20 @@ void WriteCounters(const Scene& s, PendingColumn& w, int32_t stop) {
 // Writes a block of marched columns into the frame. Column by column, the
 // frame would be written one pixel per cache line; instead the block's
 // columns advance together, each a stretch of kStretch counters at a time
-// and each kLag counters behind the one marched before it. Two writes to one
-// frame pixel come from counters less than four apart (their points on the
-// rotated grid lie within a pixel's reach of each other, and the grid's
-// steps are 1023 to 1024 units long), so every pixel still receives its
-// writes in the order of the columns, and of the counters within a column.
+// and each kLag counters behind the one marched before it.
+//
+// The order still gives every pixel its writes in the order of the columns
+// (and of the counters within a column). A write of counter n of column i
+// lands in a pixel that holds a point within |sb| <= 1024 units, along x, of
+// the grid point g(i, n) = start + i x (-cb, sb) + n x (sb, cb); two writes
+// to one pixel thus have grid points less than 1024 x sqrt(2) + 1024 units
+// apart. Grid steps are at least 1022 units long and at right angles, so
+// columns i < j meet in a pixel only for j - i <= 2 and counters at most 2
+// apart, while the lag puts counter n of column i before counter n + kLag
+// x (j - i) of column j.
 void WriteBlock(const Scene& s, PendingColumn* block, int32_t count) {
-    constexpr int32_t kStretch = 16;
-    constexpr int32_t kLag = 8;
+    constexpr int32_t kStretch = 32;
+    constexpr int32_t kLag = 4;
     int64_t from = INT64_MAX, to = INT64_MIN;
     for (int32_t i = 0; i < count; ++i) {
         const int64_t lo = (block[i].first + static_cast<int64_t>(i) * kLag) / kStretch;
