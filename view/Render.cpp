@@ -20,7 +20,17 @@
 // counters [inFirst, inEnd), found once per column from the walk's linear
 // position, so the march never tests a pixel against the picture. The first
 // position inside the picture is not painted by the land (only by the sky),
-// and the walk ends at the first position past the picture.
+// and the walk ends at the first position past the picture. The march takes
+// its samples in runs that cannot wrap, widen or end (no tests but the
+// object cell map and the projection), and sets the colours of the column's
+// pixel counters in a buffer; blocks of columns are then written into the
+// frame together, in an order that keeps every pixel's writes in the
+// original order (see WriteBlock). Only the painting of object spans goes
+// pixel by pixel as written in the reference.
+//
+// Scratch: one buffer of kBlockSize x diagonal colours per call (allocated
+// with AllocateArray; without it nothing is drawn) and the spans of the
+// current column on the stack. The view's own span arrays are not used.
 //
 // Exactness: the frame equals, bit for bit, that of the plain reference
 // renderer in tests/view/RenderReference.cpp. Values that can outgrow 32 bits
@@ -47,6 +57,7 @@
 
 namespace {
 
+constexpr int32_t kMaxFrameSide = 16384;
 constexpr int32_t kSpanCapacity = 1024;  // at most one span per sample
 // Columns marched before they are written into the frame together.
 constexpr int32_t kBlockSize = 16;
@@ -715,6 +726,12 @@ void RenderLandscape(FlightView& v) {
     }
     if (v.frameWidth < 1 || v.frameHeight < 1 || v.heightMapWidth < 1 || v.xLimit < 1 ||
         v.yLimit < 1 || v.angleUnits < 1 || v.diagonal < 1 || v.viewDistance < 1) {
+        return;
+    }
+    // The pixel walk's 1/1024-pixel positions stay inside 32 bits for frames
+    // the view accepts (sides up to 16384).
+    if (v.frameWidth > kMaxFrameSide || v.frameHeight > kMaxFrameSide ||
+        v.diagonal > 2 * kMaxFrameSide) {
         return;
     }
     // Colours by counter for a block of columns.
