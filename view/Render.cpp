@@ -29,8 +29,9 @@
 // pixel by pixel as written in the reference.
 //
 // Scratch: one buffer of kBlockSize x diagonal colours per call (allocated
-// with AllocateArray; without it nothing is drawn) and the spans of the
-// current column on the stack. The view's own span arrays are not used.
+// with AllocateArray; when that fails the frame is left as it was) and the
+// spans of the current column on the stack. The view's own span arrays are
+// not used.
 //
 // Exactness: the frame equals, bit for bit, that of the plain reference
 // renderer in tests/view/RenderReference.cpp. Values that can outgrow 32 bits
@@ -734,14 +735,10 @@ void RenderLandscape(FlightView& v) {
         v.diagonal > 2 * kMaxFrameSide) {
         return;
     }
-    // Colours by counter for a block of columns.
-    int32_t blockSize = kBlockSize;
+    // Colours by counter for a block of columns; without them this frame
+    // is not drawn (the previous one stays).
     uint32_t* colours = AllocateArray<uint32_t>(static_cast<int64_t>(kBlockSize) * v.diagonal);
-    if (colours == nullptr) {
-        blockSize = 1;
-        colours = AllocateArray<uint32_t>(v.diagonal);
-        if (colours == nullptr) return;
-    }
+    if (colours == nullptr) return;
     PendingColumn block[kBlockSize];
     int32_t pending = 0;
     // Scratch of the current column.
@@ -877,7 +874,7 @@ void RenderLandscape(FlightView& v) {
                 w.first = static_cast<int32_t>(first);
                 w.end = static_cast<int32_t>(end);
                 w.colours = columnColours;
-                if (pending == blockSize) {
+                if (pending == kBlockSize) {
                     WriteBlock(s, block, pending);
                     pending = 0;
                 }

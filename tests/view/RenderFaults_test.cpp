@@ -224,4 +224,17 @@ TEST(RenderFaults, ViewThatCannotRenderLeavesTheFrame) {
     }
 }
 
+TEST(RenderFaults, FailedScratchLeavesTheFrameUntilTheNextCall) {
+    World w(64, 48, 64, 10);
+    FlightView& v = *w.view;
+    rendertest::FillPattern(w.world.frame, 1);
+    scratch::FailAllocationsAfter(0);
+    RenderLandscape(v);
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_EQ(PaintedPixels(v), 0);
+    const Mismatch m = CompareWithReference(v);
+    EXPECT_EQ(m.count, 0) << Where(v, m);
+    EXPECT_GT(PaintedPixels(v), 64 * 47);
+}
+
 }  // namespace
