@@ -420,6 +420,18 @@ int64_t PaintSample(const Scene& s, const Column& column, int64_t cell, int32_t 
     return (row - s.horizonRow) * 1024;
 }
 
+// The number of steps of d from position p that stay inside [0, limit), at
+// most n.
+int64_t SamplesBefore(int64_t p, int64_t d, int64_t limit, int64_t n) {
+    int64_t inside = n;
+    if (d > 0) {
+        inside = (limit - 1 - p) / d;
+    } else if (d < 0) {
+        inside = p / -d;
+    }
+    return inside < n ? inside : n;
+}
+
 // The march of every other column: every step stays below one map side, so
 // one addition or subtraction wraps a coordinate, and depth indices stay
 // inside the depth tables.
@@ -487,10 +499,18 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
     };
 
     for (;;) {
-        const int64_t n = remaining < kRunLength ? remaining : kRunLength;
+        int64_t n = remaining < kRunLength ? remaining : kRunLength;
         const int64_t xEnd = run.x + n * run.dx, yEnd = run.y + n * run.dy;
-        if (xEnd >= 0 && xEnd < xLimit && yEnd >= 0 && yEnd < yLimit &&
-            run.e + (n - 1) * run.step < maxDepth) {
+        if (xEnd < 0 || xEnd >= xLimit || yEnd < 0 || yEnd >= yLimit ||
+            run.e + (n - 1) * run.step >= maxDepth) {
+            // Near a map edge or the ray's end: the run stops before the
+            // sample that wraps, and with the ray's last sample.
+            n = SamplesBefore(run.x, run.dx, xLimit, n);
+            n = SamplesBefore(run.y, run.dy, yLimit, n);
+            const int64_t last = (maxDepth - run.e - 1) / run.step + 1;
+            if (last < n) n = last;
+        }
+        if (n > 0) {
             const int64_t eEnd = run.e + n * run.step;
             for (;;) {
                 const int64_t cell = TakeSamples<kObjects>(run, eEnd);
@@ -509,7 +529,7 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
             if (run.e >= maxDepth) return run.top;
             continue;
         }
-        // One sample with every test, near a map edge or the ray's end.
+        // The sample that wraps, with every test.
         run.y += run.dy;
         if (run.y < 0) {
             run.y += yLimit;
