@@ -443,7 +443,7 @@ int64_t SamplesBefore(int64_t p, int64_t d, int64_t limit, int64_t n) {
 // / k) + 1 at level k. Returns top as MarchGeneral.
 template <bool kObjects>
 RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ray& ray) {
-    constexpr int64_t kRunLength = 64;
+    constexpr int64_t kRunLength = 256;
     Run run;
     run.x = ray.x;
     run.y = ray.y;
