@@ -1,5 +1,6 @@
 #include "ReferenceLand.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -194,9 +195,10 @@ void BlurColours(Maps& maps, int32_t centreWeight, int32_t passes, bool snapToPa
 }
 
 std::vector<int32_t> FlowCounts(const std::vector<int32_t>& h, int32_t width, int32_t height,
-                                int32_t maxSteps, int32_t probeLength) {
+                                int32_t maxSteps, int32_t probeLength, int32_t startColumns) {
     std::vector<int32_t> flow(h.size(), 0);
-    for (int32_t x = 0; x < width; ++x) {
+    const int32_t columns = startColumns < 0 ? width : std::min(startColumns, width);
+    for (int32_t x = 0; x < columns; ++x) {
         for (int32_t y = 0; y < height; ++y) {
             int32_t px = x;
             int32_t py = y;

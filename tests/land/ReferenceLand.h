@@ -29,9 +29,11 @@ std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponen
 void BlurHeights(std::vector<int32_t>& map, int32_t width, int32_t height, int32_t centreWeight,
                  int32_t passes);
 void BlurColours(Maps& maps, int32_t centreWeight, int32_t passes, bool snapToPalette);
-// Flow tracing only: the visit counts of every path, before any blur.
+// Flow tracing only: the visit counts of the paths from the first
+// startColumns columns (all when negative), before any blur.
 std::vector<int32_t> FlowCounts(const std::vector<int32_t>& scaledHeights, int32_t width,
-                                int32_t height, int32_t maxSteps, int32_t probeLength);
+                                int32_t height, int32_t maxSteps, int32_t probeLength,
+                                int32_t startColumns = -1);
 void CarveFlowChannels(Maps& maps, int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                        int32_t probeLength, int32_t flowBlurWeight);
 void FloodToLevel(Maps& maps, int32_t level);
