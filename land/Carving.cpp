@@ -52,6 +52,9 @@ constexpr int32_t kMaxTableProbe = 32;
 constexpr int64_t kDiagonalStart = 300;
 constexpr int64_t kDiagonalStep = 724;
 
+// Interior cells decided together when the ray sums fit in int32.
+constexpr int32_t kDecideChunk = 16;
+
 // Floor division by 1024 of a fixed-point offset.
 constexpr int32_t FloorCells(int64_t fixed) {
     return static_cast<int32_t>(Asr64(fixed, 10));
@@ -112,7 +115,14 @@ public:
     void DecideCodes(int32_t y, int32_t xa, int32_t xb, uint8_t* codes) const {
         const int64_t rowStart = int64_t{y} * width_;
         const bool insideRow = y >= probe_ && y < height_ - probe_;
-        for (int32_t x = xa; x < xb; ++x) {
+        int32_t x = xa;
+        while (x < xb) {
+            if (insideRow && narrowSums_ && x >= probe_ && x + kDecideChunk <= width_ - probe_ &&
+                x + kDecideChunk <= xb) {
+                DecideChunk(rowStart + x, codes + x);
+                x += kDecideChunk;
+                continue;
+            }
             int32_t move;
             if (insideRow && probe_ == 4 && x >= probe_ && x < width_ - probe_) {
                 move = ChooseInterior<4>(rowStart + x);
@@ -121,12 +131,64 @@ public:
             }
             codes[x] = move < 0 ? kNoMoveCode
                                 : codeOf_[move / kMaxTableProbe][move % kMaxTableProbe];
+            ++x;
         }
+    }
+
+    // Call once the heights are final: with probe length 4 and every height
+    // within +-(2^29 - 1), ray sums and 4 x a height fit in int32, and the
+    // interior cells are decided kDecideChunk at a time in 32-bit lanes.
+    void CheckNarrowSums() {
+        narrowSums_ = false;
+        if (!CodesMoves() || probe_ != 4) return;
+        const int64_t cells = int64_t{width_} * height_;
+        int32_t low = 0;
+        int32_t high = 0;
+        for (int64_t i = 0; i < cells; ++i) {
+            low = std::min(low, heights_[i]);
+            high = std::max(high, heights_[i]);
+        }
+        narrowSums_ = low > -(1 << 29) && high < (1 << 29);
     }
 
 private:
     bool Inside(int32_t x, int32_t y) const {
         return x >= probe_ && x < width_ - probe_ && y >= probe_ && y < height_ - probe_;
+    }
+
+    // ChooseInterior<4> for kDecideChunk neighbouring interior cells from p
+    // on, as move codes: the same sums, comparisons and candidates in int32
+    // lanes (exact under narrowSums_), in loops of fixed length that only
+    // write local arrays, which the compiler vectorises.
+    void DecideChunk(int64_t p, uint8_t* codes) const {
+        const int32_t* h = heights_ + p;
+        int32_t best[kDecideChunk];
+        int32_t chosen[kDecideChunk];
+        for (int32_t i = 0; i < kDecideChunk; ++i) {
+            best[i] = 4 * h[i];
+            chosen[i] = kNoMoveCode;
+        }
+        for (int32_t d = 0; d < 8; ++d) {
+            const int32_t* ray0 = h + offsetIndex_[d][0];
+            const int32_t* ray1 = h + offsetIndex_[d][1];
+            const int32_t* ray2 = h + offsetIndex_[d][2];
+            const int32_t* ray3 = h + offsetIndex_[d][3];
+            const int32_t code0 = codeOf_[d][0];
+            const int32_t code1 = codeOf_[d][1];
+            const int32_t code2 = codeOf_[d][2];
+            const int32_t code3 = codeOf_[d][3];
+            for (int32_t i = 0; i < kDecideChunk; ++i) {
+                const int32_t s1 = ray0[i];
+                const int32_t s2 = s1 + ray1[i];
+                const int32_t s3 = s2 + ray2[i];
+                const int32_t sum = s3 + ray3[i];
+                const int32_t candidate = s3 == 0 ? code3 : (s2 == 0 ? code2 : (s1 == 0 ? code1 : code0));
+                const bool lower = sum < best[i];
+                best[i] = lower ? sum : best[i];
+                chosen[i] = lower ? candidate : chosen[i];
+            }
+        }
+        for (int32_t i = 0; i < kDecideChunk; ++i) codes[i] = static_cast<uint8_t>(chosen[i]);
     }
 
     int64_t WrappedCell(int32_t x, int32_t y, int32_t d, int32_t k) const {
@@ -258,6 +320,7 @@ private:
     int32_t offsetY_[8][kMaxTableProbe] = {};
     int64_t offsetIndex_[8][kMaxTableProbe] = {};
     uint8_t codeOf_[8][kMaxTableProbe] = {};  // MoveCode of each offset that has one
+    bool narrowSums_ = false;
 };
 
 
@@ -444,7 +507,7 @@ int32_t* SweepFlowCounts(int32_t* next, int32_t* counts, int32_t* following, int
 bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                                       int32_t probeLength, int32_t flowBlurWeight) {
     const int64_t cells = CellCount();
-    const DescentDecider decider(heightMap, width, height, probeLength);
+    DescentDecider decider(heightMap, width, height, probeLength);
     const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
     const bool saturate = maxMoves * cells > 2147483647;
     // Short walks over moves that fit a code gather the counts by pulling
@@ -472,6 +535,7 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
     bool complete = BlurMap(heightMap, counts, 0, 1);
+    if (pull) decider.CheckNarrowSums();
 
     // Paths start from the cells of the columns traced before an abort; the
     // moves are decided for every cell, since paths leave those columns.
