@@ -52,6 +52,16 @@ constexpr int32_t kMaxTableProbe = 32;
 constexpr int64_t kDiagonalStart = 300;
 constexpr int64_t kDiagonalStep = 724;
 
+// LandGenerator::AddToColour, the same arithmetic, in line for the per-cell
+// loops of this file.
+inline uint32_t AddToColourInline(uint32_t colour, int32_t delta) {
+    const int32_t d = std::clamp(delta, -255, 255);
+    const int32_t red = std::clamp(static_cast<int32_t>((colour >> 16) & 0xFFu) + d, 0, 255);
+    const int32_t green = std::clamp(static_cast<int32_t>((colour >> 8) & 0xFFu) + d, 0, 255);
+    const int32_t blue = std::clamp(static_cast<int32_t>(colour & 0xFFu) + d, 0, 255);
+    return 0xFF000000u | static_cast<uint32_t>(red << 16 | green << 8 | blue);
+}
+
 // Interior cells decided together when the ray sums fit in int32.
 constexpr int32_t kDecideChunk = 16;
 
@@ -583,7 +593,8 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     for (int64_t i = cells - 1; i >= 0; --i) {
         const int64_t visits = flow[i];
         heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
-        colourMap[i] = AddToColour(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+        colourMap[i] =
+            AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
     }
     FreeArray(counts);
     FreeArray(following);
@@ -608,7 +619,7 @@ namespace {
 // Adds every nonzero delta to its colour cell, last cell first.
 void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t cells) {
     for (int64_t i = cells - 1; i >= 0; --i) {
-        if (delta[i] != 0) colourMap[i] = LandGenerator::AddToColour(colourMap[i], delta[i]);
+        if (delta[i] != 0) colourMap[i] = AddToColourInline(colourMap[i], delta[i]);
     }
 }
 
