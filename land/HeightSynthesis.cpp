@@ -28,6 +28,19 @@ namespace {
 // tile of the scratch stays in cache.
 constexpr int64_t kLineTile = 16;
 
+// ScatterRows for the last transform: each point's real part, rounded to
+// the nearest height (+0.5, truncated), into `count` rows of heights.
+void ScatterRowHeights(const double* re, int64_t length, int32_t count, int32_t* first,
+                       int64_t lineStride) {
+    for (int64_t i0 = 0; i0 < length; i0 += kLineTile) {
+        const int64_t i1 = std::min(i0 + kLineTile, length);
+        for (int32_t b = 0; b < count; ++b) {
+            int32_t* line = first + b * lineStride;
+            for (int64_t i = i0; i < i1; ++i) line[i] = TruncateToInt32(re[i * count + b] + 0.5);
+        }
+    }
+}
+
 // Butterfly levels run block by block on blocks of 2^kBlockLevels points.
 constexpr int32_t kBlockLevels = 6;
 constexpr int32_t kBlockPoints = 1 << kBlockLevels;
@@ -366,8 +379,34 @@ bool LandGenerator::GenerateHeightsSpectral() {
         std::swap_ranges(top + hw, top + width, bottom);
     }
 
-    complete = Fft2DWithScratch(spectrum, width, height, -1, fftScratch) && complete;
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
+    // The inverse transform, with its row pass writing the heights straight
+    // from the scratch instead of back into the spectrum; the rows it does
+    // not reach (after an abort) take the spectrum as it stands.
+    const int32_t hint = Hint(int64_t{width} * 4);
+    bool inverse = TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint,
+                                  fftScratch);
+    int32_t rowsDone = 0;
+    if (inverse) {
+        const int32_t batch = BatchLines(width);
+        double* re = fftScratch;
+        double* im = fftScratch + int64_t{batch} * width;
+        for (int32_t y0 = 0; y0 < height; y0 += batch) {
+            bool aborted = false;
+            const int32_t count = PollColumns(std::min(batch, height - y0), hint, &aborted);
+            GatherRows(spectrum + int64_t{y0} * width, width, width, count, re, im);
+            if (count > 0) FftColumns(-1, log2Width, count, re, im);
+            ScatterRowHeights(re, width, count, heightMap + int64_t{y0} * width, width);
+            rowsDone = y0 + count;
+            if (aborted) {
+                inverse = false;
+                break;
+            }
+        }
+    }
+    complete = inverse && complete;
+    for (int64_t i = int64_t{rowsDone} * width; i < cells; ++i) {
+        heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
+    }
     FreeArray(fftScratch);
     FreeArray(spectrum);
     RebaseHeights(0);
