@@ -176,11 +176,13 @@ void FftInterleaved(int32_t direction, int32_t log2n, int32_t runtimeCount, doub
     }
 
     if (direction == 1) {
-        const double scale = static_cast<double>(n);
+        // n is a power of two, so 1 / n is exact and x * (1 / n) is the
+        // same correctly rounded value as x / n, for a multiplication's cost.
+        const double inverse = 1.0 / static_cast<double>(n);
         const int64_t values = n * count;
         for (int64_t i = 0; i < values; ++i) {
-            re[i] /= scale;
-            im[i] /= scale;
+            re[i] *= inverse;
+            im[i] *= inverse;
         }
     }
 }
