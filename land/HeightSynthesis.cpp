@@ -339,12 +339,52 @@ bool LandGenerator::GenerateHeightsSpectral() {
         return false;
     }
 
+    // The noise is parked in the height map (which the synthesis rewrites
+    // at its end) as 4-byte draws and enters the spectrum through the
+    // forward transform's column pass, which reads the columns from there;
+    // the columns it does not reach (after an abort) take the plain noise.
     SetSeed(seed);
-    for (int64_t i = 0; i < cells; ++i) {
-        spectrum[i].re = static_cast<double>(noiseSource());
-        spectrum[i].im = 0.0;
+    for (int64_t i = 0; i < cells; ++i) heightMap[i] = noiseSource();
+    const int32_t hint = Hint(int64_t{width} * 4);
+    const int32_t columnBatch = BatchLines(height);
+    int32_t columnsDone = 0;
+    bool complete = true;
+    for (int32_t x0 = 0; x0 < width; x0 += columnBatch) {
+        bool aborted = false;
+        const int32_t count = PollColumns(std::min(columnBatch, width - x0), hint, &aborted);
+        double* re = fftScratch;
+        double* im = fftScratch + int64_t{count} * height;
+        for (int64_t y = 0; y < height; ++y) {
+            const int32_t* noise = heightMap + y * width + x0;
+            for (int32_t b = 0; b < count; ++b) {
+                re[y * count + b] = static_cast<double>(noise[b]);
+                im[y * count + b] = 0.0;
+            }
+        }
+        if (count > 0) FftColumns(1, log2Height, count, re, im);
+        for (int64_t y = 0; y < height; ++y) {
+            ComplexCell* point = spectrum + y * width + x0;
+            for (int32_t b = 0; b < count; ++b) {
+                point[b].re = re[y * count + b];
+                point[b].im = im[y * count + b];
+            }
+        }
+        columnsDone = x0 + count;
+        if (aborted) {
+            complete = false;
+            break;
+        }
     }
-    bool complete = Fft2DWithScratch(spectrum, width, height, 1, fftScratch);
+    if (complete) {
+        complete = TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch);
+    } else {
+        for (int64_t y = 0; y < height; ++y) {
+            for (int64_t x = columnsDone; x < width; ++x) {
+                spectrum[y * width + x].re = static_cast<double>(heightMap[y * width + x]);
+                spectrum[y * width + x].im = 0.0;
+            }
+        }
+    }
 
     // Power-law filter centred on (hw, hh). The divisor depends only on
     // |dx| and |dy|, so it is computed once for each pair and used for the
@@ -384,7 +424,6 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // The inverse transform, with its row pass writing the heights straight
     // from the scratch instead of back into the spectrum; the rows it does
     // not reach (after an abort) take the spectrum as it stands.
-    const int32_t hint = Hint(int64_t{width} * 4);
     bool inverse = TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint,
                                   fftScratch);
     int32_t rowsDone = 0;

@@ -249,6 +249,12 @@ TEST(LandSpectral, PollsAndAbortsAsDocumented) {
     bool laterRowsDiffer = false;
     for (size_t i = 5 * 16; i < full.size(); ++i) laterRowsDiffer |= t.heights[i] - full[i] != shift;
     EXPECT_TRUE(laterRowsDiffer);
+
+    // A single abort at column 5 of the first column pass: the other
+    // columns keep their plain noise, the rows are not transformed.
+    ResetPolls(1 + 6, true);
+    EXPECT_FALSE(t.land.GenerateHeights());
+    EXPECT_EQ(t.heights, reference::SpectralHeights(16, 1, 2.2, 5));
 }
 
 TEST(LandSpectral, UnsupportedShapesAndMissingScratchLeaveTheMapAlone) {
