@@ -26,6 +26,23 @@ namespace {
 
 constexpr int32_t kNoMove = -1;  // next-cell table: the path ends here
 
+// Move codes: 0 for no move, otherwise 1 + (dx + kMaxCodedReach) x
+// (2 kMaxCodedReach + 1) + (dy + kMaxCodedReach) for a move by (dx, dy)
+// cells, |dx| and |dy| at most kMaxCodedReach.
+constexpr int32_t kMaxCodedReach = 7;
+constexpr int32_t kCodeSpan = 2 * kMaxCodedReach + 1;
+constexpr uint8_t kNoMoveCode = 0;
+
+constexpr uint8_t MoveCode(int32_t dx, int32_t dy) {
+    return static_cast<uint8_t>(1 + (dx + kMaxCodedReach) * kCodeSpan + (dy + kMaxCodedReach));
+}
+constexpr int32_t CodeDx(uint8_t code) {
+    return (code - 1) / kCodeSpan - kMaxCodedReach;
+}
+constexpr int32_t CodeDy(uint8_t code) {
+    return (code - 1) % kCodeSpan - kMaxCodedReach;
+}
+
 // Longest probe with precomputed ray offsets; longer probes take the
 // literal route for every cell.
 constexpr int32_t kMaxTableProbe = 32;
@@ -34,6 +51,19 @@ constexpr int32_t kMaxTableProbe = 32;
 // a start 300/1024 into the cell.
 constexpr int64_t kDiagonalStart = 300;
 constexpr int64_t kDiagonalStep = 724;
+
+// LandGenerator::AddToColour, the same arithmetic, in line for the per-cell
+// loops of this file.
+inline uint32_t AddToColourInline(uint32_t colour, int32_t delta) {
+    const int32_t d = std::clamp(delta, -255, 255);
+    const int32_t red = std::clamp(static_cast<int32_t>((colour >> 16) & 0xFFu) + d, 0, 255);
+    const int32_t green = std::clamp(static_cast<int32_t>((colour >> 8) & 0xFFu) + d, 0, 255);
+    const int32_t blue = std::clamp(static_cast<int32_t>(colour & 0xFFu) + d, 0, 255);
+    return 0xFF000000u | static_cast<uint32_t>(red << 16 | green << 8 | blue);
+}
+
+// Interior cells decided together when the ray sums fit in int32.
+constexpr int32_t kDecideChunk = 16;
 
 // Floor division by 1024 of a fixed-point offset.
 constexpr int32_t FloorCells(int64_t fixed) {
@@ -64,6 +94,9 @@ public:
                     offsetX_[d][k - 1] = ox;
                     offsetY_[d][k - 1] = oy;
                     offsetIndex_[d][k - 1] = ox + int64_t{oy} * width_;
+                    const bool coded = ox >= -kMaxCodedReach && ox <= kMaxCodedReach &&
+                                       oy >= -kMaxCodedReach && oy <= kMaxCodedReach;
+                    codeOf_[d][k - 1] = coded ? MoveCode(ox, oy) : kNoMoveCode;
                 }
                 ++d;
             }
@@ -75,35 +108,131 @@ public:
 
     // Index of the cell the path moves to from (x, y), or kNoMove.
     int32_t Decide(int32_t x, int32_t y) const {
-        if (!useTable_) return DecideLiteral(x, y);
-        const int64_t p = x + int64_t{y} * width_;
-        if (x >= probe_ && x < width_ - probe_ && y >= probe_ && y < height_ - probe_) {
-            // The new-land pipeline probes 4 cells: unrolled.
-            if (probe_ == 4) return DecideInterior<4>(p);
-            return DecideInterior<0>(p);
+        if (!useTable_ || (!interior_ && !Inside(x, y))) return DecideLiteral(x, y);
+        const int32_t move = Choose(x, y);
+        if (move < 0) return kNoMove;
+        const int32_t d = move / kMaxTableProbe;
+        const int32_t k = move % kMaxTableProbe;
+        if (Inside(x, y)) return static_cast<int32_t>(x + int64_t{y} * width_ + offsetIndex_[d][k]);
+        return static_cast<int32_t>(WrappedCell(x, y, d, k));
+    }
+
+    // True when the offsets of ray cells fit a move code (see MoveCode).
+    bool CodesMoves() const { return useTable_ && interior_ && probe_ <= kMaxCodedReach; }
+
+    // The moves from cells xa ... xb - 1 of row y as cell offset codes into
+    // codes[xa ...]; needs CodesMoves().
+    void DecideCodes(int32_t y, int32_t xa, int32_t xb, uint8_t* codes) const {
+        const int64_t rowStart = int64_t{y} * width_;
+        const bool insideRow = y >= probe_ && y < height_ - probe_;
+        int32_t x = xa;
+        while (x < xb) {
+            if (insideRow && narrowSums_ && x >= probe_ && x + kDecideChunk <= width_ - probe_ &&
+                x + kDecideChunk <= xb) {
+                DecideChunk(rowStart + x, codes + x);
+                x += kDecideChunk;
+                continue;
+            }
+            int32_t move;
+            if (insideRow && probe_ == 4 && x >= probe_ && x < width_ - probe_) {
+                move = ChooseInterior<4>(rowStart + x);
+            } else {
+                move = Choose(x, y);
+            }
+            codes[x] = move < 0 ? kNoMoveCode
+                                : codeOf_[move / kMaxTableProbe][move % kMaxTableProbe];
+            ++x;
         }
-        if (!interior_) return DecideLiteral(x, y);
-        return DecideWith(p, [this, x, y](int32_t d, int32_t k) {
-            int32_t cx = x + offsetX_[d][k];
-            int32_t cy = y + offsetY_[d][k];
-            if (cx < 0) cx += width_;
-            if (cx >= width_) cx -= width_;
-            if (cy < 0) cy += height_;
-            if (cy >= height_) cy -= height_;
-            return cx + int64_t{cy} * width_;
-        });
+    }
+
+    // Call once the heights are final: with probe length 4 and every height
+    // within +-(2^29 - 1), ray sums and 4 x a height fit in int32, and the
+    // interior cells are decided kDecideChunk at a time in 32-bit lanes.
+    void CheckNarrowSums() {
+        narrowSums_ = false;
+        if (!CodesMoves() || probe_ != 4) return;
+        const int64_t cells = int64_t{width_} * height_;
+        int32_t low = 0;
+        int32_t high = 0;
+        for (int64_t i = 0; i < cells; ++i) {
+            low = std::min(low, heights_[i]);
+            high = std::max(high, heights_[i]);
+        }
+        narrowSums_ = low > -(1 << 29) && high < (1 << 29);
     }
 
 private:
+    bool Inside(int32_t x, int32_t y) const {
+        return x >= probe_ && x < width_ - probe_ && y >= probe_ && y < height_ - probe_;
+    }
+
+    // ChooseInterior<4> for kDecideChunk neighbouring interior cells from p
+    // on, as move codes: the same sums, comparisons and candidates in int32
+    // lanes (exact under narrowSums_), in loops of fixed length that only
+    // write local arrays, which the compiler vectorises.
+    void DecideChunk(int64_t p, uint8_t* codes) const {
+        const int32_t* h = heights_ + p;
+        int32_t best[kDecideChunk];
+        int32_t chosen[kDecideChunk];
+        for (int32_t i = 0; i < kDecideChunk; ++i) {
+            best[i] = 4 * h[i];
+            chosen[i] = kNoMoveCode;
+        }
+        for (int32_t d = 0; d < 8; ++d) {
+            const int32_t* ray0 = h + offsetIndex_[d][0];
+            const int32_t* ray1 = h + offsetIndex_[d][1];
+            const int32_t* ray2 = h + offsetIndex_[d][2];
+            const int32_t* ray3 = h + offsetIndex_[d][3];
+            const int32_t code0 = codeOf_[d][0];
+            const int32_t code1 = codeOf_[d][1];
+            const int32_t code2 = codeOf_[d][2];
+            const int32_t code3 = codeOf_[d][3];
+            for (int32_t i = 0; i < kDecideChunk; ++i) {
+                const int32_t s1 = ray0[i];
+                const int32_t s2 = s1 + ray1[i];
+                const int32_t s3 = s2 + ray2[i];
+                const int32_t sum = s3 + ray3[i];
+                const int32_t candidate = s3 == 0 ? code3 : (s2 == 0 ? code2 : (s1 == 0 ? code1 : code0));
+                const bool lower = sum < best[i];
+                best[i] = lower ? sum : best[i];
+                chosen[i] = lower ? candidate : chosen[i];
+            }
+        }
+        for (int32_t i = 0; i < kDecideChunk; ++i) codes[i] = static_cast<uint8_t>(chosen[i]);
+    }
+
+    int64_t WrappedCell(int32_t x, int32_t y, int32_t d, int32_t k) const {
+        int32_t cx = x + offsetX_[d][k];
+        int32_t cy = y + offsetY_[d][k];
+        if (cx < 0) cx += width_;
+        if (cx >= width_) cx -= width_;
+        if (cy < 0) cy += height_;
+        if (cy >= height_) cy -= height_;
+        return cx + int64_t{cy} * width_;
+    }
+
+    // The winning ray d and its candidate step k as d * kMaxTableProbe + k,
+    // or -1 for no move. Needs the offset tables and, near the edges,
+    // interior_.
+    int32_t Choose(int32_t x, int32_t y) const {
+        const int64_t p = x + int64_t{y} * width_;
+        if (Inside(x, y)) {
+            // The new-land pipeline probes 4 cells: unrolled.
+            if (probe_ == 4) return ChooseInterior<4>(p);
+            return ChooseInterior<0>(p);
+        }
+        return ChooseWith(p, [this, x, y](int32_t d, int32_t k) { return WrappedCell(x, y, d, k); });
+    }
+
     template <int32_t kProbe>
-    int32_t DecideInterior(int64_t p) const {
+    int32_t ChooseInterior(int64_t p) const {
         const int32_t probe = kProbe > 0 ? kProbe : probe_;
         const int32_t* h = heights_ + p;
         int64_t best = int64_t{probe} * h[0];
-        int64_t chosen = kNoMove;
+        int32_t chosen = -1;
         for (int32_t d = 0; d < 8; ++d) {
             const int64_t* offsets = offsetIndex_[d];
-            int64_t candidate;
+            int32_t candidate;
             int64_t sum;
             if (kProbe == 4) {
                 // The ray's running sums before its 2nd, 3rd and 4th cells.
@@ -111,42 +240,40 @@ private:
                 const int64_t s2 = s1 + h[offsets[1]];
                 const int64_t s3 = s2 + h[offsets[2]];
                 sum = s3 + h[offsets[3]];
-                candidate = s3 == 0 ? offsets[3]
-                                    : (s2 == 0 ? offsets[2] : (s1 == 0 ? offsets[1] : offsets[0]));
+                candidate = s3 == 0 ? 3 : (s2 == 0 ? 2 : (s1 == 0 ? 1 : 0));
             } else {
-                candidate = offsets[0];
+                candidate = 0;
                 sum = h[offsets[0]];
                 for (int32_t k = 1; k < probe; ++k) {
-                    if (sum == 0) candidate = offsets[k];
+                    if (sum == 0) candidate = k;
                     sum += h[offsets[k]];
                 }
             }
             if (sum < best) {
                 best = sum;
-                chosen = p + candidate;
+                chosen = d * kMaxTableProbe + candidate;
             }
         }
-        return static_cast<int32_t>(chosen);
+        return chosen;
     }
 
     template <typename CellOf>
-    int32_t DecideWith(int64_t p, CellOf cellOf) const {
+    int32_t ChooseWith(int64_t p, CellOf cellOf) const {
         int64_t best = int64_t{probe_} * heights_[p];
-        int64_t chosen = kNoMove;
+        int32_t chosen = -1;
         for (int32_t d = 0; d < 8; ++d) {
             int64_t sum = 0;
-            int64_t candidate = kNoMove;
+            int32_t candidate = 0;
             for (int32_t k = 0; k < probe_; ++k) {
-                const int64_t cell = cellOf(d, k);
-                if (sum == 0) candidate = cell;
-                sum += heights_[cell];
+                if (sum == 0) candidate = k;
+                sum += heights_[cellOf(d, k)];
             }
             if (sum < best) {
                 best = sum;
-                chosen = candidate;
+                chosen = d * kMaxTableProbe + candidate;
             }
         }
-        return static_cast<int32_t>(chosen);
+        return chosen;
     }
 
     // Any probe length, following the fixed-point walk step by step. A ray
@@ -202,60 +329,129 @@ private:
     int32_t offsetX_[8][kMaxTableProbe] = {};
     int32_t offsetY_[8][kMaxTableProbe] = {};
     int64_t offsetIndex_[8][kMaxTableProbe] = {};
+    uint8_t codeOf_[8][kMaxTableProbe] = {};  // MoveCode of each offset that has one
+    bool narrowSums_ = false;
 };
 
-}  // namespace
 
-// Returns false when its three scratch maps cannot be obtained (maps
-// unchanged) or when a poll asked for an abort; after an abort the counts
-// gathered so far are still applied and the heights are back at their
-// normal scale.
-bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
-                                      int32_t probeLength, int32_t flowBlurWeight) {
-    const int64_t cells = CellCount();
-    // next: the move from each cell; counts and following: the flow sweeps
-    // below (one extra cell each for paths that have ended).
-    int32_t* next = AllocateArrayForOverwrite<int32_t>(cells);
-    int32_t* counts = AllocateArrayForOverwrite<int32_t>(cells + 1);
-    int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
-    if (next == nullptr || counts == nullptr || following == nullptr) {
-        FreeArray(next);
-        FreeArray(counts);
-        FreeArray(following);
-        return false;
+// Bit of a target's pull mask for a move by (dx, dy), |dx|, |dy| <= 1, not
+// both 0: the probe order of the directions.
+constexpr uint32_t NeighbourBit(int32_t dx, int32_t dy) {
+    const int32_t d = (dx + 1) * 3 + (dy + 1);
+    return uint32_t{1} << (d > 4 ? d - 1 : d);
+}
+
+
+// Sum of the neighbours of target x whose moves its mask names; the source
+// of a move by (dx, dy) into (x, y) is (x - dx, y - dy). up, mid, down: the
+// source rows y - 1, y, y + 1; left, right: the wrapped columns x - 1, x + 1.
+inline int32_t PullCell(const int32_t* up, const int32_t* mid, const int32_t* down,
+                        const uint8_t* bits, int32_t x, int32_t left, int32_t right) {
+    const int32_t m = bits[x];
+    return (down[right] & -(m & 1)) + (mid[right] & -((m >> 1) & 1)) +
+           (up[right] & -((m >> 2) & 1)) + (down[x] & -((m >> 3) & 1)) +
+           (up[x] & -((m >> 4) & 1)) + (down[left] & -((m >> 5) & 1)) +
+           (mid[left] & -((m >> 6) & 1)) + (up[left] & -((m >> 7) & 1));
+}
+
+// PullCell for kPullChunk targets away from the row ends: a loop of fixed
+// length that only reads memory, which the compiler vectorises.
+constexpr int32_t kPullChunk = 16;
+inline void PullChunk(const int32_t* up, const int32_t* mid, const int32_t* down,
+                      const uint8_t* bits, int32_t start, int32_t* out) {
+    int32_t sums[kPullChunk];
+    for (int32_t i = 0; i < kPullChunk; ++i) {
+        sums[i] = start + PullCell(up, mid, down, bits, i, i - 1, i + 1);
     }
+    std::memcpy(out, sums, sizeof(sums));
+}
 
-    // Heights saturate at +-2^31 / 1024 instead of overflowing.
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
-    }
-    // The flow counts are not in use yet: their memory serves as the blur's
-    // scratch map.
-    bool complete = BlurMap(heightMap, counts, 0, 1);
-
-    // Paths start from the cells of the columns traced before an abort; the
-    // moves are decided for every cell, since paths leave those columns.
-    const DescentDecider decider(heightMap, width, height, probeLength);
-    const int32_t hint = Hint(width);
-    int32_t tracedColumns = 0;
-    for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
-        bool aborted = false;
-        const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height; ++y) {
-            const int64_t rowStart = int64_t{y} * width;
-            for (int32_t x = x0; x < x0 + count; ++x) next[rowStart + x] = decider.Decide(x, y);
+// Flow counts from move codes, for walks of at most 64 moves whose counts
+// fit in int32 (maxMoves x cells <= 2^31 - 1). With P moving every path one
+// step on and s marking the start cells (the columns before tracedColumns),
+// the counts are P s + ... + P^K s, K = maxMoves: E := s, then K - 1 times
+// E := s + P E, and finally P E. P is applied by pulling: each cell adds up
+// the neighbours that move into it, as its mask says; moves longer than one
+// cell (rays across cells of height 0) are pushed separately. Integer sums,
+// so the order does not matter.
+//
+// moves: cells move codes per source cell, then room for cells masks.
+// Returns whichever of a and b holds the counts; the other is free.
+int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32_t h,
+                        int32_t tracedColumns, int64_t maxMoves) {
+    const int64_t cells = int64_t{w} * h;
+    uint8_t* code = moves;
+    uint8_t* mask = moves + cells;
+    std::fill(mask, mask + cells, uint8_t{0});
+    auto wrap = [](int32_t v, int32_t limit) { return v < 0 ? v + limit : (v >= limit ? v - limit : v); };
+    int32_t firstFarRow = h;
+    int32_t lastFarRow = -1;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const int64_t p = x + int64_t{y} * w;
+            const uint8_t c = code[p];
+            if (c == kNoMoveCode) continue;
+            const int32_t dx = CodeDx(c);
+            const int32_t dy = CodeDy(c);
+            if (dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1) {
+                mask[wrap(x + dx, w) + int64_t{wrap(y + dy, h)} * w] |=
+                    static_cast<uint8_t>(NeighbourBit(dx, dy));
+                code[p] = kNoMoveCode;
+            } else {
+                firstFarRow = std::min(firstFarRow, y);
+                lastFarRow = y;
+            }
         }
-        tracedColumns = x0 + count;
-        if (aborted) {
-            complete = false;
-            break;
-        }
-    }
-    for (int32_t y = 0; y < height && tracedColumns < width; ++y) {
-        const int64_t rowStart = int64_t{y} * width;
-        for (int32_t x = tracedColumns; x < width; ++x) next[rowStart + x] = decider.Decide(x, y);
     }
 
+    int32_t* source = a;
+    int32_t* target = b;
+    for (int32_t y = 0; y < h; ++y) {
+        int32_t* row = source + int64_t{y} * w;
+        for (int32_t x = 0; x < w; ++x) row[x] = x < tracedColumns ? 1 : 0;
+    }
+    for (int64_t move = 1; move <= maxMoves; ++move) {
+        for (int32_t y = 0; y < h; ++y) {
+            const int32_t* up = source + int64_t{wrap(y - 1, h)} * w;
+            const int32_t* mid = source + int64_t{y} * w;
+            const int32_t* down = source + int64_t{wrap(y + 1, h)} * w;
+            const uint8_t* bits = mask + int64_t{y} * w;
+            int32_t* out = target + int64_t{y} * w;
+            // Start cells add their own path, except in the last move.
+            const int32_t start = move < maxMoves ? 1 : 0;
+            auto startAt = [start, tracedColumns](int32_t x) { return x < tracedColumns ? start : 0; };
+            out[0] = startAt(0) + PullCell(up, mid, down, bits, 0, w - 1, w > 1 ? 1 : 0);
+            int32_t x = 1;
+            for (; x + kPullChunk < w; x += kPullChunk) {
+                const bool straddles = x < tracedColumns && x + kPullChunk > tracedColumns;
+                PullChunk(up + x, mid + x, down + x, bits + x, straddles ? 0 : startAt(x), out + x);
+                for (int32_t i = x; straddles && i < tracedColumns; ++i) out[i] += start;
+            }
+            for (; x < w - 1; ++x) out[x] = startAt(x) + PullCell(up, mid, down, bits, x, x - 1, x + 1);
+            if (w > 1) out[w - 1] = startAt(w - 1) + PullCell(up, mid, down, bits, w - 1, w - 2, 0);
+        }
+        for (int32_t y = firstFarRow; y <= lastFarRow; ++y) {
+            const int64_t rowStart = int64_t{y} * w;
+            for (int32_t x = 0; x < w; ++x) {
+                const uint8_t c = code[rowStart + x];
+                if (c == kNoMoveCode) continue;
+                const int32_t tx = wrap(x + CodeDx(c), w);
+                const int32_t ty = wrap(y + CodeDy(c), h);
+                target[tx + int64_t{ty} * w] += source[rowStart + x];
+            }
+        }
+        std::swap(source, target);
+    }
+    return source;
+}
+
+// Flow counts for any walk: the paths advance together, one move per sweep
+// over the map, carrying path counts from cell to cell. next: the next cell
+// of every cell (kNoMove for none) and one spare cell; counts, following:
+// cells + 1 each. Returns whichever of the two holds the counts.
+int32_t* SweepFlowCounts(int32_t* next, int32_t* counts, int32_t* following, int32_t width,
+                         int32_t height, int32_t tracedColumns, int64_t maxMoves, bool saturate) {
+    const int64_t cells = int64_t{width} * height;
     // With P moving every path one step on and s marking the start cells,
     // the flow counts are P s + P^2 s + ... + P^K s for K = maxSteps + 1
     // moves (at least one), evaluated as P (s + P (s + ... P s)): K sweeps,
@@ -266,8 +462,6 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     for (int64_t p = 0; p < cells; ++p) {
         if (next[p] < 0) next[p] = static_cast<int32_t>(sink);
     }
-    const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
-    const bool saturate = maxMoves * cells > 2147483647;
     std::fill(counts, counts + cells + 1, 0);
     std::fill(following, following + cells + 1, 0);
     // A long walk can settle early: once every path has ended the counts no
@@ -312,22 +506,98 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         std::swap(counts, following);
         if (settled) break;
     }
-    FreeArray(following);
+    return counts;
+}
+}  // namespace
 
-    // The next-cell table is finished with: it becomes the flow blur's
+// Returns false when its three scratch maps cannot be obtained (maps
+// unchanged) or when a poll asked for an abort; after an abort the counts
+// gathered so far are still applied and the heights are back at their
+// normal scale.
+bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int32_t maxSteps,
+                                      int32_t probeLength, int32_t flowBlurWeight) {
+    const int64_t cells = CellCount();
+    DescentDecider decider(heightMap, width, height, probeLength);
+    const int64_t maxMoves = std::max<int64_t>(int64_t{maxSteps} + 1, 1);
+    const bool saturate = maxMoves * cells > 2147483647;
+    // Short walks over moves that fit a code gather the counts by pulling
+    // (PullFlowCounts): moves holds one code and one mask byte per cell.
+    // Otherwise next holds the next cell of every cell, and counts and
+    // following take the flow sweeps below (one extra cell each for paths
+    // that have ended).
+    const bool pull = decider.CodesMoves() && maxMoves <= 64 && !saturate;
+    uint8_t* moves = pull ? AllocateArrayForOverwrite<uint8_t>(2 * cells) : nullptr;
+    int32_t* next = pull ? nullptr : AllocateArrayForOverwrite<int32_t>(cells + 1);
+    int32_t* counts = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    if ((moves == nullptr && next == nullptr) || counts == nullptr || following == nullptr) {
+        FreeArray(moves);
+        FreeArray(next);
+        FreeArray(counts);
+        FreeArray(following);
+        return false;
+    }
+
+    // Heights saturate at +-2^31 / 1024 instead of overflowing.
+    for (int64_t i = cells - 1; i >= 0; --i) {
+        heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+    }
+    // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
+    bool complete = BlurMap(heightMap, counts, 0, 1);
+    if (pull) decider.CheckNarrowSums();
+
+    // Paths start from the cells of the columns traced before an abort; the
+    // moves are decided for every cell, since paths leave those columns.
+    auto decideRow = [&](int32_t y, int32_t xa, int32_t xb) {
+        const int64_t rowStart = int64_t{y} * width;
+        if (pull) {
+            decider.DecideCodes(y, xa, xb, moves + rowStart);
+        } else {
+            for (int32_t x = xa; x < xb; ++x) next[rowStart + x] = decider.Decide(x, y);
+        }
+    };
+    const int32_t hint = Hint(width);
+    int32_t tracedColumns = 0;
+    for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
+        bool aborted = false;
+        const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
+        for (int32_t y = 0; y < height; ++y) decideRow(y, x0, x0 + count);
+        tracedColumns = x0 + count;
+        if (aborted) {
+            complete = false;
+            break;
+        }
+    }
+    for (int32_t y = 0; y < height && tracedColumns < width; ++y) {
+        decideRow(y, tracedColumns, width);
+    }
+
+    int32_t* flow;
+    if (pull) {
+        flow = PullFlowCounts(moves, counts, following, width, height, tracedColumns, maxMoves);
+    } else {
+        flow = SweepFlowCounts(next, counts, following, width, height, tracedColumns, maxMoves,
+                               saturate);
+    }
+    FreeArray(moves);
+    FreeArray(next);
+    // The other count map is finished with: it becomes the flow blur's
+    // scratch map.
+    int32_t* spare = flow == counts ? following : counts;
     int32_t* heights = heightMap;
-    heightMap = counts;
-    complete = BlurMap(counts, next, flowBlurWeight, 1) && complete;
+    heightMap = flow;
+    complete = BlurMap(flow, spare, flowBlurWeight, 1) && complete;
     heightMap = heights;
 
     for (int64_t i = cells - 1; i >= 0; --i) {
-        const int64_t flow = counts[i];
-        heightMap[i] = ClampToInt32(Asr64(flow * depthGain + heightMap[i], 10));
-        colourMap[i] = AddToColour(colourMap[i], ClampToInt32(Asr64(flow * colourGain, 10)));
+        const int64_t visits = flow[i];
+        heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
+        colourMap[i] =
+            AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
     }
-    FreeArray(next);
     FreeArray(counts);
+    FreeArray(following);
     return complete;
 }
 
@@ -349,7 +619,7 @@ namespace {
 // Adds every nonzero delta to its colour cell, last cell first.
 void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t cells) {
     for (int64_t i = cells - 1; i >= 0; --i) {
-        if (delta[i] != 0) colourMap[i] = LandGenerator::AddToColour(colourMap[i], delta[i]);
+        if (delta[i] != 0) colourMap[i] = AddToColourInline(colourMap[i], delta[i]);
     }
 }
 

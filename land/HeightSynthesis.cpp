@@ -22,6 +22,57 @@ using land_math::TruncateToInt32;
 
 namespace {
 
+// Rows (points side by side) are copied between the map and the
+// interleaved scratch a tile of kLineTile points at a time, line by line
+// inside a tile: each line is read and written along its cells while the
+// tile of the scratch stays in cache.
+constexpr int64_t kLineTile = 16;
+
+// ScatterRows for the last transform: each point's real part, rounded to
+// the nearest height (+0.5, truncated), into `count` rows of heights.
+void ScatterRowHeights(const double* re, int64_t length, int32_t count, int32_t* first,
+                       int64_t lineStride) {
+    for (int64_t i0 = 0; i0 < length; i0 += kLineTile) {
+        const int64_t i1 = std::min(i0 + kLineTile, length);
+        for (int32_t b = 0; b < count; ++b) {
+            int32_t* line = first + b * lineStride;
+            for (int64_t i = i0; i < i1; ++i) line[i] = TruncateToInt32(re[i * count + b] + 0.5);
+        }
+    }
+}
+
+// Butterfly levels run block by block on blocks of 2^kBlockLevels points.
+constexpr int32_t kBlockLevels = 6;
+constexpr int32_t kBlockPoints = 1 << kBlockLevels;
+
+void GatherRows(const ComplexCell* first, int64_t lineStride, int64_t length, int32_t count,
+                double* re, double* im) {
+    for (int64_t i0 = 0; i0 < length; i0 += kLineTile) {
+        const int64_t i1 = std::min(i0 + kLineTile, length);
+        for (int32_t b = 0; b < count; ++b) {
+            const ComplexCell* line = first + b * lineStride;
+            for (int64_t i = i0; i < i1; ++i) {
+                re[i * count + b] = line[i].re;
+                im[i * count + b] = line[i].im;
+            }
+        }
+    }
+}
+
+void ScatterRows(const double* re, const double* im, int64_t length, int32_t count,
+                 ComplexCell* first, int64_t lineStride) {
+    for (int64_t i0 = 0; i0 < length; i0 += kLineTile) {
+        const int64_t i1 = std::min(i0 + kLineTile, length);
+        for (int32_t b = 0; b < count; ++b) {
+            ComplexCell* line = first + b * lineStride;
+            for (int64_t i = i0; i < i1; ++i) {
+                line[i].re = re[i * count + b];
+                line[i].im = im[i * count + b];
+            }
+        }
+    }
+}
+
 // Fft1D's arithmetic on `count` interleaved transforms at once: point i of
 // transform b is re[i * count + b]. Each transform sees exactly the
 // operations Fft1D performs, in the same order; only the memory layout
@@ -64,10 +115,48 @@ void FftInterleaved(int32_t direction, int32_t log2n, int32_t runtimeCount, doub
         j += k;
     }
 
+    // The first levels pair points less than kBlockPoints apart: they run
+    // block by block, all of them on one block while it is in cache, with
+    // their twiddles worked out beforehand by the same recurrence (so with
+    // the same values). The later levels run one at a time over all points.
     double c1 = -1.0;
     double c2 = 0.0;
-    int64_t l2 = 1;
-    for (int32_t level = 0; level < log2n; ++level) {
+    const int32_t blockLevels = std::min(log2n, kBlockLevels);
+    double twiddleRe[kBlockPoints];  // level L's twiddle jj at 2^L - 1 + jj
+    double twiddleIm[kBlockPoints];
+    for (int32_t level = 0; level < blockLevels; ++level) {
+        const int64_t l1 = int64_t{1} << level;
+        double u1 = 1.0;
+        double u2 = 0.0;
+        for (int64_t jj = 0; jj < l1; ++jj) {
+            twiddleRe[l1 - 1 + jj] = u1;
+            twiddleIm[l1 - 1 + jj] = u2;
+            const double z = u1 * c1 - u2 * c2;
+            u2 = u1 * c2 + u2 * c1;
+            u1 = z;
+        }
+        c2 = std::sqrt((1.0 - c1) / 2.0);
+        if (direction == 1) c2 = -c2;
+        c1 = std::sqrt((1.0 + c1) / 2.0);
+    }
+    const int64_t block = int64_t{1} << blockLevels;
+    for (int64_t b0 = 0; b0 < n; b0 += block) {
+        for (int32_t level = 0; level < blockLevels; ++level) {
+            const int64_t l1 = int64_t{1} << level;
+            const int64_t l2 = l1 << 1;
+            for (int64_t jj = 0; jj < l1; ++jj) {
+                const double u1 = twiddleRe[l1 - 1 + jj];
+                const double u2 = twiddleIm[l1 - 1 + jj];
+                for (int64_t i = b0 + jj; i < b0 + block; i += l2) {
+                    Butterflies<kCount>(count, u1, u2, re + i * count, im + i * count,
+                                        re + (i + l1) * count, im + (i + l1) * count);
+                }
+            }
+        }
+    }
+
+    int64_t l2 = block;
+    for (int32_t level = blockLevels; level < log2n; ++level) {
         const int64_t l1 = l2;
         l2 <<= 1;
         double u1 = 1.0;
@@ -87,21 +176,45 @@ void FftInterleaved(int32_t direction, int32_t log2n, int32_t runtimeCount, doub
     }
 
     if (direction == 1) {
-        const double scale = static_cast<double>(n);
+        // n is a power of two, so 1 / n is exact and x * (1 / n) is the
+        // same correctly rounded value as x / n, for a multiplication's cost.
+        const double inverse = 1.0 / static_cast<double>(n);
         const int64_t values = n * count;
         for (int64_t i = 0; i < values; ++i) {
-            re[i] /= scale;
-            im[i] /= scale;
+            re[i] *= inverse;
+            im[i] *= inverse;
         }
     }
 }
 
 void FftColumns(int32_t direction, int32_t log2n, int32_t count, double* re, double* im) {
-    if (count == LandGenerator::kFftBatchColumns) {
-        FftInterleaved<LandGenerator::kFftBatchColumns>(direction, log2n, count, re, im);
-    } else {
-        FftInterleaved<0>(direction, log2n, count, re, im);
+    switch (count) {
+        case 32:
+            FftInterleaved<32>(direction, log2n, count, re, im);
+            break;
+        case 16:
+            FftInterleaved<16>(direction, log2n, count, re, im);
+            break;
+        case 8:
+            FftInterleaved<8>(direction, log2n, count, re, im);
+            break;
+        case 4:
+            FftInterleaved<4>(direction, log2n, count, re, im);
+            break;
+        default:
+            FftInterleaved<0>(direction, log2n, count, re, im);
+            break;
     }
+}
+
+// Lines transformed together: as many as keep the interleaved scratch (16
+// bytes per point and line) within kBatchBytes, the cache the butterflies
+// run in; at least 4, at most LandGenerator::kFftBatchColumns.
+constexpr int64_t kBatchBytes = 1024 * 1024;
+int32_t BatchLines(int32_t length) {
+    int32_t lines = LandGenerator::kFftBatchColumns;
+    while (lines > 4 && int64_t{lines} * length * 16 > kBatchBytes) lines /= 2;
+    return lines;
 }
 
 // Both sides positive powers of two (1 counts: 2^0).
@@ -166,30 +279,40 @@ bool LandGenerator::Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int
 
 // Transforms `lines` lines of `length` points, line l's point i at
 // cells[l * lineStride + i * pointStride], polling once per line. Lines go
-// kFftBatchColumns at a time through the interleaved scratch; an abort
+// a batch at a time through the interleaved scratch; an abort
 // leaves the lines before it transformed and returns false.
 bool LandGenerator::TransformLines(ComplexCell* cells, int32_t lines, int32_t length,
                                    int64_t lineStride, int64_t pointStride, int32_t log2Length,
                                    int32_t direction, int32_t hint, double* fftScratch) {
     double* re = fftScratch;
-    double* im = fftScratch + int64_t{kFftBatchColumns} * length;
-    for (int32_t l0 = 0; l0 < lines; l0 += kFftBatchColumns) {
+    const int32_t batch = BatchLines(length);
+    double* im = fftScratch + int64_t{batch} * length;
+    for (int32_t l0 = 0; l0 < lines; l0 += batch) {
         bool aborted = false;
-        const int32_t count = PollColumns(std::min(kFftBatchColumns, lines - l0), hint, &aborted);
+        const int32_t count = PollColumns(std::min(batch, lines - l0), hint, &aborted);
         ComplexCell* first = cells + l0 * lineStride;
-        for (int64_t i = 0; i < length; ++i) {
-            const ComplexCell* point = first + i * pointStride;
-            for (int32_t b = 0; b < count; ++b) {
-                re[i * count + b] = point[b * lineStride].re;
-                im[i * count + b] = point[b * lineStride].im;
+        if (pointStride == 1) {
+            GatherRows(first, lineStride, length, count, re, im);
+        } else {
+            // Columns: the lines' point i are side by side in row i.
+            for (int64_t i = 0; i < length; ++i) {
+                const ComplexCell* point = first + i * pointStride;
+                for (int32_t b = 0; b < count; ++b) {
+                    re[i * count + b] = point[b * lineStride].re;
+                    im[i * count + b] = point[b * lineStride].im;
+                }
             }
         }
         if (count > 0) FftColumns(direction, log2Length, count, re, im);
-        for (int64_t i = 0; i < length; ++i) {
-            ComplexCell* point = first + i * pointStride;
-            for (int32_t b = 0; b < count; ++b) {
-                point[b * lineStride].re = re[i * count + b];
-                point[b * lineStride].im = im[i * count + b];
+        if (pointStride == 1) {
+            ScatterRows(re, im, length, count, first, lineStride);
+        } else {
+            for (int64_t i = 0; i < length; ++i) {
+                ComplexCell* point = first + i * pointStride;
+                for (int32_t b = 0; b < count; ++b) {
+                    point[b * lineStride].re = re[i * count + b];
+                    point[b * lineStride].im = im[i * count + b];
+                }
             }
         }
         if (aborted) return false;
@@ -216,12 +339,52 @@ bool LandGenerator::GenerateHeightsSpectral() {
         return false;
     }
 
+    // The noise is parked in the height map (which the synthesis rewrites
+    // at its end) as 4-byte draws and enters the spectrum through the
+    // forward transform's column pass, which reads the columns from there;
+    // the columns it does not reach (after an abort) take the plain noise.
     SetSeed(seed);
-    for (int64_t i = 0; i < cells; ++i) {
-        spectrum[i].re = static_cast<double>(noiseSource());
-        spectrum[i].im = 0.0;
+    for (int64_t i = 0; i < cells; ++i) heightMap[i] = noiseSource();
+    const int32_t hint = Hint(int64_t{width} * 4);
+    const int32_t columnBatch = BatchLines(height);
+    int32_t columnsDone = 0;
+    bool complete = true;
+    for (int32_t x0 = 0; x0 < width; x0 += columnBatch) {
+        bool aborted = false;
+        const int32_t count = PollColumns(std::min(columnBatch, width - x0), hint, &aborted);
+        double* re = fftScratch;
+        double* im = fftScratch + int64_t{count} * height;
+        for (int64_t y = 0; y < height; ++y) {
+            const int32_t* noise = heightMap + y * width + x0;
+            for (int32_t b = 0; b < count; ++b) {
+                re[y * count + b] = static_cast<double>(noise[b]);
+                im[y * count + b] = 0.0;
+            }
+        }
+        if (count > 0) FftColumns(1, log2Height, count, re, im);
+        for (int64_t y = 0; y < height; ++y) {
+            ComplexCell* point = spectrum + y * width + x0;
+            for (int32_t b = 0; b < count; ++b) {
+                point[b].re = re[y * count + b];
+                point[b].im = im[y * count + b];
+            }
+        }
+        columnsDone = x0 + count;
+        if (aborted) {
+            complete = false;
+            break;
+        }
     }
-    bool complete = Fft2DWithScratch(spectrum, width, height, 1, fftScratch);
+    if (complete) {
+        complete = TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch);
+    } else {
+        for (int64_t y = 0; y < height; ++y) {
+            for (int64_t x = columnsDone; x < width; ++x) {
+                spectrum[y * width + x].re = static_cast<double>(heightMap[y * width + x]);
+                spectrum[y * width + x].im = 0.0;
+            }
+        }
+    }
 
     // Power-law filter centred on (hw, hh). The divisor depends only on
     // |dx| and |dy|, so it is computed once for each pair and used for the
@@ -258,8 +421,33 @@ bool LandGenerator::GenerateHeightsSpectral() {
         std::swap_ranges(top + hw, top + width, bottom);
     }
 
-    complete = Fft2DWithScratch(spectrum, width, height, -1, fftScratch) && complete;
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
+    // The inverse transform, with its row pass writing the heights straight
+    // from the scratch instead of back into the spectrum; the rows it does
+    // not reach (after an abort) take the spectrum as it stands.
+    bool inverse = TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint,
+                                  fftScratch);
+    int32_t rowsDone = 0;
+    if (inverse) {
+        const int32_t batch = BatchLines(width);
+        double* re = fftScratch;
+        double* im = fftScratch + int64_t{batch} * width;
+        for (int32_t y0 = 0; y0 < height; y0 += batch) {
+            bool aborted = false;
+            const int32_t count = PollColumns(std::min(batch, height - y0), hint, &aborted);
+            GatherRows(spectrum + int64_t{y0} * width, width, width, count, re, im);
+            if (count > 0) FftColumns(-1, log2Width, count, re, im);
+            ScatterRowHeights(re, width, count, heightMap + int64_t{y0} * width, width);
+            rowsDone = y0 + count;
+            if (aborted) {
+                inverse = false;
+                break;
+            }
+        }
+    }
+    complete = inverse && complete;
+    for (int64_t i = int64_t{rowsDone} * width; i < cells; ++i) {
+        heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
+    }
     FreeArray(fftScratch);
     FreeArray(spectrum);
     RebaseHeights(0);

@@ -61,6 +61,72 @@ inline int32_t WrapColumn(int32_t x, int32_t mapWidth) {
     return x;
 }
 
+
+// Sums within +-kNarrowLimit are formed in int32 lanes.
+constexpr int64_t kNarrowLimit = (int64_t{1} << 31) - 1;
+constexpr int32_t kBlurChunk = 16;
+
+// BlurMap's result for kBlurChunk cells: centre[i] x w plus the column sums
+// column[i ... i + 2], scaled and rounded as TruncateToInt32 does (exact
+// while the sums fit in int32). Fixed-length loops that only write local
+// arrays, which the compiler vectorises.
+inline void BlurChunk(const int32_t* centre, const int64_t* column, int32_t w, double factor,
+                      int32_t* out) {
+    int32_t sums[kBlurChunk];
+    for (int32_t i = 0; i < kBlurChunk; ++i) {
+        sums[i] = w * centre[i] + static_cast<int32_t>(column[i]) +
+                  static_cast<int32_t>(column[i + 1]) + static_cast<int32_t>(column[i + 2]);
+    }
+    int32_t results[kBlurChunk];
+    for (int32_t i = 0; i < kBlurChunk; ++i) {
+        results[i] = static_cast<int32_t>(static_cast<double>(sums[i]) * factor + 0.5);
+    }
+    std::memcpy(out, results, sizeof(results));
+}
+
+// Centre weights up to this keep colour channel sums within int32.
+constexpr int32_t kNarrowWeight = 1 << 20;
+
+// BlurColours' channel for kBlurChunk cells: the column sums sums[i ... i + 2]
+// plus centreWeight x the centre channel, scaled, rounded as TruncateToInt32
+// does and clamped to 0 ... 255 (exact for centre weights -8 ...
+// kNarrowWeight).
+inline void BlurChannelChunk(const int32_t* centre, const int64_t* sums, int32_t centreWeight,
+                             double factor, int32_t* channel) {
+    int32_t totals[kBlurChunk];
+    for (int32_t i = 0; i < kBlurChunk; ++i) {
+        totals[i] = static_cast<int32_t>(sums[i]) + static_cast<int32_t>(sums[i + 1]) +
+                    static_cast<int32_t>(sums[i + 2]) + centreWeight * centre[i];
+    }
+    for (int32_t i = 0; i < kBlurChunk; ++i) {
+        channel[i] = std::clamp(
+            static_cast<int32_t>(static_cast<double>(totals[i]) * factor + 0.5), 0, 255);
+    }
+}
+
+inline void BlurColourChunk(const uint32_t* centre, const int64_t* red, const int64_t* green,
+                            const int64_t* blue, int32_t centreWeight, double factor,
+                            uint32_t* out) {
+    int32_t centreRed[kBlurChunk];
+    int32_t centreGreen[kBlurChunk];
+    int32_t centreBlue[kBlurChunk];
+    for (int32_t i = 0; i < kBlurChunk; ++i) {
+        centreRed[i] = static_cast<int32_t>((centre[i] >> 16) & 0xFF);
+        centreGreen[i] = static_cast<int32_t>((centre[i] >> 8) & 0xFF);
+        centreBlue[i] = static_cast<int32_t>(centre[i] & 0xFF);
+    }
+    int32_t r[kBlurChunk];
+    int32_t g[kBlurChunk];
+    int32_t b[kBlurChunk];
+    BlurChannelChunk(centreRed, red, centreWeight, factor, r);
+    BlurChannelChunk(centreGreen, green, centreWeight, factor, g);
+    BlurChannelChunk(centreBlue, blue, centreWeight, factor, b);
+    uint32_t colours[kBlurChunk];
+    for (int32_t i = 0; i < kBlurChunk; ++i) {
+        colours[i] = static_cast<uint32_t>(r[i] << 16 | g[i] << 8 | b[i]);
+    }
+    std::memcpy(out, colours, sizeof(colours));
+}
 }  // namespace
 
 // Levels above 256 would index beyond the palette and levels below 1 leave
@@ -115,6 +181,11 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
         return std::clamp(TruncateToInt32(static_cast<double>(sum) * factor + 0.5), 0, 255);
     };
 
+    // Centre weights from -8 (a finite factor of at most 1) to
+    // kNarrowWeight keep every channel sum and its scaled value within
+    // int32: without palette snapping the cells then go kBlurChunk at a
+    // time.
+    const bool narrow = !snapToPalette && centreWeight >= -8 && centreWeight <= kNarrowWeight;
     bool complete = true;
     for (int32_t pass = 0; pass < passCount; ++pass) {
         std::memcpy(copy, colourMap, static_cast<size_t>(cells) * sizeof(uint32_t));
@@ -142,7 +213,14 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
                     blue[i] = (a & 0xFF) + (b & 0xFF) + (c & 0xFF);
                 }
                 uint32_t* out = colourMap + int64_t{y} * width + x0;
-                for (int32_t i = 0; i < count; ++i) {
+                int32_t i = 0;
+                if (narrow) {
+                    for (; i + kBlurChunk <= count; i += kBlurChunk) {
+                        BlurColourChunk(row + x0 + i, red + i, green + i, blue + i, centreWeight,
+                                        factor, out + i);
+                    }
+                }
+                for (; i < count; ++i) {
                     const uint32_t centre = row[x0 + i];
                     const int32_t r = toChannel(red[i] + red[i + 1] + red[i + 2] +
                                                 int64_t{centreWeight} * ((centre >> 16) & 0xFF));
@@ -191,6 +269,15 @@ bool LandGenerator::BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWei
             }
             continue;
         }
+        // With every cell within +-kNarrowLimit / (w + 9) each sum fits in
+        // int32 (and so does its scaled value): the cells then go through
+        // the same arithmetic kBlurChunk at a time.
+        bool narrow = false;
+        if (w + 9 <= kNarrowLimit) {
+            const int32_t bound = static_cast<int32_t>(kNarrowLimit / (w + 9));
+            narrow = std::all_of(map, map + CellCount(),
+                                 [bound](int32_t v) { return v >= -bound && v <= bound; });
+        }
         for (int32_t x0 = 0; x0 < width && !abortSeen; x0 += kStripColumns) {
             const int32_t count =
                 PollColumns(std::min(kStripColumns, width - x0), hint, &abortSeen);
@@ -208,7 +295,14 @@ bool LandGenerator::BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWei
                     column[i] = int64_t{rowUp[x]} + row[x] + rowDown[x];
                 }
                 int32_t* out = scratchMap + int64_t{y} * width + x0;
-                for (int32_t i = 0; i < count; ++i) {
+                int32_t i = 0;
+                if (narrow) {
+                    for (; i + kBlurChunk <= count; i += kBlurChunk) {
+                        BlurChunk(row + x0 + i, column + i, static_cast<int32_t>(w), factor,
+                                  out + i);
+                    }
+                }
+                for (; i < count; ++i) {
                     const int64_t sum = w * row[x0 + i] + column[i] + column[i + 1] + column[i + 2];
                     out[i] = TruncateToInt32(static_cast<double>(sum) * factor + 0.5);
                 }

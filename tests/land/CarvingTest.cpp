@@ -163,11 +163,14 @@ TEST(CarveFlowChannels, AbortStillAppliesTheCountsAndRestoresTheScale) {
     t.land.CarveFlowChannels(1024, 0, 16, 4, 3);
     const std::vector<int32_t> all =
         reference::FlowCounts(ScaledSmoothed(heights, side, side), side, side, 16, 4);
+    const std::vector<int32_t> firstTen =
+        reference::FlowCounts(ScaledSmoothed(heights, side, side), side, side, 16, 4, 10);
     int64_t counted = 0;
     for (size_t i = 0; i < expected.size(); ++i) {
         const int32_t flow = t.heights[i] - expected[i];
         ASSERT_GE(flow, 0);
         ASSERT_LE(flow, all[i]);
+        ASSERT_EQ(flow, firstTen[i]) << i;
         counted += flow;
     }
     EXPECT_GT(counted, 0);

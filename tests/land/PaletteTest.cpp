@@ -184,6 +184,15 @@ TEST(BlurHeights, MatchesTheLiteralFilter) {
             EXPECT_EQ(t.heights, expected) << size[0] << "x" << size[1] << " w" << weight;
         }
     }
+    // Cells beyond the range where every sum of (w + 9) cells fits in 32 bits.
+    TestLand t(40, 6);
+    t.SetHeights(landtest::RandomHeights(40, 6, 5, 2000000));
+    t.heights[17] = 300000000;
+    t.heights[100] = -300000000;
+    std::vector<int32_t> expected = t.heights;
+    reference::BlurHeights(expected, 40, 6, 3, 1);
+    t.land.BlurHeights(3, 1);
+    EXPECT_EQ(t.heights, expected);
 }
 
 TEST(BlurHeights, ExtremeValuesSaturate) {

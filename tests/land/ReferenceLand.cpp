@@ -1,5 +1,6 @@
 #include "ReferenceLand.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -66,12 +67,13 @@ void Fft1D(int32_t direction, int32_t log2n, double* re, double* im) {
     }
 }
 
-void Fft2D(ComplexCell* cells, int32_t side, int32_t direction) {
+void Fft2D(ComplexCell* cells, int32_t side, int32_t direction, int32_t columns) {
     int32_t log2n = 0;
     while ((1 << (log2n + 1)) <= side) ++log2n;
     std::vector<double> re(side);
     std::vector<double> im(side);
-    for (int32_t x = 0; x < side; ++x) {
+    const int32_t columnCount = columns < 0 ? side : columns;
+    for (int32_t x = 0; x < columnCount; ++x) {
         for (int32_t y = 0; y < side; ++y) {
             re[y] = cells[x + y * side].re;
             im[y] = cells[x + y * side].im;
@@ -82,6 +84,7 @@ void Fft2D(ComplexCell* cells, int32_t side, int32_t direction) {
             cells[x + y * side].im = im[y];
         }
     }
+    if (columnCount < side) return;
     for (int32_t y = 0; y < side; ++y) {
         for (int32_t x = 0; x < side; ++x) {
             re[x] = cells[x + y * side].re;
@@ -95,7 +98,8 @@ void Fft2D(ComplexCell* cells, int32_t side, int32_t direction) {
     }
 }
 
-std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponent) {
+std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponent,
+                                     int32_t forwardColumns) {
     const int32_t n = side * side;
     std::vector<ComplexCell> cells(n);
     uint32_t state = seed;
@@ -104,7 +108,7 @@ std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponen
         cells[i].re = static_cast<double>(state >> 12);
         cells[i].im = 0.0;
     }
-    Fft2D(cells.data(), side, 1);
+    Fft2D(cells.data(), side, 1, forwardColumns);
     const int32_t hw = side / 2;
     const int32_t hh = side / 2;
     for (int32_t x = 0; x < side; ++x) {
@@ -194,9 +198,10 @@ void BlurColours(Maps& maps, int32_t centreWeight, int32_t passes, bool snapToPa
 }
 
 std::vector<int32_t> FlowCounts(const std::vector<int32_t>& h, int32_t width, int32_t height,
-                                int32_t maxSteps, int32_t probeLength) {
+                                int32_t maxSteps, int32_t probeLength, int32_t startColumns) {
     std::vector<int32_t> flow(h.size(), 0);
-    for (int32_t x = 0; x < width; ++x) {
+    const int32_t columns = startColumns < 0 ? width : std::min(startColumns, width);
+    for (int32_t x = 0; x < columns; ++x) {
         for (int32_t y = 0; y < height; ++y) {
             int32_t px = x;
             int32_t py = y;

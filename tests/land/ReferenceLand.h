@@ -22,16 +22,21 @@ struct Maps {
 // Radix-2 transform of one array, in the literal operation order.
 void Fft1D(int32_t direction, int32_t log2n, double* re, double* im);
 // Columns one at a time, then rows one at a time (square power-of-two side).
-void Fft2D(ComplexCell* cells, int32_t side, int32_t direction);
+// columns >= 0: only the first `columns` columns, and no rows (an abort).
+void Fft2D(ComplexCell* cells, int32_t side, int32_t direction, int32_t columns = -1);
 // Spectral synthesis of a square power-of-two map: raw heights, lowest 0.
-std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponent);
+// forwardColumns >= 0: the forward transform stops after that many columns.
+std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponent,
+                                     int32_t forwardColumns = -1);
 
 void BlurHeights(std::vector<int32_t>& map, int32_t width, int32_t height, int32_t centreWeight,
                  int32_t passes);
 void BlurColours(Maps& maps, int32_t centreWeight, int32_t passes, bool snapToPalette);
-// Flow tracing only: the visit counts of every path, before any blur.
+// Flow tracing only: the visit counts of the paths from the first
+// startColumns columns (all when negative), before any blur.
 std::vector<int32_t> FlowCounts(const std::vector<int32_t>& scaledHeights, int32_t width,
-                                int32_t height, int32_t maxSteps, int32_t probeLength);
+                                int32_t height, int32_t maxSteps, int32_t probeLength,
+                                int32_t startColumns = -1);
 void CarveFlowChannels(Maps& maps, int32_t depthGain, int32_t colourGain, int32_t maxSteps,
                        int32_t probeLength, int32_t flowBlurWeight);
 void FloodToLevel(Maps& maps, int32_t level);

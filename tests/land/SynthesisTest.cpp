@@ -235,6 +235,26 @@ TEST(LandSpectral, PollsAndAbortsAsDocumented) {
     ResetPolls(3);
     t.land.GenerateHeights();
     EXPECT_NE(t.heights, std::vector<int32_t>(t.heights.size(), 7));
+
+    // A single abort at row 5 of the last row pass: rows 0 ... 4 come out
+    // as in a full run (up to the rebase's shift), the later rows are only
+    // transformed along their columns.
+    ResetPolls();
+    t.land.GenerateHeights();
+    const std::vector<int32_t> full = t.heights;
+    ResetPolls(1 + 32 + 16 + 6, true);
+    EXPECT_FALSE(t.land.GenerateHeights());
+    const int32_t shift = t.heights[0] - full[0];
+    for (size_t i = 0; i < 5 * 16; ++i) ASSERT_EQ(t.heights[i] - full[i], shift) << i;
+    bool laterRowsDiffer = false;
+    for (size_t i = 5 * 16; i < full.size(); ++i) laterRowsDiffer |= t.heights[i] - full[i] != shift;
+    EXPECT_TRUE(laterRowsDiffer);
+
+    // A single abort at column 5 of the first column pass: the other
+    // columns keep their plain noise, the rows are not transformed.
+    ResetPolls(1 + 6, true);
+    EXPECT_FALSE(t.land.GenerateHeights());
+    EXPECT_EQ(t.heights, reference::SpectralHeights(16, 1, 2.2, 5));
 }
 
 TEST(LandSpectral, UnsupportedShapesAndMissingScratchLeaveTheMapAlone) {
