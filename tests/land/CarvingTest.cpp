@@ -11,19 +11,10 @@
 using landtest::CountingProgress;
 using landtest::pollCounter;
 using landtest::ResetPolls;
+using landtest::RandomColours;
 using landtest::TestLand;
 
 namespace {
-
-std::vector<uint32_t> Colours(size_t count, uint32_t seed) {
-    std::vector<uint32_t> colours(count);
-    uint32_t state = seed;
-    for (uint32_t& c : colours) {
-        state = state * 1664525u + 1013904223u;
-        c = state >> 8;
-    }
-    return colours;
-}
 
 // A smooth relief with pits, ridges and a flat zero plain, so that rays
 // cross zero cells and pass their candidate on.
@@ -62,7 +53,7 @@ TEST(CarveFlowChannels, MatchesTheLiteralTracingOnWholeMaps) {
         for (uint32_t seed : {1u, 2u}) {
             TestLand t(side);
             t.SetHeights(Relief(side, side, seed * 31 + side));
-            t.SetColours(Colours(t.colours.size(), seed));
+            t.SetColours(RandomColours(t.colours.size(), seed));
             reference::Maps expected{side, side, t.heights, t.colours};
             reference::CarveFlowChannels(expected, -(side / 4), -100, 16, 4, 3);
             EXPECT_TRUE(t.land.CarveFlowChannels(-(side / 4), -100, 16, 4, 3));
@@ -124,7 +115,7 @@ TEST(CarveFlowChannels, PathsThatCycleStopAfterMaxStepsPlusOneMoves) {
 TEST(CarveFlowChannels, FlatMapOnlyMarksTheColours) {
     TestLand t(16);
     t.heights.assign(t.heights.size(), 40);
-    t.SetColours(Colours(t.colours.size(), 5));
+    t.SetColours(RandomColours(t.colours.size(), 5));
     const std::vector<uint32_t> before = t.colours;
     EXPECT_TRUE(t.land.CarveFlowChannels(-256, -100, 16, 4, 3));
     for (int32_t h : t.heights) ASSERT_EQ(h, 40);
@@ -135,7 +126,7 @@ TEST(CarveFlowChannels, AbortStillAppliesTheCountsAndRestoresTheScale) {
     const int32_t side = 64;
     TestLand t(side, CountingProgress);
     t.SetHeights(Relief(side, side, 4));
-    t.SetColours(Colours(t.colours.size(), 4));
+    t.SetColours(RandomColours(t.colours.size(), 4));
     const std::vector<int32_t> heights = t.heights;
 
     ResetPolls();
@@ -146,7 +137,7 @@ TEST(CarveFlowChannels, AbortStillAppliesTheCountsAndRestoresTheScale) {
     // Abort at the first tracing column: no paths, the smoothed heights come
     // back at their normal scale and the colours only get their top byte.
     t.SetHeights(heights);
-    const std::vector<uint32_t> colours = Colours(t.colours.size(), 4);
+    const std::vector<uint32_t> colours = RandomColours(t.colours.size(), 4);
     t.SetColours(colours);
     ResetPolls(side + 1);
     EXPECT_FALSE(t.land.CarveFlowChannels(-16, -100, 16, 4, 3));
@@ -181,7 +172,7 @@ TEST(CarveFlowChannels, HugeHeightsAndGainsStayDefined) {
     TestLand t(16);
     t.SetHeights(landtest::RandomHeights(16, 16, 3, 2000000000));
     for (size_t i = 0; i < t.heights.size(); i += 2) t.heights[i] = -t.heights[i];
-    t.SetColours(Colours(t.colours.size(), 1));
+    t.SetColours(RandomColours(t.colours.size(), 1));
     t.land.CarveFlowChannels(-2147483647 - 1, 2147483647, 40, 4, 3);
     t.land.CarveFlowChannels(2147483647, -2147483647 - 1, 3, 9, -5);
     for (uint32_t c : t.colours) EXPECT_EQ(c >> 24, 0xFFu);

@@ -82,4 +82,14 @@ void WritePicture(const char* name, const std::vector<uint32_t>& colours, int32_
     WritePpm(name, colours, w, h);
 }
 
+std::vector<uint32_t> RandomColours(size_t count, uint32_t seed, bool randomTopByte) {
+    std::vector<uint32_t> colours(count);
+    uint32_t state = seed;
+    for (uint32_t& c : colours) {
+        state = state * 1664525u + 1013904223u;
+        c = randomTopByte ? state : state >> 8;
+    }
+    return colours;
+}
+
 }  // namespace landtest

@@ -53,6 +53,10 @@ void ResetPolls(int64_t abortAt = 0, bool oneShot = false);
 // FNV-1a 64 over the bytes of 32-bit words.
 uint64_t Fnv1a(const void* words, size_t count);
 
+// Reproducible colours: 24 random bits a cell (0x00RRGGBB), or all 32 bits
+// when randomTopByte (for passes that must ignore the top byte).
+std::vector<uint32_t> RandomColours(size_t count, uint32_t seed, bool randomTopByte = false);
+
 // A reproducible rough height map (values 0 ... range - 1).
 std::vector<int32_t> RandomHeights(int32_t w, int32_t h, uint32_t seed, int32_t range);
 

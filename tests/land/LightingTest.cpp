@@ -10,21 +10,12 @@
 using landtest::CountingProgress;
 using landtest::pollCounter;
 using landtest::ResetPolls;
+using landtest::RandomColours;
 using landtest::TestLand;
 
 namespace {
 
 constexpr uint32_t kGrey = 0x00808080u;
-
-std::vector<uint32_t> Colours(size_t count, uint32_t seed) {
-    std::vector<uint32_t> colours(count);
-    uint32_t state = seed;
-    for (uint32_t& c : colours) {
-        state = state * 1664525u + 1013904223u;
-        c = state >> 8;
-    }
-    return colours;
-}
 
 // Shadow deltas before blurring, read back from a grey map.
 std::vector<int32_t> ShadowDeltas(TestLand& t, char direction) {
@@ -59,7 +50,7 @@ TEST(FloodToLevel, AbortLeavesTheColumnsBeforeItFlooded) {
 TEST(ShadeSlopes, FlatMapChangesNothing) {
     TestLand t(16);
     t.SetHeights(std::vector<int32_t>(t.heights.size(), 300));
-    t.SetColours(Colours(t.colours.size(), 1));
+    t.SetColours(RandomColours(t.colours.size(), 1));
     const std::vector<uint32_t> before = t.colours;
     EXPECT_TRUE(t.land.ShadeSlopes(20, 'r', 1, 0));
     EXPECT_EQ(t.colours, before);
@@ -88,7 +79,7 @@ TEST(ShadeSlopes, MatchesTheLiteralPassInEveryDirection) {
         for (int32_t passes : {0, 1, 2}) {
             TestLand t(33, 20);
             t.SetHeights(landtest::RandomHeights(33, 20, 8, 60));
-            t.SetColours(Colours(t.colours.size(), 2));
+            t.SetColours(RandomColours(t.colours.size(), 2));
             reference::Maps expected{33, 20, t.heights, t.colours};
             reference::ShadeSlopes(expected, 20, direction, passes, 1);
             EXPECT_TRUE(t.land.ShadeSlopes(20, direction, passes, 1));
@@ -100,7 +91,7 @@ TEST(ShadeSlopes, MatchesTheLiteralPassInEveryDirection) {
 TEST(ShadeSlopes, AbortedBlurAppliesTheDeltasUnblurred) {
     TestLand t(16, CountingProgress);
     t.SetHeights(landtest::RandomHeights(16, 16, 4, 60));
-    t.SetColours(Colours(t.colours.size(), 3));
+    t.SetColours(RandomColours(t.colours.size(), 3));
     reference::Maps expected{16, 16, t.heights, t.colours};
     reference::ShadeSlopes(expected, 20, 'r', 0, 0);
     ResetPolls(1);
@@ -178,7 +169,7 @@ TEST(CastShadows, MatchesTheLiteralPass) {
         for (int32_t drop : {1024, 300, 5000}) {
             TestLand t(40, 24);
             t.SetHeights(landtest::RandomHeights(40, 24, drop, 90));
-            t.SetColours(Colours(t.colours.size(), 7));
+            t.SetColours(RandomColours(t.colours.size(), 7));
             reference::Maps expected{40, 24, t.heights, t.colours};
             reference::CastShadows(expected, -35, 5, direction, drop, 2, 1);
             EXPECT_TRUE(t.land.CastShadows(-35, 5, direction, drop, 2, 1));
