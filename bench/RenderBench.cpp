@@ -5,7 +5,8 @@
 // Land Size 12, 256 object slots). The plain reference renderer runs the
 // same flights for comparison.
 //
-// The camera is flown as the frame loop flies it: the autopilot's commands
+// The land is made by the saver's new-land pipeline (fixed seed). The camera
+// is flown as the frame loop flies it: the autopilot's commands
 // become the heading rate, the climb rate, the bank angle (sum of the last
 // two turn commands) and the horizon row, then Move, then Render. One
 // benchmark iteration is one frame of that flight.
@@ -15,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
 #include "tests/view/RenderReference.h"
 #include "tests/view/RenderTestSupport.h"
 #include "view/FlightView.h"
@@ -28,12 +31,14 @@ struct Flight {
                 static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth *
                                      clientHeight),
                 1 << landSize) {
-        rendertest::FillSyntheticLand(world.mapSide, 20261207u, world.heights.data(),
-                                      world.colours.data());
+        LandGenerator land(world.mapSide, world.mapSide, world.heights.data(),
+                           world.colours.data(), 0, 255, nullptr);
+        landSteps = RunLandPipeline(land, kLandSeed, nullptr);
         ResetAutopilotFilters();
         view = world.MakeView(objectCount + 1, 4242u);
         view->speed = 25;
-        view->waterLevel = 25;
+        view->randomState = kLandSeed;
+        view->waterLevel = kLandWaterLevel;
         horizonBase = static_cast<int32_t>(static_cast<double>(tilt * outputWidth) * 0.00390625 +
                                            outputWidth * 0.78125);
     }
@@ -53,8 +58,10 @@ struct Flight {
         v.Move();
     }
 
+    static constexpr uint32_t kLandSeed = 20261207u;
     ViewWorld world;
     std::unique_ptr<FlightView> view;
+    int32_t landSteps = 0;
     int32_t horizonBase;
     int32_t frameCounter = 0;
     int32_t direction = -1;
@@ -66,8 +73,8 @@ template <bool kReference>
 void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHeight,
                   int32_t outputWidth, int32_t landSize, int32_t objectCount) {
     Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0);
-    if (!flight.view->CanRender()) {
-        state.SkipWithError("the view cannot render");
+    if (!flight.view->CanRender() || flight.landSteps != 13) {
+        state.SkipWithError("the view cannot render or the land is incomplete");
         return;
     }
     // Into the flight, so that the autopilot has started turning.

@@ -20,7 +20,18 @@
 // counters [inFirst, inEnd), found once per column from the walk's linear
 // position, so the march never tests a pixel against the picture. The first
 // position inside the picture is not painted by the land (only by the sky),
-// and the walk ends at the first position past the picture.
+// and the walk ends at the first position past the picture. The march takes
+// its samples in runs that cannot wrap, widen or end (no tests but the
+// object cell map and the projection), and sets the colours of the column's
+// pixel counters in a buffer; blocks of columns are then written into the
+// frame together, in an order that keeps every pixel's writes in the
+// original order (see WriteBlock). Only the painting of object spans goes
+// pixel by pixel as written in the reference.
+//
+// Scratch: one buffer of kBlockSize x diagonal colours per call (allocated
+// with AllocateArray; when that fails the frame is left as it was) and the
+// spans of the current column on the stack. The view's own span arrays are
+// not used.
 //
 // Exactness: the frame equals, bit for bit, that of the plain reference
 // renderer in tests/view/RenderReference.cpp. Values that can outgrow 32 bits
@@ -30,13 +41,27 @@
 // side per sample take the general march.
 #include "view/Render.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "land/Scratch.h"
 #include "view/FlightView.h"
+
+#if defined(__GNUC__)
+// The sample loop gets its own register allocation instead of sharing the
+// column loop's.
+#define RENDER_NOINLINE __attribute__((noinline))
+#else
+#define RENDER_NOINLINE
+#endif
 
 namespace {
 
+constexpr int32_t kMaxFrameSide = 16384;
 constexpr int32_t kSpanCapacity = 1024;  // at most one span per sample
+// Columns marched before they are written into the frame together.
+constexpr int32_t kBlockSize = 16;
 // Object images taller than this are not drawn: it keeps a span's texel
 // arithmetic far inside 64 bits whatever the tables hold.
 constexpr int32_t kMaxSliceLength = 1 << 16;
@@ -133,153 +158,34 @@ struct Scene {
     const uint32_t* sky;
     int64_t skyWidth, skyHeight, skySize;
     int32_t cb, sb;  // one pixel up a column, 1/1024 pixel
+    // With 0 < |sb| < cb (the picture banked by less than 45 degrees), from
+    // a pixel position whose fraction (1/1024 pixel) is f, the walk stays in
+    // its frame column for columnSteps[f of px] - 1 more counters and moves
+    // up one frame row at each of the next rowSteps[f of py] - 1 counters.
+    bool runs;
+    const int32_t* columnSteps;
+    const int32_t* rowSteps;
     Spans* spans;
 };
 
-// One column: its pixel walk and its ray.
-class Column {
-public:
-    Column(const Scene& scene, int32_t px0, int32_t py0, int64_t inFirst, int64_t inEnd,
-           int64_t skyStart)
-        : s_(scene), px0_(px0), py0_(py0), inFirst_(inFirst), inEnd_(inEnd), sky_(skyStart) {}
-
-    // Paints the counters [n0, n1) in land mode; false when the walk left the
-    // picture (the column is finished).
-    bool PaintLand(int64_t n0, int64_t n1, uint32_t colour) {
-        const int64_t a = n0 > inFirst_ + 1 ? n0 : inFirst_ + 1;
-        const int64_t b = n1 < inEnd_ ? n1 : inEnd_;
-        if (a < b) {
-            if (s_.spans->count != 0 && s_.spans->Touch(a, b)) {
-                PaintSpans(a, b, true, [colour](int64_t) { return colour; });
-            } else {
-                PaintFlat(a, b, colour);
-            }
-        }
-        return n1 <= inEnd_;
-    }
-
-    // The sky pass over the counters [n0, diagonal - 1).
-    void PaintSky(int64_t n0, int64_t top) {
-        int64_t t0 = sky_ - top;
-        while (t0 < 0) t0 += s_.skyHeight;
-        const int64_t last = s_.diagonal - 1;
-        const int64_t a = n0 > inFirst_ ? n0 : inFirst_;
-        const int64_t b = last < inEnd_ ? last : inEnd_;
-        if (a >= b) return;
-        // The texel of counter a: one texel per counter walked, stepping back
-        // one row whenever the walk reaches the end of the sky.
-        int64_t t = t0 + (a - n0);
-        if (t >= s_.skySize) t = s_.skySize - s_.skyWidth + Modulo(t - s_.skySize, s_.skyWidth);
-        const bool gapFirst = a > inFirst_;
-        if (!s_.hasSky) {
-            if (s_.spans->count != 0 && s_.spans->Touch(a, b)) {
-                PaintSpans(a, b, gapFirst, [](int64_t) { return 0u; });
-            } else {
-                PaintSkyTexels(a, b, gapFirst, nullptr, 0);
-            }
-            return;
-        }
-        if (s_.spans->count != 0 && s_.spans->Touch(a, b)) {
-            const uint32_t* sky = s_.sky;
-            const int64_t size = s_.skySize, w = s_.skyWidth;
-            PaintSpans(a, b, gapFirst, [&t, sky, size, w](int64_t) {
-                const uint32_t texel = sky[t];
-                t += 1;
-                if (t == size) t -= w;
-                return texel;
-            });
-        } else {
-            PaintSkyTexels(a, b, gapFirst, s_.sky, t);
-        }
-    }
-
-    // Water: the land colour halved plus the sky texel of row top halved.
-    uint32_t Water(uint32_t land, int64_t top) const {
-        if (!s_.hasSky) return (land >> 1) & 0x7F7F7F;
-        int64_t w = sky_ - top;
-        while (w < 0) w += s_.skyHeight;
-        return ((land >> 1) & 0x7F7F7F) + ((s_.sky[w] >> 1) & 0x7F7F7F);
-    }
-
-private:
-    // The pixel of counter n and the gap pixel of the diagonal move into it
-    // (new row, old column) follow from the walk's linear position.
-    void PaintFlat(int64_t a, int64_t b, uint32_t colour) {
-        int32_t pxv = px0_ + static_cast<int32_t>(a) * s_.sb;
-        int32_t pyv = py0_ + static_cast<int32_t>(a) * s_.cb;
-        int32_t pr = (pyv - s_.cb) >> 10;
-        int32_t pc = (pxv - s_.sb) >> 10;
-        uint32_t* frame = s_.frame;
-        const int32_t width = s_.width;
-        for (int64_t n = a; n < b; ++n) {
-            const int32_t r = pyv >> 10;
-            const int32_t c = pxv >> 10;
-            uint32_t* line = frame + static_cast<int64_t>(r) * width;
-            line[c] = colour;
-            if (r != pr && c != pc) line[pc] = colour;
-            pr = r;
-            pc = c;
-            pxv += s_.sb;
-            pyv += s_.cb;
-        }
-    }
-
-    void PaintSkyTexels(int64_t a, int64_t b, bool gapFirst, const uint32_t* sky, int64_t t) {
-        int32_t pxv = px0_ + static_cast<int32_t>(a) * s_.sb;
-        int32_t pyv = py0_ + static_cast<int32_t>(a) * s_.cb;
-        int32_t pr = gapFirst ? (pyv - s_.cb) >> 10 : pyv >> 10;
-        int32_t pc = (pxv - s_.sb) >> 10;
-        uint32_t* frame = s_.frame;
-        const int32_t width = s_.width;
-        for (int64_t n = a; n < b; ++n) {
-            uint32_t colour = 0;
-            if (sky != nullptr) {
-                colour = sky[t];
-                t += 1;
-                if (t == s_.skySize) t -= s_.skyWidth;
-            }
-            const int32_t r = pyv >> 10;
-            const int32_t c = pxv >> 10;
-            uint32_t* line = frame + static_cast<int64_t>(r) * width;
-            line[c] = colour;
-            if (r != pr && c != pc) line[pc] = colour;
-            pr = r;
-            pc = c;
-            pxv += s_.sb;
-            pyv += s_.cb;
-        }
-    }
-
-    template <typename Background>
-    void PaintSpans(int64_t a, int64_t b, bool gapFirst, Background background) {
-        int32_t pxv = px0_ + static_cast<int32_t>(a) * s_.sb;
-        int32_t pyv = py0_ + static_cast<int32_t>(a) * s_.cb;
-        int32_t pr = gapFirst ? (pyv - s_.cb) >> 10 : pyv >> 10;
-        int32_t pc = (pxv - s_.sb) >> 10;
-        uint32_t* frame = s_.frame;
-        const int32_t width = s_.width;
-        for (int64_t n = a; n < b; ++n) {
-            const uint32_t colour = s_.spans->Paint(n, background(n));
-            const int32_t r = pyv >> 10;
-            const int32_t c = pxv >> 10;
-            uint32_t* line = frame + static_cast<int64_t>(r) * width;
-            line[c] = colour;
-            if (r != pr && c != pc) line[pc] = colour;
-            pr = r;
-            pc = c;
-            pxv += s_.sb;
-            pyv += s_.cb;
-        }
-    }
-
-    const Scene& s_;
-    int32_t px0_, py0_;         // position of counter 0, 1/1024 pixel
-    int64_t inFirst_, inEnd_;  // counters inside the picture
-    int64_t sky_;              // sky texel of the column's horizon start
+// One column of the rotated frame. Its pixel walk puts counter n at
+// (px0 + n x sb, py0 + n x cb) in 1/1024 pixel, that is on frame row
+// (py >> 10) and column (px >> 10), and paints, after a diagonal move into
+// counter n, the gap pixel (new row, old column) as well. Counters
+// [inFirst, inEnd) lie inside the picture.
+//
+// The march and the sky pass first set the colours of the counters they
+// paint in `colours` (objects applied, in the order of the walk); one pass
+// then writes the painted stretch of counters into the frame.
+struct Column {
+    int32_t px0, py0;
+    int64_t inFirst, inEnd;
+    int64_t sky;       // sky texel of the column's start row
+    uint32_t* colours; // by pixel counter, diagonal entries
 };
 
 // Records the span of an object cell entered at depth index j.
-void DiscoverSpan(const Scene& s, int64_t cell, int64_t j) {
+RENDER_NOINLINE void DiscoverSpan(const Scene& s, int64_t cell, int64_t j) {
     FlightView& v = *s.view;
     const int32_t entry = s.cellMap[cell];
     const int32_t slot = entry >> 8;
@@ -292,6 +198,7 @@ void DiscoverSpan(const Scene& s, int64_t cell, int64_t j) {
         s.diagonal - (((static_cast<int64_t>(s.altitude) - o.altitude) * scale) >> 10) -
         s.horizonRow;
     const int64_t end = ((o.sliceLength * scale) >> 10) + start;
+    // A span that no pixel counter of the column reaches is never painted.
     if (o.image == nullptr || slice >= o.sliceCount || o.sliceLength < 1 ||
         o.sliceLength > kMaxSliceLength || end <= start || end <= 0 || start > s.diagonal) {
         return;
@@ -305,16 +212,39 @@ void DiscoverSpan(const Scene& s, int64_t cell, int64_t j) {
     spans.texels[l] = o.image + static_cast<int64_t>(slice) * o.sliceLength;
 }
 
+// Water: the land colour halved plus, halved, the sky texel that the sky
+// pass would show on row top.
+uint32_t Water(const Scene& s, const Column& column, uint32_t land, int64_t top) {
+    if (!s.hasSky) return (land >> 1) & 0x7F7F7F;
+    int64_t w = column.sky - top;
+    while (w < 0) w += s.skyHeight;
+    return ((land >> 1) & 0x7F7F7F) + ((s.sky[w] >> 1) & 0x7F7F7F);
+}
+
+// The land segment of counters [n0, n1). The first counter inside the
+// picture is not painted by the land, and spans only see painted pixels.
+void FillLand(const Scene& s, const Column& column, int64_t n0, int64_t n1, uint32_t colour) {
+    const int64_t a = n0 > column.inFirst + 1 ? n0 : column.inFirst + 1;
+    const int64_t b = n1 < column.inEnd ? n1 : column.inEnd;
+    uint32_t* colours = column.colours;
+    if (s.spans->count != 0 && s.spans->Touch(a, b)) {
+        for (int64_t n = a; n < b; ++n) colours[n] = s.spans->Paint(n, colour);
+        return;
+    }
+    for (int64_t n = a; n < b; ++n) colours[n] = colour;
+}
+
 struct Ray {
-    int64_t x, y;         // position units
+    int64_t x, y;  // position units
     int64_t dxBase, dyBase;
-    int64_t base;         // ray-step units
+    int64_t base;  // ray-step units
 };
 
 // The general march: 64-bit positions that may cross several map sides per
 // sample (the outermost columns of very wide frames) and clamped depth
-// indices. Returns top, the highest row painted.
-int32_t MarchGeneral(const Scene& s, Column& column, const Ray& ray) {
+// indices. Returns top, the highest row painted (0 when the walk left the
+// picture).
+int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
     int64_t dx = ray.dxBase, dy = ray.dyBase, step = ray.base;
     int64_t k = 1, g = 0, e = 0;
     int64_t x = ray.x, y = ray.y;
@@ -352,13 +282,12 @@ int32_t MarchGeneral(const Scene& s, Column& column, const Ray& ray) {
         }
         if (row < top) {
             const uint32_t land = s.colours[cell];
-            const uint32_t colour = h > s.waterLevel ? land : column.Water(land, top);
+            const uint32_t colour = h > s.waterLevel ? land : Water(s, column, land, top);
             const int64_t n0 = s.diagonal - top;
+            const int64_t n1 = s.diagonal - row;
+            FillLand(s, column, n0, n1, colour);
             top = static_cast<int32_t>(row);
-            if (!column.PaintLand(n0, s.diagonal - row, colour)) {
-                top = 0;
-                e = s.maxDepth;
-            }
+            if (n1 > column.inEnd) return 0;  // the walk left the picture
         }
         g += k;
         if (g > s.threshold) {
@@ -373,68 +302,424 @@ int32_t MarchGeneral(const Scene& s, Column& column, const Ray& ray) {
     return top;
 }
 
+// A run of samples that neither wraps, nor ends the ray, nor widens the step
+// before its last sample. Its loop tests nothing but the object cell map and
+// the projection and calls nothing, so that its state stays in registers;
+// the samples that paint fill their counters in place.
+struct Run {
+    // Position units; the fields of x and y are kept apart so that the
+    // compiler keeps them in plain registers.
+    int64_t x, dx, e, y, dy;
+    int64_t step;          // depth accumulator e and its step
+    int64_t topProduct;    // (top - horizonRow) x 1024
+    int64_t lastCell;
+    const int32_t* heights;
+    const int32_t* depthScale;
+    const uint16_t* cellMap;
+    int64_t stride;
+    int64_t altitude;
+    // For the samples that paint.
+    int32_t top;
+    bool spansActive;  // spans found: painting goes through them
+    int32_t waterLevel;
+    int32_t horizonRow;
+    int32_t diagonal;
+    int64_t inEnd;
+    const uint32_t* mapColours;
+    uint32_t* colours;  // the column's colours by counter
+    const uint32_t* sky;  // null without a sky
+    int64_t skyStart, skyHeight;
+};
+
+// Takes the samples of the run until its depth accumulator reaches eEnd.
+// Stops early at a sample that enters a new object cell, or paints while
+// spans are active, or ends the ray by painting: its position is then taken
+// but nothing else done, its depth step not yet added, and its cell is
+// returned. Returns -1 when the run is complete.
+template <bool kObjects>
+RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
+    int64_t x = run.x, y = run.y, e = run.e;
+    const int64_t dx = run.dx, dy = run.dy, step = run.step;
+    int64_t topProduct = run.topProduct;
+    const int32_t* heights = run.heights;
+    const int32_t* depthScale = run.depthScale;
+    const uint16_t* cellMap = run.cellMap;
+    const int64_t stride = run.stride, altitude = run.altitude;
+    int64_t stop = -1;
+    do {
+        y += dy;
+        x += dx;
+        const int64_t c = (y >> 10) * stride + (x >> 10);
+        if (kObjects && cellMap[c] != 0 && c != run.lastCell) {
+            stop = c;
+            break;
+        }
+        const int32_t h = heights[c];
+        const int64_t product = (altitude - h) * depthScale[e >> 19];
+        if (product < topProduct) {
+            const int64_t row = (product >> 10) + run.horizonRow;
+            const int64_t n1 = run.diagonal - row;
+            if ((kObjects && run.spansActive) || row <= 0 || n1 > run.inEnd) {
+                stop = c;
+                break;
+            }
+            uint32_t colour = run.mapColours[c];
+            if (h <= run.waterLevel) {
+                colour = (colour >> 1) & 0x7F7F7F;
+                if (run.sky != nullptr) {
+                    int64_t w = run.skyStart - run.top;
+                    while (w < 0) w += run.skyHeight;
+                    colour += (run.sky[w] >> 1) & 0x7F7F7F;
+                }
+            }
+            // Counters outside the picture are filled too; they are never
+            // written to the frame.
+            uint32_t* colours = run.colours;
+            for (int64_t m = run.diagonal - run.top; m < n1; ++m) colours[m] = colour;
+            run.top = static_cast<int32_t>(row);
+            topProduct = (row - run.horizonRow) * 1024;
+        }
+        e += step;
+    } while (e != eEnd);
+    run.x = x;
+    run.y = y;
+    run.e = e;
+    run.topProduct = topProduct;
+    return stop;
+}
+
+// A sample of the fast march that paints: fills the counters from top to
+// its row and lowers top. Returns the new (top - horizonRow) x 1024, or
+// kRayEnded when this sample is the ray's last (row above the frame's top,
+// or the walk left the picture), top then being 0. (A row of exactly 0 ends
+// the ray too: nothing is left to paint above it.)
+constexpr int64_t kRayEnded = INT64_MIN;
+
+template <bool kObjects>
+int64_t PaintSample(const Scene& s, const Column& column, int64_t cell, int32_t h,
+                    int64_t product, int32_t& top) {
+    int64_t row = (product >> 10) + s.horizonRow;
+    if (row < 0) row = 0;
+    const uint32_t land = s.colours[cell];
+    const uint32_t colour = h > s.waterLevel ? land : Water(s, column, land, top);
+    const int64_t n0 = s.diagonal - top;
+    const int64_t n1 = s.diagonal - row;
+    if (kObjects) {
+        FillLand(s, column, n0, n1, colour);
+    } else {
+        // Counters outside the picture are filled too; they are never
+        // written to the frame.
+        uint32_t* colours = column.colours;
+        for (int64_t n = n0; n < n1; ++n) colours[n] = colour;
+    }
+    top = static_cast<int32_t>(row);
+    if (row == 0 || n1 > column.inEnd) {
+        top = 0;
+        return kRayEnded;
+    }
+    return (row - s.horizonRow) * 1024;
+}
+
+// The number of steps of d from position p that stay inside [0, limit), at
+// most n.
+int64_t SamplesBefore(int64_t p, int64_t d, int64_t limit, int64_t n) {
+    int64_t inside = n;
+    if (d > 0) {
+        inside = (limit - 1 - p) / d;
+    } else if (d < 0) {
+        inside = p / -d;
+    }
+    return inside < n ? inside : n;
+}
+
 // The march of every other column: every step stays below one map side, so
 // one addition or subtraction wraps a coordinate, and depth indices stay
 // inside the depth tables.
-int32_t MarchFast(const Scene& s, Column& column, const Ray& ray) {
-    int32_t dx = static_cast<int32_t>(ray.dxBase), dy = static_cast<int32_t>(ray.dyBase);
-    int64_t step = ray.base;
-    int64_t k = 1, g = 0, e = 0;
-    int32_t x = static_cast<int32_t>(ray.x), y = static_cast<int32_t>(ray.y);
-    int32_t top = s.diagonal;
-    int64_t lastCell = -1;
-    const int32_t xLimit = s.xLimit, yLimit = s.yLimit;
-    const int32_t* heights = s.heights;
-    const int32_t* depthScale = s.depthScale;
-    const int64_t altitude = s.altitude;
+//
+// A sample paints when its row ((altitude - h) x depthScale[j] >> 10) +
+// horizonRow lies above top, that is when the product itself lies below
+// (top - horizonRow) x 1024, so the row is only formed for the samples that
+// paint. The step widens after a count of samples per level: trunc(threshold
+// / k) + 1 at level k. Returns top as MarchGeneral.
+template <bool kObjects>
+RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ray& ray) {
+    constexpr int64_t kRunLength = 256;
+    Run run;
+    run.x = ray.x;
+    run.y = ray.y;
+    run.dx = ray.dxBase;
+    run.dy = ray.dyBase;
+    run.e = 0;
+    run.step = ray.base;
+    run.top = s.diagonal;
+    run.topProduct = (static_cast<int64_t>(run.top) - s.horizonRow) * 1024;
+    run.lastCell = -1;
+    run.heights = s.heights;
+    run.depthScale = s.depthScale;
+    run.cellMap = s.cellMap;
+    run.stride = s.mapStride;
+    run.altitude = s.altitude;
+    run.spansActive = false;
+    run.waterLevel = s.waterLevel;
+    run.horizonRow = s.horizonRow;
+    run.diagonal = s.diagonal;
+    run.inEnd = column.inEnd;
+    run.mapColours = s.colours;
+    run.colours = column.colours;
+    run.sky = s.hasSky ? s.sky : nullptr;
+    run.skyStart = column.sky;
+    run.skyHeight = s.skyHeight;
+    const int64_t xLimit = s.xLimit, yLimit = s.yLimit;
     const int64_t maxDepth = s.maxDepth;
-    do {
-        y += dy;
-        if (y < 0) {
-            y += yLimit;
-            lastCell = -1;
-        } else if (y >= yLimit) {
-            y -= yLimit;
-            lastCell = -1;
+    int64_t k = 1;
+    int64_t remaining = s.threshold < 0 ? 1 : s.threshold + 1;
+
+    // The rest of a sample whose position is taken: object cell, projection,
+    // painting. False when the ray ends.
+    auto finishSample = [&](int64_t cell) {
+        if (kObjects && run.cellMap[cell] != 0 && cell != run.lastCell) {
+            DiscoverSpan(s, cell, run.e >> 19);
+            run.lastCell = cell;
+            run.spansActive = s.spans->count != 0;
         }
-        x += dx;
-        if (x < 0) {
-            x += xLimit;
-            lastCell = -1;
-        } else if (x >= xLimit) {
-            x -= xLimit;
-            lastCell = -1;
+        const int32_t h = run.heights[cell];
+        const int64_t product = (run.altitude - h) * run.depthScale[run.e >> 19];
+        if (product < run.topProduct) {
+            run.topProduct = PaintSample<kObjects>(s, column, cell, h, product, run.top);
+            if (run.topProduct == kRayEnded) return false;
         }
-        const int64_t cell = static_cast<int64_t>(y >> 10) * s.mapStride + (x >> 10);
-        const int64_t j = e >> 19;
-        if (s.cellMap != nullptr && s.cellMap[cell] != 0 && cell != lastCell) {
-            DiscoverSpan(s, cell, j);
-            lastCell = cell;
+        return true;
+    };
+    auto widen = [&]() {
+        k += 1;
+        remaining = s.threshold < 0 ? 1 : s.threshold / k + 1;
+        run.dx += ray.dxBase;
+        run.dy += ray.dyBase;
+        run.step += ray.base;
+    };
+
+    for (;;) {
+        int64_t n = remaining < kRunLength ? remaining : kRunLength;
+        const int64_t xEnd = run.x + n * run.dx, yEnd = run.y + n * run.dy;
+        if (xEnd < 0 || xEnd >= xLimit || yEnd < 0 || yEnd >= yLimit ||
+            run.e + (n - 1) * run.step >= maxDepth) {
+            // Near a map edge or the ray's end: the run stops before the
+            // sample that wraps, and with the ray's last sample.
+            n = SamplesBefore(run.x, run.dx, xLimit, n);
+            n = SamplesBefore(run.y, run.dy, yLimit, n);
+            const int64_t last = (maxDepth - run.e - 1) / run.step + 1;
+            if (last < n) n = last;
         }
-        const int32_t h = heights[cell];
-        int64_t row = (((altitude - h) * depthScale[j]) >> 10) + s.horizonRow;
-        if (row < top) {
-            if (row < 0) {
-                row = 0;
-                e = maxDepth;
+        if (n > 0) {
+            const int64_t eEnd = run.e + n * run.step;
+            for (;;) {
+                const int64_t cell = TakeSamples<kObjects>(run, eEnd);
+                if (cell < 0) break;
+                if (!finishSample(cell)) return run.top;
+                run.e += run.step;
+                if (run.e == eEnd) break;
             }
-            const uint32_t land = s.colours[cell];
-            const uint32_t colour = h > s.waterLevel ? land : column.Water(land, top);
-            const int64_t n0 = s.diagonal - top;
-            top = static_cast<int32_t>(row);
-            if (!column.PaintLand(n0, s.diagonal - row, colour)) return 0;
+            remaining -= n;
+            if (remaining == 0) {
+                // The run's last sample widened the step before its depth
+                // step.
+                widen();
+                run.e += ray.base;
+            }
+            if (run.e >= maxDepth) return run.top;
+            continue;
         }
-        g += k;
-        if (g > s.threshold) {
-            k += 1;
-            g = 0;
-            dx += static_cast<int32_t>(ray.dxBase);
-            dy += static_cast<int32_t>(ray.dyBase);
-            step += ray.base;
+        // The sample that wraps, with every test.
+        run.y += run.dy;
+        if (run.y < 0) {
+            run.y += yLimit;
+            run.lastCell = -1;
+        } else if (run.y >= yLimit) {
+            run.y -= yLimit;
+            run.lastCell = -1;
         }
-        e += step;
-    } while (e < maxDepth);
-    return top;
+        run.x += run.dx;
+        if (run.x < 0) {
+            run.x += xLimit;
+            run.lastCell = -1;
+        } else if (run.x >= xLimit) {
+            run.x -= xLimit;
+            run.lastCell = -1;
+        }
+        if (!finishSample((run.y >> 10) * run.stride + (run.x >> 10))) return run.top;
+        if (--remaining == 0) widen();
+        run.e += run.step;
+        if (run.e >= maxDepth) return run.top;
+    }
+}
+
+// The sky pass over the counters [diagonal - top, diagonal - 1): the sky
+// texel of counter n is one further along the sky buffer than that of
+// counter n - 1, stepping back one row at the end of the buffer.
+void FillSky(const Scene& s, const Column& column, int64_t top) {
+    const int64_t n0 = s.diagonal - top;
+    const int64_t a = n0 > column.inFirst ? n0 : column.inFirst;
+    const int64_t last = s.diagonal - 1;
+    const int64_t b = last < column.inEnd ? last : column.inEnd;
+    if (a >= b) return;
+    uint32_t* colours = column.colours;
+    const bool spans = s.spans->count != 0 && s.spans->Touch(a, b);
+    if (!s.hasSky) {
+        for (int64_t n = a; n < b; ++n) colours[n] = spans ? s.spans->Paint(n, 0u) : 0u;
+        return;
+    }
+    int64_t t = column.sky - top;
+    while (t < 0) t += s.skyHeight;
+    t += a - n0;
+    if (t >= s.skySize) t = s.skySize - s.skyWidth + Modulo(t - s.skySize, s.skyWidth);
+    int64_t n = a;
+    while (n < b) {
+        const int64_t run = s.skySize - t < b - n ? s.skySize - t : b - n;
+        if (spans) {
+            for (int64_t i = 0; i < run; ++i) colours[n + i] = s.spans->Paint(n + i, s.sky[t + i]);
+        } else {
+            std::memcpy(colours + n, s.sky + t, static_cast<std::size_t>(run) * 4);
+        }
+        n += run;
+        t += run;
+        if (t == s.skySize) t -= s.skyWidth;
+    }
+}
+
+// A marched column waiting to be written into the frame: its painted
+// counters [first, end) with their colours, and its walk's progress.
+struct PendingColumn {
+    int32_t px0, py0;  // position of counter 0, 1/1024 pixel
+    int32_t inFirst;   // first counter inside the picture
+    int32_t first, end;
+    const uint32_t* colours;
+    // The walk: next counter n, its position (pxv, pyv), and the frame row
+    // r, column c and pixel p of counter n - 1.
+    int32_t n;
+    int32_t pxv, pyv;
+    int32_t r, c;
+    uint32_t* p;
+};
+
+// Starts a column's write-out with its first painted counter. That counter
+// gets the gap pixel of a diagonal move only when the walk was inside the
+// picture before it.
+void StartColumn(const Scene& s, PendingColumn& w) {
+    const int32_t sb = s.sb, cb = s.cb;
+    w.pxv = w.px0 + w.first * sb;
+    w.pyv = w.py0 + w.first * cb;
+    w.r = w.pyv >> 10;
+    w.c = w.pxv >> 10;
+    w.p = s.frame + static_cast<int64_t>(w.r) * s.width + w.c;
+    const uint32_t value = w.colours[w.first];
+    *w.p = value;
+    if (w.first > w.inFirst) {
+        const int32_t pr = (w.pyv - cb) >> 10, pc = (w.pxv - sb) >> 10;
+        if (w.r != pr && w.c != pc) w.p[pc - w.c] = value;
+    }
+    w.pxv += sb;
+    w.pyv += cb;
+    w.n = w.first + 1;
+}
+
+// Writes the column's counters up to (not including) stop. Counter n lies on
+// frame row (pyv >> 10) and column (pxv >> 10); the walk moves its pixel by
+// at most one row and one column per counter, and a diagonal move also
+// paints the gap pixel (new row, old column) after the pixel itself.
+void WriteCounters(const Scene& s, PendingColumn& w, int32_t stop) {
+    const int32_t sb = s.sb, cb = s.cb;
+    const int64_t width = s.width;
+    const uint32_t* colours = w.colours;
+    int32_t n = w.n, pxv = w.pxv, pyv = w.pyv, r = w.r, c = w.c;
+    uint32_t* p = w.p;
+    if (s.runs) {
+        while (n < stop) {
+            // Up one row per counter in the same frame column until the
+            // next counter that changes column or stays in its row.
+            const int32_t fx = (pxv - sb) & 1023, fy = (pyv - cb) & 1023;
+            const int32_t steps =
+                s.columnSteps[fx] < s.rowSteps[fy] ? s.columnSteps[fx] : s.rowSteps[fy];
+            const int32_t plain = steps - 1 < stop - n ? steps - 1 : stop - n;
+            for (int32_t i = 0; i < plain; ++i) {
+                p += width;
+                *p = colours[n + i];
+            }
+            n += plain;
+            pxv += plain * sb;
+            pyv += plain * cb;
+            r += plain;
+            if (n >= stop) break;
+            const int32_t nr = pyv >> 10, nc = pxv >> 10;
+            const uint32_t value = colours[n];
+            if (nr != r) p += width;
+            p += nc - c;
+            *p = value;
+            if (nr != r && nc != c) p[c - nc] = value;
+            r = nr;
+            c = nc;
+            pxv += sb;
+            pyv += cb;
+            ++n;
+        }
+    } else {
+        uint32_t* frame = s.frame;
+        for (; n < stop; ++n) {
+            const uint32_t value = colours[n];
+            const int32_t nr = pyv >> 10;
+            const int32_t nc = pxv >> 10;
+            uint32_t* line = frame + nr * width;
+            line[nc] = value;
+            if (nr != r && nc != c) line[c] = value;
+            r = nr;
+            c = nc;
+            pxv += sb;
+            pyv += cb;
+        }
+        p = frame + r * width + c;
+    }
+    w.n = n;
+    w.pxv = pxv;
+    w.pyv = pyv;
+    w.r = r;
+    w.c = c;
+    w.p = p;
+}
+
+// Writes a block of marched columns into the frame. Column by column, the
+// frame would be written one pixel per cache line; instead the block's
+// columns advance together, each a stretch of kStretch counters at a time
+// and each kLag counters behind the one marched before it.
+//
+// The order still gives every pixel its writes in the order of the columns
+// (and of the counters within a column). A write of counter n of column i
+// lands in a pixel that holds a point within |sb| <= 1024 units, along x, of
+// the grid point g(i, n) = start + i x (-cb, sb) + n x (sb, cb); two writes
+// to one pixel thus have grid points less than 1024 x sqrt(2) + 1024 units
+// apart. Grid steps are at least 1022 units long and at right angles, so
+// columns i < j meet in a pixel only for j - i <= 2 and counters at most 2
+// apart, while the lag puts counter n of column i before counter n + kLag
+// x (j - i) of column j.
+void WriteBlock(const Scene& s, PendingColumn* block, int32_t count) {
+    constexpr int32_t kStretch = 32;
+    constexpr int32_t kLag = 4;
+    int64_t from = INT64_MAX, to = INT64_MIN;
+    for (int32_t i = 0; i < count; ++i) {
+        const int64_t lo = (block[i].first + static_cast<int64_t>(i) * kLag) / kStretch;
+        const int64_t hi = (block[i].end + static_cast<int64_t>(i) * kLag) / kStretch + 1;
+        if (lo < from) from = lo;
+        if (hi > to) to = hi;
+        block[i].n = block[i].first;
+    }
+    for (int64_t q = from; q < to; ++q) {
+        for (int32_t i = 0; i < count; ++i) {
+            PendingColumn& w = block[i];
+            int64_t stop = (q + 1) * kStretch - static_cast<int64_t>(i) * kLag;
+            if (stop > w.end) stop = w.end;
+            if (stop <= w.n) continue;
+            if (w.n == w.first) StartColumn(s, w);
+            WriteCounters(s, w, static_cast<int32_t>(stop));
+        }
+    }
 }
 
 // The highest step level any ray of base step at least minBase reaches
@@ -464,7 +749,20 @@ void RenderLandscape(FlightView& v) {
         v.yLimit < 1 || v.angleUnits < 1 || v.diagonal < 1 || v.viewDistance < 1) {
         return;
     }
-    Spans spans;  // scratch of the current column
+    // The pixel walk's 1/1024-pixel positions stay inside 32 bits for frames
+    // the view accepts (sides up to 16384).
+    if (v.frameWidth > kMaxFrameSide || v.frameHeight > kMaxFrameSide ||
+        v.diagonal > 2 * kMaxFrameSide) {
+        return;
+    }
+    // Colours by counter for a block of columns; without them this frame
+    // is not drawn (the previous one stays).
+    uint32_t* colours = AllocateArray<uint32_t>(static_cast<int64_t>(kBlockSize) * v.diagonal);
+    if (colours == nullptr) return;
+    PendingColumn block[kBlockSize];
+    int32_t pending = 0;
+    // Scratch of the current column.
+    Spans spans;
     spans.count = 0;
 
     Scene s;
@@ -502,6 +800,18 @@ void RenderLandscape(FlightView& v) {
     const int64_t cameraY = Modulo(v.positionY, v.yLimit);
     s.cb = v.cosTable[b];
     s.sb = v.sinTable[b];
+    int32_t columnSteps[1024], rowSteps[1024];
+    s.runs = s.sb != 0 && s.cb > 0 && s.cb <= 1024 && (s.sb < 0 ? -s.sb : s.sb) < s.cb;
+    s.columnSteps = columnSteps;
+    s.rowSteps = rowSteps;
+    if (s.runs) {
+        const int32_t across = s.sb < 0 ? -s.sb : s.sb;
+        const int32_t lag = 1024 - s.cb;  // fraction lost per counter
+        for (int32_t f = 0; f < 1024; ++f) {
+            columnSteps[f] = s.sb > 0 ? (1024 - f + across - 1) / across : f / across + 1;
+            rowSteps[f] = lag == 0 ? INT32_MAX : f / lag + 1;
+        }
+    }
     int32_t skip = v.bankTable[b].edgeSkip;
     if (skip < 1) skip = 1;
     int32_t startX = v.bankTable[b].startX - skip * s.cb;
@@ -548,18 +858,55 @@ void RenderLandscape(FlightView& v) {
             ray.x = cameraX;
             ray.y = cameraY;
             spans.count = 0;
-            Column column(s, startX, startY, inFirst, inEnd, sky);
+            uint32_t* columnColours = colours + static_cast<int64_t>(pending) * diag;
+            const Column column{startX, startY, inFirst, inEnd, sky, columnColours};
             const int64_t reachX = (ray.dxBase < 0 ? -ray.dxBase : ray.dxBase) * maxLevel;
             const int64_t reachY = (ray.dyBase < 0 ? -ray.dyBase : ray.dyBase) * maxLevel;
             const bool fast = depthInTables && reachX < s.xLimit && reachY < s.yLimit;
-            const int32_t top = fast ? MarchFast(s, column, ray) : MarchGeneral(s, column, ray);
-            if (top > 1) column.PaintSky(diag - top, top);
+            int32_t top;
+            if (!fast) {
+                top = MarchGeneral(s, column, ray);
+            } else if (s.cellMap != nullptr) {
+                top = MarchFast<true>(s, column, ray);
+            } else {
+                top = MarchFast<false>(s, column, ray);
+            }
+            // The painted counters form one stretch: the land's from just
+            // after the first counter inside the picture (or the sky's from
+            // that counter, when the land never reached it), up to the end
+            // of the sky pass, or to where the walk left the picture.
+            // (top is 0 both when the walk left the picture and when the land
+            // reached row 0.)
+            const int64_t landEnd = diag - top;
+            int64_t end;
+            if (top > 1) {
+                FillSky(s, column, top);
+                end = diag - 1 < inEnd ? diag - 1 : inEnd;
+            } else {
+                end = landEnd < inEnd ? landEnd : inEnd;
+            }
+            const int64_t first = landEnd > inFirst ? inFirst + 1 : inFirst;
+            if (first < end) {
+                PendingColumn& w = block[pending++];
+                w.px0 = startX;
+                w.py0 = startY;
+                w.inFirst = static_cast<int32_t>(inFirst);
+                w.first = static_cast<int32_t>(first);
+                w.end = static_cast<int32_t>(end);
+                w.colours = columnColours;
+                if (pending == kBlockSize) {
+                    WriteBlock(s, block, pending);
+                    pending = 0;
+                }
+            }
         }
         skyRow -= 1;
         if (skyRow < 0) skyRow += s.skyHeight;
         startX -= s.cb;
         startY += s.sb;
     }
+    if (pending != 0) WriteBlock(s, block, pending);
+    FreeArray(colours);
 }
 
 void FlightView::Render() {

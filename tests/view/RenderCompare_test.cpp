@@ -89,4 +89,44 @@ TEST(RenderCompare, SmallFramesEveryBankAngle) {
     }
 }
 
+TEST(RenderCompare, SizesTiltsHeadingsAndObjectsAhead) {
+    struct Size {
+        int32_t width, height;
+    };
+    // 512 wide on 1280 x 1024, odd sizes, 512 on 1920 x 1080, and a tall
+    // wide frame.
+    const std::vector<Size> sizes = {{512, 409}, {511, 377}, {513, 288}, {1200, 1687}};
+    for (const Size size : sizes) {
+        World w(size.width, size.height, 256, 21);
+        FlightView& v = *w.view;
+        const bool large = size.width * size.height > 1000000;
+        // Horizon rows of tilts -128, 0 and 128 (base rows 144, 400, 656 at
+        // width 512), one above the frame and one below it.
+        const std::vector<int32_t> horizons = {144, 400, 656, -50, v.diagonal + 40};
+        int32_t i = 0;
+        for (int32_t horizon : horizons) {
+            for (int32_t angle : {0, 5, 200, 1281, 2400}) {
+                v.SetBankAngle(angle);
+                const int32_t skip = v.bankTable[v.bankAngle].edgeSkip;
+                // Headings below the edge skip start the sky rows negative.
+                for (int32_t heading : {0, skip - 1, skip, 700, v.angleUnits - 1}) {
+                    // A sample of the combinations (fewer for the large frame
+                    // and under the sanitizers).
+                    const int32_t every = (large ? 16 : 3) * (kSanitizedBuild ? 3 : 1);
+                    if (i++ % every != 0) continue;
+                    v.heading = heading;
+                    v.horizonRow = horizon;
+                    for (int32_t slot = 1; slot < v.slotCount; ++slot) {
+                        rendertest::PlaceObjectAhead(v, slot, 4 + 5 * slot, slot % 3 - 1,
+                                                     v.altitude - 12 + slot);
+                    }
+                    v.MoveObjects();
+                    w.Settle();
+                    EXPECT_SAME_FRAME(v);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 namespace {
 
+constexpr int32_t kMaxFrameSide = 16384;
 constexpr int32_t kSpanCapacity = 1024;
 // Object images taller than this are not drawn (keeps the texel arithmetic
 // of a span inside 32 bits).
@@ -119,6 +120,12 @@ void RenderReferenceScene(FlightView& v) {
     }
     if (v.frameWidth < 1 || v.frameHeight < 1 || v.heightMapWidth < 1 || v.xLimit < 1 ||
         v.yLimit < 1 || v.angleUnits < 1 || v.diagonal < 1 || v.viewDistance < 1) {
+        return;
+    }
+    // The pixel walk's 1/1024-pixel positions stay inside 32 bits for frames
+    // the view accepts (sides up to 16384).
+    if (v.frameWidth > kMaxFrameSide || v.frameHeight > kMaxFrameSide ||
+        v.diagonal > 2 * kMaxFrameSide) {
         return;
     }
     const bool hasSky = v.sky != nullptr && v.skyWidth >= 1 && v.skyHeight >= 1;
