@@ -6,9 +6,11 @@
 // a cosine near zero that decides the sign and size of a table entry. The
 // core therefore computes its few transcendental values here, from IEEE-754
 // double +, -, *, / alone (no library transcendental, no long double, no
-// fused multiply-add: the build compiles with -ffp-contract=off). Every
-// operation is correctly rounded by IEEE-754, so the results are fixed by
-// the code alone.
+// fused multiply-add). Every operation is correctly rounded by IEEE-754, so
+// the results are fixed by the code alone, provided the compiler neither
+// contracts a * b + c into a fused multiply-add nor reassociates: the build
+// compiles with -ffp-contract=off and without -ffast-math (GCC and Clang at
+// -O0 to -O3, MinGW-w64 and x86-64 native give the same bits).
 //
 // Accuracy: each result is computed with about 75 or more correct bits and
 // rounded once to double, so it is faithful (error below 1 unit in the last
@@ -35,6 +37,7 @@ double PortableCos(double x);
 // may be one unit in their last place off). Special values: y == 0 or x == 1
 // gives 1 (even with a NaN as the other argument); x == 0 gives +0 for y > 0
 // and +infinity for y < 0; x == +infinity gives +infinity for y > 0 and +0
-// for y < 0; overflow gives +infinity and underflow +0. Negative x (also with
-// an integer y) and other NaN arguments give NaN: the core never needs them.
+// for y < 0; y = +-infinity gives the limits +infinity or +0; overflow gives
+// +infinity and underflow +0. Negative x (also with an integer y) and other
+// NaN arguments give NaN: the core never needs them.
 double PortablePow(double x, double y);
