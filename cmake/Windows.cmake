@@ -4,6 +4,7 @@
 #   build/<preset>/Glidescape.scr          the saver, static runtime, GUI subsystem
 #   build/mingw64/wine-test/               the Wine harness and the test password DLLs
 #   ctest -L wine (mingw64)                the suite: tests/win32/wine-suite.sh
+#                                          and the core's unit tests (CoreTestsWine.cmake)
 enable_language(RC)
 
 file(GLOB GLIDESCAPE_WIN32_SOURCES CONFIGURE_DEPENDS
@@ -65,4 +66,6 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
                    $<TARGET_FILE:Glidescape> ${CMAKE_RC_COMPILER} ${GLIDESCAPE_OBJDUMP}
                    ${CMAKE_SOURCE_DIR}/tests/win32/expected-dialog.rc)
   set_tests_properties(saver_resources PROPERTIES LABELS "wine;resources" TIMEOUT 60)
+
+  include(${CMAKE_SOURCE_DIR}/cmake/CoreTestsWine.cmake)
 endif()

@@ -5,7 +5,8 @@
 // 1048575) by a power-law falloff 1 / |f|^spectralExponent and transforms it
 // back; heights come out in noise units, lowest 0. Every floating-point step
 // keeps one fixed order of operations so the heights are identical on every
-// build.
+// build; the power comes from PortablePow, since the C libraries' pow differ
+// in their last bits between runtimes.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "land/LandGenerator.h"
 #include "land/LandMath.h"
+#include "land/PortableMath.h"
 #include "land/Scratch.h"
 #include "land/Units.h"
 
@@ -396,7 +398,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
         for (int32_t a = 0; a <= hw; ++a) {
             const int32_t dy = (a == 0 && b == 0) ? 1 : b;
             const double d = std::sqrt(static_cast<double>(a * a + dy * dy));
-            rowDivisor[a] = std::pow(d, spectralExponent);
+            rowDivisor[a] = PortablePow(d, spectralExponent);
         }
         const int32_t rows[2] = {hh + b, hh - b};
         const int32_t rowCount = (b == 0) ? 1 : 2;

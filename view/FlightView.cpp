@@ -6,13 +6,16 @@
 // distance changes; the renderer then works from them with integer
 // arithmetic only. All floating point here runs once per set-up, in double
 // precision, in a fixed order of operations (the build forbids contraction),
-// so the tables are the same bits on every build.
+// so the tables are the same bits on every build. Sine and cosine come from
+// PortableSin/PortableCos: the C libraries' differ in their last bits, and a
+// tiny cosine's sign decides entries such as a bank corner's truncation.
 #include "view/FlightView.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
+#include "land/PortableMath.h"
 #include "land/Scratch.h"
 #include "land/Units.h"
 #include "sky/CoreMath.h"
@@ -220,8 +223,8 @@ bool FlightView::BuildTables() {
     for (int32_t j = 0; j < n; ++j) {
         if (j < angleUnits) {
             const double a = static_cast<double>(angleUnits - j) * 2.0 * kPi / angleUnits;
-            const double c = std::cos(a);
-            const double s = std::sin(a);
+            const double c = PortableCos(a);
+            const double s = PortableSin(a);
             cosTable[j] = static_cast<int32_t>(c * 1024.0);
             sinTable[j] = static_cast<int32_t>(s * 1024.0);
 
@@ -261,7 +264,7 @@ void FlightView::BuildRayStepTable() {
     for (int32_t i = 0; i < diagonal; ++i) {
         const double angle =
             static_cast<double>(i) * 2.0 * kPi / angleUnits - diagonal * kPi / angleUnits;
-        const double c = std::cos(angle);
+        const double c = PortableCos(angle);
         // Very wide frames (angleUnits = 2 x diagonal) put the outermost
         // columns at nearly 90 degrees, where 1/cos no longer fits in 32
         // bits; such steps saturate, and a column at or past 90 degrees

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "land/PortableMath.h"
+
 namespace reference {
 namespace {
 
@@ -117,8 +119,8 @@ std::vector<int32_t> SpectralHeights(int32_t side, uint32_t seed, double exponen
             int32_t dy = y - hh;
             if (dx == 0 && dy == 0) dy = 1;
             const double d = std::sqrt(static_cast<double>(dx * dx + dy * dy));
-            cells[x + y * side].re /= std::pow(d, exponent);
-            cells[x + y * side].im /= std::pow(d, exponent);
+            cells[x + y * side].re /= PortablePow(d, exponent);
+            cells[x + y * side].im /= PortablePow(d, exponent);
         }
     }
     for (int32_t x = 0; x < hw; ++x) {

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "land/PortableMath.h"
 #include "land/Scratch.h"
 #include "land/Units.h"
 #include "tests/view/ViewTestSupport.h"
@@ -95,7 +96,7 @@ int64_t ReferenceRayStep(int32_t baseStep, int32_t i, int32_t diagonal, int32_t 
     const double pi = 3.14159265358979323846;
     const double angle =
         static_cast<double>(i) * 2.0 * pi / angleUnits - diagonal * pi / angleUnits;
-    const double c = std::cos(angle);
+    const double c = PortableCos(angle);
     if (c <= 0.0) return std::numeric_limits<int64_t>::max();
     const double value = static_cast<double>(baseStep) * 1024.0 / c + 0.5;
     if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
