@@ -30,7 +30,8 @@ struct Flight {
         : world(outputWidth,
                 static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth *
                                      clientHeight),
-                1 << landSize) {
+                1 << landSize),
+          steering(tilt, outputWidth) {
         LandGenerator land(world.mapSide, world.mapSide, world.heights.data(),
                            world.colours.data(), 0, 255, nullptr);
         landSteps = RunLandPipeline(land, kLandSeed, nullptr);
@@ -39,34 +40,16 @@ struct Flight {
         view->speed = 25;
         view->randomState = kLandSeed;
         view->waterLevel = kLandWaterLevel;
-        horizonBase = static_cast<int32_t>(static_cast<double>(tilt * outputWidth) * 0.00390625 +
-                                           outputWidth * 0.78125);
     }
 
     // The frame loop's steering for one frame, up to Move.
-    void Steer() {
-        FlightView& v = *view;
-        ++frameCounter;
-        if ((frameCounter & 0xFF) == 0) direction = ((frameCounter >> 8) & 3) == 0 ? 1 : -1;
-        v.SteerAutopilot(direction, 30);
-        v.headingRate = v.turnCommand >> 1;
-        v.climbRate = v.climbCommand;
-        v.SetBankAngle(v.turnCommand + prevTurnCommand);
-        prevTurnCommand = v.turnCommand;
-        v.horizonRow = v.climbRate + prevClimbRate + horizonBase;
-        prevClimbRate = v.climbRate;
-        v.Move();
-    }
+    void Steer() { steering.Step(*view); }
 
     static constexpr uint32_t kLandSeed = 20261207u;
     ViewWorld world;
     std::unique_ptr<FlightView> view;
     int32_t landSteps = 0;
-    int32_t horizonBase;
-    int32_t frameCounter = 0;
-    int32_t direction = -1;
-    int32_t prevTurnCommand = 0;
-    int32_t prevClimbRate = 0;
+    rendertest::FrameSteering steering;
 };
 
 template <bool kReference>

@@ -44,20 +44,10 @@ void Fly(const GoldenFlight& flight) {
     v.speed = 25;
     v.randomState = flight.landSeed;
     v.waterLevel = kLandWaterLevel;
-    const int32_t horizonBase = static_cast<int32_t>(
-        static_cast<double>(flight.tilt * flight.width) * 0.00390625 + flight.width * 0.78125);
-    int32_t direction = -1, prevTurnCommand = 0, prevClimbRate = 0;
+    rendertest::FrameSteering steering(flight.tilt, flight.width);
     size_t next = 0;
     for (int32_t frame = 1; next < flight.checkpoints.size(); ++frame) {
-        if ((frame & 0xFF) == 0) direction = (frame & 0x300) == 0 ? 1 : -1;
-        v.SteerAutopilot(direction, 30);
-        v.headingRate = v.turnCommand >> 1;
-        v.climbRate = v.climbCommand;
-        v.SetBankAngle(v.turnCommand + prevTurnCommand);
-        prevTurnCommand = v.turnCommand;
-        v.horizonRow = v.climbRate + prevClimbRate + horizonBase;
-        prevClimbRate = v.climbRate;
-        v.Move();
+        steering.Step(v);
         v.Render();
         const Checkpoint& checkpoint = flight.checkpoints[next];
         if (frame != checkpoint.frame) continue;
