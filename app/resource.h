@@ -2,7 +2,7 @@
 // configuration dialog's controls.
 #pragma once
 
-#define IDI_GLIDESCAPE 104        // icon group: one 32 x 32, 16-colour icon
+#define IDI_GLIDESCAPE 104         // icon group: one 32 x 32, 16-colour icon
 #define IDD_GLIDESCAPE_SETUP 2003  // the configuration dialog
 
 // Controls of the configuration dialog.

@@ -28,12 +28,11 @@ struct Flight {
     Flight(int32_t clientWidth, int32_t clientHeight, int32_t outputWidth, int32_t landSize,
            int32_t objectCount, int32_t tilt)
         : world(outputWidth,
-                static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth *
-                                     clientHeight),
+                static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth * clientHeight),
                 1 << landSize),
           steering(tilt, outputWidth) {
-        LandGenerator land(world.mapSide, world.mapSide, world.heights.data(),
-                           world.colours.data(), 0, 255, nullptr);
+        LandGenerator land(world.mapSide, world.mapSide, world.heights.data(), world.colours.data(),
+                           0, 255, nullptr);
         landSteps = RunLandPipeline(land, kLandSeed, nullptr);
         ResetAutopilotFilters();
         view = world.MakeView(objectCount + 1, 4242u);

@@ -139,8 +139,8 @@ public:
             } else {
                 move = Choose(x, y);
             }
-            codes[x] = move < 0 ? kNoMoveCode
-                                : codeOf_[move / kMaxTableProbe][move % kMaxTableProbe];
+            codes[x] =
+                move < 0 ? kNoMoveCode : codeOf_[move / kMaxTableProbe][move % kMaxTableProbe];
             ++x;
         }
     }
@@ -192,7 +192,8 @@ private:
                 const int32_t s2 = s1 + ray1[i];
                 const int32_t s3 = s2 + ray2[i];
                 const int32_t sum = s3 + ray3[i];
-                const int32_t candidate = s3 == 0 ? code3 : (s2 == 0 ? code2 : (s1 == 0 ? code1 : code0));
+                const int32_t candidate =
+                    s3 == 0 ? code3 : (s2 == 0 ? code2 : (s1 == 0 ? code1 : code0));
                 const bool lower = sum < best[i];
                 best[i] = lower ? sum : best[i];
                 chosen[i] = lower ? candidate : chosen[i];
@@ -221,7 +222,8 @@ private:
             if (probe_ == 4) return ChooseInterior<4>(p);
             return ChooseInterior<0>(p);
         }
-        return ChooseWith(p, [this, x, y](int32_t d, int32_t k) { return WrappedCell(x, y, d, k); });
+        return ChooseWith(p,
+                          [this, x, y](int32_t d, int32_t k) { return WrappedCell(x, y, d, k); });
     }
 
     template <int32_t kProbe>
@@ -333,14 +335,12 @@ private:
     bool narrowSums_ = false;
 };
 
-
 // Bit of a target's pull mask for a move by (dx, dy), |dx|, |dy| <= 1, not
 // both 0: the probe order of the directions.
 constexpr uint32_t NeighbourBit(int32_t dx, int32_t dy) {
     const int32_t d = (dx + 1) * 3 + (dy + 1);
     return uint32_t{1} << (d > 4 ? d - 1 : d);
 }
-
 
 // Sum of the neighbours of target x whose moves its mask names; the source
 // of a move by (dx, dy) into (x, y) is (x - dx, y - dy). up, mid, down: the
@@ -349,9 +349,9 @@ inline int32_t PullCell(const int32_t* up, const int32_t* mid, const int32_t* do
                         const uint8_t* bits, int32_t x, int32_t left, int32_t right) {
     const int32_t m = bits[x];
     return (down[right] & -(m & 1)) + (mid[right] & -((m >> 1) & 1)) +
-           (up[right] & -((m >> 2) & 1)) + (down[x] & -((m >> 3) & 1)) +
-           (up[x] & -((m >> 4) & 1)) + (down[left] & -((m >> 5) & 1)) +
-           (mid[left] & -((m >> 6) & 1)) + (up[left] & -((m >> 7) & 1));
+           (up[right] & -((m >> 2) & 1)) + (down[x] & -((m >> 3) & 1)) + (up[x] & -((m >> 4) & 1)) +
+           (down[left] & -((m >> 5) & 1)) + (mid[left] & -((m >> 6) & 1)) +
+           (up[left] & -((m >> 7) & 1));
 }
 
 // PullCell for kPullChunk targets away from the row ends: a loop of fixed
@@ -383,7 +383,9 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
     uint8_t* code = moves;
     uint8_t* mask = moves + cells;
     std::fill(mask, mask + cells, uint8_t{0});
-    auto wrap = [](int32_t v, int32_t limit) { return v < 0 ? v + limit : (v >= limit ? v - limit : v); };
+    auto wrap = [](int32_t v, int32_t limit) {
+        return v < 0 ? v + limit : (v >= limit ? v - limit : v);
+    };
     int32_t firstFarRow = h;
     int32_t lastFarRow = -1;
     for (int32_t y = 0; y < h; ++y) {
@@ -419,7 +421,9 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
             int32_t* out = target + int64_t{y} * w;
             // Start cells add their own path, except in the last move.
             const int32_t start = move < maxMoves ? 1 : 0;
-            auto startAt = [start, tracedColumns](int32_t x) { return x < tracedColumns ? start : 0; };
+            auto startAt = [start, tracedColumns](int32_t x) {
+                return x < tracedColumns ? start : 0;
+            };
             out[0] = startAt(0) + PullCell(up, mid, down, bits, 0, w - 1, w > 1 ? 1 : 0);
             int32_t x = 1;
             for (; x + kPullChunk < w; x += kPullChunk) {
@@ -427,7 +431,8 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
                 PullChunk(up + x, mid + x, down + x, bits + x, straddles ? 0 : startAt(x), out + x);
                 for (int32_t i = x; straddles && i < tracedColumns; ++i) out[i] += start;
             }
-            for (; x < w - 1; ++x) out[x] = startAt(x) + PullCell(up, mid, down, bits, x, x - 1, x + 1);
+            for (; x < w - 1; ++x)
+                out[x] = startAt(x) + PullCell(up, mid, down, bits, x, x - 1, x + 1);
             if (w > 1) out[w - 1] = startAt(w - 1) + PullCell(up, mid, down, bits, w - 1, w - 2, 0);
         }
         for (int32_t y = firstFarRow; y <= lastFarRow; ++y) {

@@ -378,7 +378,8 @@ bool LandGenerator::GenerateHeightsSpectral() {
         }
     }
     if (complete) {
-        complete = TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch);
+        complete =
+            TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch);
     } else {
         for (int64_t y = 0; y < height; ++y) {
             for (int64_t x = columnsDone; x < width; ++x) {
@@ -426,8 +427,8 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // The inverse transform, with its row pass writing the heights straight
     // from the scratch instead of back into the spectrum; the rows it does
     // not reach (after an abort) take the spectrum as it stands.
-    bool inverse = TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint,
-                                  fftScratch);
+    bool inverse =
+        TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint, fftScratch);
     int32_t rowsDone = 0;
     if (inverse) {
         const int32_t batch = BatchLines(width);

@@ -61,7 +61,6 @@ inline int32_t WrapColumn(int32_t x, int32_t mapWidth) {
     return x;
 }
 
-
 // Sums within +-kNarrowLimit are formed in int32 lanes.
 constexpr int64_t kNarrowLimit = (int64_t{1} << 31) - 1;
 constexpr int32_t kBlurChunk = 16;
@@ -99,8 +98,8 @@ inline void BlurChannelChunk(const int32_t* centre, const int64_t* sums, int32_t
                     static_cast<int32_t>(sums[i + 2]) + centreWeight * centre[i];
     }
     for (int32_t i = 0; i < kBlurChunk; ++i) {
-        channel[i] = std::clamp(
-            static_cast<int32_t>(static_cast<double>(totals[i]) * factor + 0.5), 0, 255);
+        channel[i] =
+            std::clamp(static_cast<int32_t>(static_cast<double>(totals[i]) * factor + 0.5), 0, 255);
     }
 }
 

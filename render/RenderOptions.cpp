@@ -128,13 +128,15 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
         };
 
         if (name == "--land-size") {
-            if (!setting(options.hasLandSize, options.landSize)) return fail("is not a 32-bit integer");
+            if (!setting(options.hasLandSize, options.landSize))
+                return fail("is not a 32-bit integer");
         } else if (name == "--output-width") {
             if (!setting(options.hasOutputWidth, options.outputWidth)) {
                 return fail("is not a 32-bit integer");
             }
         } else if (name == "--objects") {
-            if (!setting(options.hasObjects, options.objects)) return fail("is not a 32-bit integer");
+            if (!setting(options.hasObjects, options.objects))
+                return fail("is not a 32-bit integer");
         } else if (name == "--speed") {
             if (!setting(options.hasSpeed, options.speed)) return fail("is not a 32-bit integer");
         } else if (name == "--autopilot") {

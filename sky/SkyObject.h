@@ -32,6 +32,6 @@ public:
     int32_t sliceCount;     // slices = footprint cells
     int32_t positionX;      // front slice, position units
     int32_t positionY;
-    int32_t* footprint;     // sliceCount cell indices, owned
-    uint32_t* image;        // sliceCount * sliceLength texels, owned unless borrowed
+    int32_t* footprint;  // sliceCount cell indices, owned
+    uint32_t* image;     // sliceCount * sliceLength texels, owned unless borrowed
 };

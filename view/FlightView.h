@@ -51,26 +51,26 @@ public:
     FlightView& operator=(const FlightView&) = delete;
 
     // --- The record, in order ---------------------------------------------------
-    int32_t waterLevel;          // heights <= this are drawn as water
-    bool skyBorrowed;            // sky not owned (never set in the saver)
-    int32_t stepGrowthThreshold; // ray step widening threshold
-    uint32_t randomState;        // LcgRandom state of this view
+    int32_t waterLevel;           // heights <= this are drawn as water
+    bool skyBorrowed;             // sky not owned (never set in the saver)
+    int32_t stepGrowthThreshold;  // ray step widening threshold
+    uint32_t randomState;         // LcgRandom state of this view
     int32_t spriteSideDot;
     int32_t objectSpeed;
     int32_t streakSpeed;
     int32_t placementMode;
     int32_t footprintMode;
-    uint32_t* colourMap;         // borrowed
+    uint32_t* colourMap;  // borrowed
     int32_t colourMapWidth;
     int32_t colourMapHeight;
-    int32_t* heightMap;          // borrowed
-    int32_t heightMapWidth;      // row stride of both maps for Render, Move, autopilot
+    int32_t* heightMap;      // borrowed
+    int32_t heightMapWidth;  // row stride of both maps for Render, Move, autopilot
     int32_t heightMapHeight;
-    uint32_t* frame;             // borrowed
+    uint32_t* frame;  // borrowed
     int32_t frameWidth;
     int32_t frameHeight;
-    int32_t diagonal;            // ray columns = rows of the rotated frame
-    uint32_t* sky;               // skyWidth x skyHeight texels, owned unless skyBorrowed
+    int32_t diagonal;  // ray columns = rows of the rotated frame
+    uint32_t* sky;     // skyWidth x skyHeight texels, owned unless skyBorrowed
     int32_t skyWidth;
     int32_t skyHeight;
     int32_t* rayStepTable;       // diagonal entries
@@ -82,17 +82,17 @@ public:
     int32_t climbRate;           // height units per Move
     int32_t speed;               // each Move advances 64 x speed position units
     int32_t groundClearance;
-    int32_t horizonRow;          // row of the rotated frame holding the horizon
-    int32_t altitude;            // height units, <= 5362
-    int32_t heading;             // angle units
-    int32_t bankAngle;           // angle units
-    int32_t positionY;           // position units, [0, yLimit)
-    int32_t positionX;           // position units, [0, xLimit)
-    SkyObject* objects;          // slotCount slots, owned
+    int32_t horizonRow;  // row of the rotated frame holding the horizon
+    int32_t altitude;    // height units, <= 5362
+    int32_t heading;     // angle units
+    int32_t bankAngle;   // angle units
+    int32_t positionY;   // position units, [0, yLimit)
+    int32_t positionX;   // position units, [0, xLimit)
+    SkyObject* objects;  // slotCount slots, owned
     int32_t skyEnabled;
     int32_t spriteSizeExponent;
-    uint16_t* objectCellMap;     // (slot << 8) + slice + 1 per marked cell, owned
-    int32_t* spanStep;           // renderer scratch, 1024 entries each
+    uint16_t* objectCellMap;  // (slot << 8) + slice + 1 per marked cell, owned
+    int32_t* spanStep;        // renderer scratch, 1024 entries each
     int32_t* spanTexel;
     int32_t* spanSlice;
     int32_t* spanStart;
@@ -100,19 +100,19 @@ public:
     uint32_t** spanTexels;
     int32_t depthScaleNumerator;
     int32_t angleUnits;
-    int32_t viewDistance;        // depth indices
-    int32_t baseStep;            // position units per base step of the central ray
+    int32_t viewDistance;  // depth indices
+    int32_t baseStep;      // position units per base step of the central ray
     bool buffersReady;
     int32_t halfFrameWidth;
     int32_t halfFrameHeight;
-    int32_t yLimit;              // colourMapHeight << 10
-    int32_t xLimit;              // colourMapWidth << 10
-    int32_t maxRayDepth;         // depth accumulator value that ends every ray
-    int32_t slotCount;           // 0 ... 254
-    int32_t turnCommand;         // autopilot output, angle units
-    int32_t climbCommand;        // autopilot output, height units
+    int32_t yLimit;        // colourMapHeight << 10
+    int32_t xLimit;        // colourMapWidth << 10
+    int32_t maxRayDepth;   // depth accumulator value that ends every ray
+    int32_t slotCount;     // 0 ... 254
+    int32_t turnCommand;   // autopilot output, angle units
+    int32_t climbCommand;  // autopilot output, height units
     int32_t terrainClearance;
-    BankEntry* bankTable;        // angleUnits entries
+    BankEntry* bankTable;  // angleUnits entries
 
     // --- Process-wide state ---------------------------------------------------------
     static int32_t lastGoodViewDistance;  // 0 until the first SetViewDistance
@@ -157,8 +157,7 @@ public:
                            int32_t high);
     // False for sizes below 1, centreWeight below -8 or no scratch memory
     // (pixels unchanged).
-    static bool BlurWrapped(uint32_t* pixels, int32_t width, int32_t height,
-                            int32_t centreWeight);
+    static bool BlurWrapped(uint32_t* pixels, int32_t width, int32_t height, int32_t centreWeight);
     static void SetOpaque(uint32_t* pixels, int32_t width, int32_t height);
 
     // --- Objects (sky/Objects.cpp) ---------------------------------------------------
@@ -169,16 +168,15 @@ public:
     void FreeObjectList();
     void PlaceObjects();
     void CreateObject(int32_t slot, int32_t kind, int32_t cellX, int32_t cellY, int32_t altitude,
-                      int32_t heading, int32_t turnRate, int32_t active, int32_t red,
-                      int32_t green, int32_t blue);
+                      int32_t heading, int32_t turnRate, int32_t active, int32_t red, int32_t green,
+                      int32_t blue);
     // An image or footprint that cannot be obtained (or a spriteSizeExponent
     // outside 0 ... 7) leaves the object inactive, with no image and
     // sliceLength = sliceCount = 0, or no footprint.
     void MakeRingSprite(int32_t slot, int32_t red, int32_t green, int32_t blue);
     void MakeStreakSprite(int32_t slot);
-    static void FillDisc(uint32_t* pixels, int32_t side, int32_t radius, uint32_t colour,
-                         int32_t x, int32_t y);
-    static void ClearDarkPixels(uint32_t* pixels, int32_t width, int32_t height,
-                                int32_t threshold);
+    static void FillDisc(uint32_t* pixels, int32_t side, int32_t radius, uint32_t colour, int32_t x,
+                         int32_t y);
+    static void ClearDarkPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t threshold);
     void MoveObjects();  // does nothing without objects, cell map or tables
 };

@@ -77,7 +77,9 @@ int64_t FloorDiv(int64_t a, int64_t b) {
     return q;
 }
 
-int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+int64_t CeilDiv(int64_t a, int64_t b) {
+    return -FloorDiv(-a, b);
+}
 
 // The counters n >= 0 for which lo <= a + n * d <= hi, as [first, end);
 // empty when first >= end.
@@ -180,8 +182,8 @@ struct Scene {
 struct Column {
     int32_t px0, py0;
     int64_t inFirst, inEnd;
-    int64_t sky;       // sky texel of the column's start row
-    uint32_t* colours; // by pixel counter, diagonal entries
+    int64_t sky;        // sky texel of the column's start row
+    uint32_t* colours;  // by pixel counter, diagonal entries
 };
 
 // Records the span of an object cell entered at depth index j.
@@ -194,9 +196,9 @@ RENDER_NOINLINE void DiscoverSpan(const Scene& s, int64_t cell, int64_t j) {
     if (slot >= v.slotCount || spans.count >= kSpanCapacity) return;
     const SkyObject& o = v.objects[slot];
     const int64_t scale = s.depthScale[j];
-    const int64_t start =
-        s.diagonal - (((static_cast<int64_t>(s.altitude) - o.altitude) * scale) >> 10) -
-        s.horizonRow;
+    const int64_t start = s.diagonal -
+                          (((static_cast<int64_t>(s.altitude) - o.altitude) * scale) >> 10) -
+                          s.horizonRow;
     const int64_t end = ((o.sliceLength * scale) >> 10) + start;
     // A span that no pixel counter of the column reaches is never painted.
     if (o.image == nullptr || slice >= o.sliceCount || o.sliceLength < 1 ||
@@ -310,8 +312,8 @@ struct Run {
     // Position units; the fields of x and y are kept apart so that the
     // compiler keeps them in plain registers.
     int64_t x, dx, e, y, dy;
-    int64_t step;          // depth accumulator e and its step
-    int64_t topProduct;    // (top - horizonRow) x 1024
+    int64_t step;        // depth accumulator e and its step
+    int64_t topProduct;  // (top - horizonRow) x 1024
     int64_t lastCell;
     const int32_t* heights;
     const int32_t* depthScale;
@@ -326,7 +328,7 @@ struct Run {
     int32_t diagonal;
     int64_t inEnd;
     const uint32_t* mapColours;
-    uint32_t* colours;  // the column's colours by counter
+    uint32_t* colours;    // the column's colours by counter
     const uint32_t* sky;  // null without a sky
     int64_t skyStart, skyHeight;
 };
@@ -396,8 +398,8 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
 constexpr int64_t kRayEnded = INT64_MIN;
 
 template <bool kObjects>
-int64_t PaintSample(const Scene& s, const Column& column, int64_t cell, int32_t h,
-                    int64_t product, int32_t& top) {
+int64_t PaintSample(const Scene& s, const Column& column, int64_t cell, int32_t h, int64_t product,
+                    int32_t& top) {
     int64_t row = (product >> 10) + s.horizonRow;
     if (row < 0) row = 0;
     const uint32_t land = s.colours[cell];

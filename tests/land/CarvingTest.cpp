@@ -10,8 +10,8 @@
 
 using landtest::CountingProgress;
 using landtest::pollCounter;
-using landtest::ResetPolls;
 using landtest::RandomColours;
+using landtest::ResetPolls;
 using landtest::TestLand;
 
 namespace {

@@ -247,7 +247,8 @@ TEST(LandSpectral, PollsAndAbortsAsDocumented) {
     const int32_t shift = t.heights[0] - full[0];
     for (size_t i = 0; i < 5 * 16; ++i) ASSERT_EQ(t.heights[i] - full[i], shift) << i;
     bool laterRowsDiffer = false;
-    for (size_t i = 5 * 16; i < full.size(); ++i) laterRowsDiffer |= t.heights[i] - full[i] != shift;
+    for (size_t i = 5 * 16; i < full.size(); ++i)
+        laterRowsDiffer |= t.heights[i] - full[i] != shift;
     EXPECT_TRUE(laterRowsDiffer);
 
     // A single abort at column 5 of the first column pass: the other

@@ -39,15 +39,14 @@ struct World {
 std::string Describe(const FlightView& v, const Mismatch& m) {
     return "frame " + std::to_string(v.frameWidth) + "x" + std::to_string(v.frameHeight) +
            " bank " + std::to_string(v.bankAngle) + " heading " + std::to_string(v.heading) +
-           " horizon " + std::to_string(v.horizonRow) + " altitude " +
-           std::to_string(v.altitude) + ": " + std::to_string(m.count) +
-           " pixels differ, first at x " + std::to_string(m.first % v.frameWidth) + " y " +
-           std::to_string(m.first / v.frameWidth);
+           " horizon " + std::to_string(v.horizonRow) + " altitude " + std::to_string(v.altitude) +
+           ": " + std::to_string(m.count) + " pixels differ, first at x " +
+           std::to_string(m.first % v.frameWidth) + " y " + std::to_string(m.first / v.frameWidth);
 }
 
-#define EXPECT_SAME_FRAME(view)                                  \
-    do {                                                         \
-        const Mismatch mismatch = CompareWithReference(view);    \
+#define EXPECT_SAME_FRAME(view)                                   \
+    do {                                                          \
+        const Mismatch mismatch = CompareWithReference(view);     \
         EXPECT_EQ(mismatch.count, 0) << Describe(view, mismatch); \
     } while (0)
 
@@ -55,8 +54,8 @@ TEST(RenderCompare, DefaultFrameSampledBankAngles) {
     World w(512, 384, 256, 11);
     FlightView& v = *w.view;
     ASSERT_TRUE(v.CanRender());
-    std::vector<int32_t> angles = {0, 1, 2, 3, 64, 639, 640, 641, 1279, 1280, 1281,
-                                   1919, 1920, 1921, 2557, 2558, 2559};
+    std::vector<int32_t> angles = {0,    1,    2,    3,    64,   639,  640,  641, 1279,
+                                   1280, 1281, 1919, 1920, 1921, 2557, 2558, 2559};
     for (int32_t a = 360; a <= 396; ++a) angles.push_back(a);
     for (int32_t a = 5; a < 2560; a += kSanitizedBuild ? 211 : 37) angles.push_back(a);
     int32_t i = 0;

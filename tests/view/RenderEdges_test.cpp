@@ -40,7 +40,9 @@ struct FlatWorld {
 
 // Pattern value of a pixel (CompareWithReference leaves the reference's
 // frame, drawn over pattern 1).
-uint32_t PatternAt(int32_t index) { return rendertest::Hash(static_cast<uint32_t>(index) + 1); }
+uint32_t PatternAt(int32_t index) {
+    return rendertest::Hash(static_cast<uint32_t>(index) + 1);
+}
 
 TEST(RenderEdges, UnbankedFramePaintsAllButTheBottomRow) {
     FlatWorld w(512, 384, 64, 40);

@@ -67,7 +67,13 @@ void Fly(const GoldenFlight& flight) {
 TEST(RenderGolden, DefaultFrameOverWaterAndHills) {
     // 512 x 384 (Output Width 512 on 1024 x 768), 6 rings, tilt 0. Frame 180
     // looks over a lake mirroring the stars.
-    Fly({512, 384, 9, 6, 0, 1234, 99,
+    Fly({512,
+         384,
+         9,
+         6,
+         0,
+         1234,
+         99,
          {{60, 0xc22be16d14c0c676ull, 2548},
           {120, 0x1e30b61a5c1bb48cull, 6},
           {180, 0x67452af40ab82441ull, 76}}});
@@ -75,7 +81,13 @@ TEST(RenderGolden, DefaultFrameOverWaterAndHills) {
 
 TEST(RenderGolden, ManyRingsRaisedTilt) {
     // Tilt 64 puts the horizon low: mostly sky, 40 rings over the hills.
-    Fly({400, 300, 8, 40, 64, 777, 5,
+    Fly({400,
+         300,
+         8,
+         40,
+         64,
+         777,
+         5,
          {{40, 0x6ccd775f43d70739ull, 2474}, {80, 0xa32dc0a4d182e030ull, 2500}}});
 }
 

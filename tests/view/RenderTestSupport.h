@@ -48,10 +48,10 @@ inline void FillSyntheticLand(int32_t side, uint32_t seed, int32_t* heights, uin
         auto knot = [&](int32_t kx, int32_t ky) {
             kx = (kx % knots + knots) % knots;
             ky = (ky % knots + knots) % knots;
-            return static_cast<int64_t>(
-                       Hash(seed * 7919u + static_cast<uint32_t>(cellsPerKnot) * 104729u +
-                            static_cast<uint32_t>(ky * knots + kx)) %
-                       2001u) -
+            return static_cast<int64_t>(Hash(seed * 7919u +
+                                             static_cast<uint32_t>(cellsPerKnot) * 104729u +
+                                             static_cast<uint32_t>(ky * knots + kx)) %
+                                        2001u) -
                    1000;
         };
         for (int32_t y = 0; y < side; ++y) {
