@@ -48,7 +48,7 @@ struct Flight {
     ViewWorld world;
     std::unique_ptr<FlightView> view;
     int32_t landSteps = 0;
-    rendertest::FrameSteering steering;
+    FrameSteering steering;
 };
 
 template <bool kReference>

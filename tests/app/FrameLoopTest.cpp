@@ -13,6 +13,7 @@
 #include "land/LandPipeline.h"
 #include "land/Scratch.h"
 #include "tests/app/TestPlatform.h"
+#include "tests/view/ViewTestSupport.h"
 #include "view/FlightView.h"
 
 namespace {
@@ -372,14 +373,14 @@ struct LiteralLoop {
     std::vector<int32_t> heights = std::vector<int32_t>(64 * 64);
     std::vector<uint32_t> colours = std::vector<uint32_t>(64 * 64);
     std::vector<uint32_t> frame = std::vector<uint32_t>(128 * 96);
-    int32_t countdown = 0, frameCounter = 0, direction = -1, prevTurn = 0, prevClimb = 0;
+    int32_t countdown = 0;
 
     void Run(int ticks, uint32_t landSeed, uint32_t viewSeed) {
         LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
         FlightView view(frame.data(), 128, 96, heights.data(), 64, 64, colours.data(), 64, 64,
                         objectCount + 1, 8, viewSeed);
         view.speed = flightSpeed;
-        const int32_t base = static_cast<int32_t>(tilt * 128 * 0.00390625 + 128 * 0.78125);
+        FrameSteering steering(tilt, 128, autoPilotIntensity);
         for (int t = 0; t < ticks; ++t) {
             if (--countdown < 0) {
                 countdown = newlandWait * 25;
@@ -388,15 +389,7 @@ struct LiteralLoop {
                 view.waterLevel = 25;
                 continue;
             }
-            if (++frameCounter % 256 == 0) direction = (frameCounter / 256) % 4 == 0 ? 1 : -1;
-            view.SteerAutopilot(direction, autoPilotIntensity);
-            view.headingRate = view.turnCommand >> 1;
-            view.climbRate = view.climbCommand;
-            view.SetBankAngle(view.turnCommand + prevTurn);
-            prevTurn = view.turnCommand;
-            view.horizonRow = view.climbRate + prevClimb + base;
-            prevClimb = view.climbRate;
-            view.Move();
+            steering.Step(view);
             view.Render();
         }
         camera = {view.positionX, view.positionY, view.heading, view.altitude, view.bankAngle};

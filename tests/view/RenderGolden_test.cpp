@@ -44,7 +44,7 @@ void Fly(const GoldenFlight& flight) {
     v.speed = 25;
     v.randomState = flight.landSeed;
     v.waterLevel = kLandWaterLevel;
-    rendertest::FrameSteering steering(flight.tilt, flight.width);
+    FrameSteering steering(flight.tilt, flight.width);
     size_t next = 0;
     for (int32_t frame = 1; next < flight.checkpoints.size(); ++frame) {
         steering.Step(v);

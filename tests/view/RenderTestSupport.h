@@ -144,34 +144,4 @@ inline Mismatch CompareWithReference(FlightView& view, uint32_t patternSeed = 1)
     return m;
 }
 
-// The frame loop's steering of one frame, up to and including Move: the
-// autopilot's commands become the heading rate, the climb rate, the bank
-// angle (the sum of the last two turn commands) and the horizon row; the
-// autopilot turns the other way every 256 frames, to the right in one of
-// four. Frames are counted from 1.
-struct FrameSteering {
-    FrameSteering(int32_t tilt, int32_t outputWidth)
-        : horizonBase(static_cast<int32_t>(static_cast<double>(tilt * outputWidth) * 0.00390625 +
-                                           outputWidth * 0.78125)) {}
-
-    void Step(FlightView& v) {
-        ++frameCounter;
-        if ((frameCounter & 0xFF) == 0) direction = ((frameCounter >> 8) & 3) == 0 ? 1 : -1;
-        v.SteerAutopilot(direction, 30);
-        v.headingRate = v.turnCommand >> 1;
-        v.climbRate = v.climbCommand;
-        v.SetBankAngle(v.turnCommand + prevTurnCommand);
-        prevTurnCommand = v.turnCommand;
-        v.horizonRow = v.climbRate + prevClimbRate + horizonBase;
-        prevClimbRate = v.climbRate;
-        v.Move();
-    }
-
-    int32_t horizonBase;
-    int32_t frameCounter = 0;
-    int32_t direction = -1;
-    int32_t prevTurnCommand = 0;
-    int32_t prevClimbRate = 0;
-};
-
 }  // namespace rendertest
