@@ -531,23 +531,21 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
             if (run.e >= maxDepth) return run.top;
             continue;
         }
-        // The sample that wraps, with every test.
+        // The sample that wraps, with every test; a wrap forgets the last
+        // object cell.
+        auto wrap = [&run](int64_t& value, int64_t limit) {
+            if (value < 0) {
+                value += limit;
+                run.lastCell = -1;
+            } else if (value >= limit) {
+                value -= limit;
+                run.lastCell = -1;
+            }
+        };
         run.y += run.dy;
-        if (run.y < 0) {
-            run.y += yLimit;
-            run.lastCell = -1;
-        } else if (run.y >= yLimit) {
-            run.y -= yLimit;
-            run.lastCell = -1;
-        }
+        wrap(run.y, yLimit);
         run.x += run.dx;
-        if (run.x < 0) {
-            run.x += xLimit;
-            run.lastCell = -1;
-        } else if (run.x >= xLimit) {
-            run.x -= xLimit;
-            run.lastCell = -1;
-        }
+        wrap(run.x, xLimit);
         if (!finishSample((run.y >> 10) * run.stride + (run.x >> 10))) return run.top;
         if (--remaining == 0) widen();
         run.e += run.step;
