@@ -628,6 +628,20 @@ void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t cells) {
     }
 }
 
+// The delta map of a lighting step and, with blur passes, the blur's
+// scratch map; false (nothing held) when either cannot be obtained.
+bool AllocateDeltaMaps(int64_t cells, int32_t blurPasses, int32_t*& delta,
+                       int32_t*& blurScratch) {
+    delta = AllocateArrayForOverwrite<int32_t>(cells);
+    blurScratch = blurPasses > 0 ? AllocateArrayForOverwrite<int32_t>(cells) : nullptr;
+    if (delta == nullptr || (blurPasses > 0 && blurScratch == nullptr)) {
+        FreeArray(delta);
+        FreeArray(blurScratch);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Returns false when its scratch maps cannot be obtained (maps unchanged)
@@ -635,13 +649,9 @@ void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t cells) {
 bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPasses,
                                 int32_t blurWeight) {
     const int64_t cells = CellCount();
-    int32_t* delta = AllocateArrayForOverwrite<int32_t>(cells);
-    int32_t* blurScratch = blurPasses > 0 ? AllocateArrayForOverwrite<int32_t>(cells) : nullptr;
-    if (delta == nullptr || (blurPasses > 0 && blurScratch == nullptr)) {
-        FreeArray(delta);
-        FreeArray(blurScratch);
-        return false;
-    }
+    int32_t* delta = nullptr;
+    int32_t* blurScratch = nullptr;
+    if (!AllocateDeltaMaps(cells, blurPasses, delta, blurScratch)) return false;
 
     const int64_t k = Asr(strength, 1);
     const bool vertical = direction == 'd' || direction == 'u';
@@ -683,13 +693,9 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
 bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char direction,
                                 int32_t dropPerCell, int32_t blurPasses, int32_t blurWeight) {
     const int64_t cells = CellCount();
-    int32_t* delta = AllocateArrayForOverwrite<int32_t>(cells);
-    int32_t* blurScratch = blurPasses > 0 ? AllocateArrayForOverwrite<int32_t>(cells) : nullptr;
-    if (delta == nullptr || (blurPasses > 0 && blurScratch == nullptr)) {
-        FreeArray(delta);
-        FreeArray(blurScratch);
-        return false;
-    }
+    int32_t* delta = nullptr;
+    int32_t* blurScratch = nullptr;
+    if (!AllocateDeltaMaps(cells, blurPasses, delta, blurScratch)) return false;
 
     const int64_t low = LowestHeight();
     // Scan lines: rows for "l" (x rising) and "r" (x falling); columns for
