@@ -23,10 +23,12 @@
 // and the walk ends at the first position past the picture. The march takes
 // its samples in runs that cannot wrap, widen or end (no tests but the
 // object cell map and the projection), and sets the colours of the column's
-// pixel counters in a buffer; blocks of columns are then written into the
-// frame together, in an order that keeps every pixel's writes in the
-// original order (see WriteBlock). Only the painting of object spans goes
-// pixel by pixel as written in the reference.
+// pixel counters in a buffer. Neighbouring columns are marched as a group,
+// a stretch of samples of each in turn, so that their rays find the cells
+// they share still in the cache (see MarchGroup); each group is then written
+// into the frame as one block, in an order that keeps every pixel's writes
+// in the original order (see WriteBlock). Only the painting of object spans
+// goes pixel by pixel as written in the reference.
 //
 // Scratch: one buffer of kBlockSize x diagonal colours per call (allocated
 // with AllocateArray; when that fails the frame is left as it was) and the
@@ -442,11 +444,18 @@ int64_t SamplesBefore(int64_t p, int64_t d, int64_t limit, int64_t n) {
 // horizonRow lies above top, that is when the product itself lies below
 // (top - horizonRow) x 1024, so the row is only formed for the samples that
 // paint. The step widens after a count of samples per level: trunc(threshold
-// / k) + 1 at level k. Returns top as MarchGeneral.
-template <bool kObjects>
-RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ray& ray) {
-    constexpr int64_t kRunLength = 256;
+// / k) + 1 at level k.
+//
+// The march can stop after a budget of samples and go on later (see
+// MarchGroup): its whole state is kept here.
+struct FastMarch {
     Run run;
+    int64_t k;          // step level
+    int64_t remaining;  // samples left at this level
+};
+
+void StartFastMarch(const Scene& s, const Column& column, const Ray& ray, FastMarch& m) {
+    Run& run = m.run;
     run.x = ray.x;
     run.y = ray.y;
     run.dx = ray.dxBase;
@@ -471,10 +480,24 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
     run.sky = s.hasSky ? s.sky : nullptr;
     run.skyStart = column.sky;
     run.skyHeight = s.skyHeight;
+    m.k = 1;
+    m.remaining = s.threshold < 0 ? 1 : s.threshold + 1;
+}
+
+// Takes up to `budget` more samples (all of them once the ray has found an
+// object: the column's spans are the only ones there are). Returns top as
+// MarchGeneral when the ray has ended, or kMarchGoesOn.
+constexpr int32_t kMarchGoesOn = -1;
+
+template <bool kObjects>
+RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ray& ray,
+                                  FastMarch& m, int64_t budget) {
+    constexpr int64_t kRunLength = 256;
+    Run& run = m.run;
+    int64_t& k = m.k;
+    int64_t& remaining = m.remaining;
     const int64_t xLimit = s.xLimit, yLimit = s.yLimit;
     const int64_t maxDepth = s.maxDepth;
-    int64_t k = 1;
-    int64_t remaining = s.threshold < 0 ? 1 : s.threshold + 1;
 
     // The rest of a sample whose position is taken: object cell, projection,
     // painting. False when the ray ends.
@@ -501,7 +524,10 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
     };
 
     for (;;) {
+        if (s.spans->count != 0) budget = INT64_MAX;
+        if (budget <= 0) return kMarchGoesOn;
         int64_t n = remaining < kRunLength ? remaining : kRunLength;
+        if (n > budget) n = budget;
         const int64_t xEnd = run.x + n * run.dx, yEnd = run.y + n * run.dy;
         if (xEnd < 0 || xEnd >= xLimit || yEnd < 0 || yEnd >= yLimit ||
             run.e + (n - 1) * run.step >= maxDepth) {
@@ -521,6 +547,7 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
                 run.e += run.step;
                 if (run.e == eEnd) break;
             }
+            budget -= n;
             remaining -= n;
             if (remaining == 0) {
                 // The run's last sample widened the step before its depth
@@ -547,6 +574,7 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
         run.x += run.dx;
         wrap(run.x, xLimit);
         if (!finishSample((run.y >> 10) * run.stride + (run.x >> 10))) return run.top;
+        budget -= 1;
         if (--remaining == 0) widen();
         run.e += run.step;
         if (run.e >= maxDepth) return run.top;
@@ -583,6 +611,58 @@ void FillSky(const Scene& s, const Column& column, int64_t top) {
         n += run;
         t += run;
         if (t == s.skySize) t -= s.skyWidth;
+    }
+}
+
+// A column of a group: its ray, its march and, once the ray has ended, top
+// (the highest row the land painted).
+struct ColumnJob {
+    Column column;
+    Ray ray;
+    bool fast;
+    FastMarch march;
+    int32_t top;
+    bool done;
+};
+
+// Marches a group of neighbouring columns and their sky passes. Their rays
+// run side by side over the same cells, so the group advances together, a
+// stretch of kGroupStretch samples per column at a time, while those cells
+// are still in the cache. A ray that finds an object is marched to its end at
+// once, and its sky pass made, since the spans of one column are kept at a
+// time; every column starts with no spans.
+void MarchGroup(const Scene& s, ColumnJob* jobs, int32_t count) {
+    constexpr int64_t kGroupStretch = 32;
+    int32_t active = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        ColumnJob& job = jobs[i];
+        job.done = false;
+        if (!job.fast) {
+            job.top = MarchGeneral(s, job.column, job.ray);
+        } else {
+            StartFastMarch(s, job.column, job.ray, job.march);
+            ++active;
+            continue;
+        }
+        if (job.top > 1) FillSky(s, job.column, job.top);
+        s.spans->count = 0;
+        job.done = true;
+    }
+    while (active != 0) {
+        for (int32_t i = 0; i < count; ++i) {
+            ColumnJob& job = jobs[i];
+            if (job.done) continue;
+            const int32_t top =
+                s.cellMap != nullptr
+                    ? MarchFast<true>(s, job.column, job.ray, job.march, kGroupStretch)
+                    : MarchFast<false>(s, job.column, job.ray, job.march, kGroupStretch);
+            if (top == kMarchGoesOn) continue;
+            job.top = top;
+            if (top > 1) FillSky(s, job.column, top);
+            s.spans->count = 0;
+            job.done = true;
+            --active;
+        }
     }
 }
 
@@ -760,7 +840,6 @@ void RenderLandscape(FlightView& v) {
     uint32_t* colours = AllocateArray<uint32_t>(static_cast<int64_t>(kBlockSize) * v.diagonal);
     if (colours == nullptr) return;
     PendingColumn block[kBlockSize];
-    int32_t pending = 0;
     // Scratch of the current column.
     Spans spans;
     spans.count = 0;
@@ -834,6 +913,10 @@ void RenderLandscape(FlightView& v) {
     const int64_t xMax = static_cast<int64_t>(v.frameWidth) * 1024 - 1;
     const int64_t yMax = static_cast<int64_t>(v.frameHeight) * 1024 - 1;
 
+    // Columns are marched in groups of up to kBlockSize (see MarchGroup) and
+    // each group is then written into the frame as one block.
+    ColumnJob jobs[kBlockSize];
+    int32_t jobCount = 0;
     for (int32_t c = diag - skip; c >= skip + 1; --c) {
         // The stretch of pixel counters inside the picture; a column that
         // never enters it leaves no trace.
@@ -851,61 +934,54 @@ void RenderLandscape(FlightView& v) {
             } else if (az < 0) {
                 az += units;
             }
-            Ray ray;
+            ColumnJob& job = jobs[jobCount];
+            Ray& ray = job.ray;
             ray.base = v.rayStepTable[c] < 1 ? 1 : v.rayStepTable[c];
             ray.dxBase = (v.cosTable[az] * ray.base) >> 20;
             ray.dyBase = (v.sinTable[az] * ray.base) >> 20;
             ray.x = cameraX;
             ray.y = cameraY;
-            spans.count = 0;
-            uint32_t* columnColours = colours + static_cast<int64_t>(pending) * diag;
-            const Column column{startX, startY, inFirst, inEnd, sky, columnColours};
+            uint32_t* columnColours = colours + static_cast<int64_t>(jobCount) * diag;
+            job.column = Column{startX, startY, inFirst, inEnd, sky, columnColours};
             const int64_t reachX = (ray.dxBase < 0 ? -ray.dxBase : ray.dxBase) * maxLevel;
             const int64_t reachY = (ray.dyBase < 0 ? -ray.dyBase : ray.dyBase) * maxLevel;
-            const bool fast = depthInTables && reachX < s.xLimit && reachY < s.yLimit;
-            int32_t top;
-            if (!fast) {
-                top = MarchGeneral(s, column, ray);
-            } else if (s.cellMap != nullptr) {
-                top = MarchFast<true>(s, column, ray);
-            } else {
-                top = MarchFast<false>(s, column, ray);
-            }
-            // The painted counters form one stretch: the land's from just
-            // after the first counter inside the picture (or the sky's from
-            // that counter, when the land never reached it), up to the end
-            // of the sky pass, or to where the walk left the picture.
-            // (top is 0 both when the walk left the picture and when the land
-            // reached row 0.)
-            const int64_t landEnd = diag - top;
-            int64_t end;
-            if (top > 1) {
-                FillSky(s, column, top);
-                end = diag - 1 < inEnd ? diag - 1 : inEnd;
-            } else {
-                end = landEnd < inEnd ? landEnd : inEnd;
-            }
-            const int64_t first = landEnd > inFirst ? inFirst + 1 : inFirst;
-            if (first < end) {
-                PendingColumn& w = block[pending++];
-                w.px0 = startX;
-                w.py0 = startY;
-                w.inFirst = static_cast<int32_t>(inFirst);
-                w.first = static_cast<int32_t>(first);
-                w.end = static_cast<int32_t>(end);
-                w.colours = columnColours;
-                if (pending == kBlockSize) {
-                    WriteBlock(s, block, pending);
-                    pending = 0;
-                }
-            }
+            job.fast = depthInTables && reachX < s.xLimit && reachY < s.yLimit;
+            ++jobCount;
         }
         skyRow -= 1;
         if (skyRow < 0) skyRow += s.skyHeight;
         startX -= s.cb;
         startY += s.sb;
+        if (jobCount == kBlockSize || (c == skip + 1 && jobCount != 0)) {
+            MarchGroup(s, jobs, jobCount);
+            // The painted counters of each column form one stretch: the
+            // land's from just after the first counter inside the picture (or
+            // the sky's from that counter, when the land never reached it),
+            // up to the end of the sky pass, or to where the walk left the
+            // picture. (top is 0 both when the walk left the picture and
+            // when the land reached row 0.)
+            int32_t pending = 0;
+            for (int32_t i = 0; i < jobCount; ++i) {
+                const ColumnJob& job = jobs[i];
+                const int64_t landEnd = diag - job.top;
+                const int64_t end =
+                    job.top > 1 ? (diag - 1 < job.column.inEnd ? diag - 1 : job.column.inEnd)
+                                : (landEnd < job.column.inEnd ? landEnd : job.column.inEnd);
+                const int64_t first =
+                    landEnd > job.column.inFirst ? job.column.inFirst + 1 : job.column.inFirst;
+                if (first >= end) continue;
+                PendingColumn& w = block[pending++];
+                w.px0 = job.column.px0;
+                w.py0 = job.column.py0;
+                w.inFirst = static_cast<int32_t>(job.column.inFirst);
+                w.first = static_cast<int32_t>(first);
+                w.end = static_cast<int32_t>(end);
+                w.colours = job.column.colours;
+            }
+            if (pending != 0) WriteBlock(s, block, pending);
+            jobCount = 0;
+        }
     }
-    if (pending != 0) WriteBlock(s, block, pending);
     FreeArray(colours);
 }
 
