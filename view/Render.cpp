@@ -66,9 +66,23 @@ constexpr int32_t kBlockSize = 32;
 // counters by which each column trails the one marched before it.
 constexpr int32_t kStretch = 128;
 constexpr int32_t kLag = 4;
+// Frame rows ahead of a column's run whose cache lines are asked for before
+// the run writes them.
+constexpr int64_t kPrefetchRows = 64;
 // Object images taller than this are not drawn: it keeps a span's texel
 // arithmetic far inside 64 bits whatever the tables hold.
 constexpr int32_t kMaxSliceLength = 1 << 16;
+
+// Asks for the cache line at byte address `address` ahead of a write. Only a
+// hint: the address may lie outside the frame (it is never dereferenced, and
+// it is formed as an integer, not by pointer arithmetic past the frame).
+inline void PrefetchForWrite(uintptr_t address) {
+#if defined(__GNUC__)
+    __builtin_prefetch(reinterpret_cast<const void*>(address), 1);
+#else
+    (void)address;
+#endif
+}
 
 int64_t Modulo(int64_t value, int64_t divisor) {
     int64_t r = value % divisor;
@@ -636,6 +650,7 @@ void StartColumn(const Scene& s, PendingColumn& w) {
 void WriteCounters(const Scene& s, PendingColumn& w, int32_t stop) {
     const int32_t sb = s.sb, cb = s.cb;
     const int64_t width = s.width;
+    const uintptr_t prefetchBytes = static_cast<uintptr_t>(kPrefetchRows * width * 4);
     const uint32_t* colours = w.colours;
     int32_t n = w.n, pxv = w.pxv, pyv = w.pyv, r = w.r, c = w.c;
     uint32_t* p = w.p;
@@ -649,6 +664,10 @@ void WriteCounters(const Scene& s, PendingColumn& w, int32_t stop) {
             const int32_t plain = steps - 1 < stop - n ? steps - 1 : stop - n;
             for (int32_t i = 0; i < plain; ++i) {
                 p += width;
+                // The line kPrefetchRows further up: the first column of a
+                // block to get there finds it on its way, the others in
+                // the cache.
+                PrefetchForWrite(reinterpret_cast<uintptr_t>(p) + prefetchBytes);
                 *p = colours[n + i];
             }
             n += plain;
