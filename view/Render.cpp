@@ -541,6 +541,16 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
         run.dy += ray.dyBase;
         run.step += ray.base;
     };
+    // A wrap forgets the last object cell.
+    auto wrap = [&run](int64_t& value, int64_t limit) {
+        if (value < 0) {
+            value += limit;
+            run.lastCell = -1;
+        } else if (value >= limit) {
+            value -= limit;
+            run.lastCell = -1;
+        }
+    };
 
     for (;;) {
         if (s.spans->count != 0) budget = INT64_MAX;
@@ -577,17 +587,7 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
             if (run.e >= maxDepth) return run.top;
             continue;
         }
-        // The sample that wraps, with every test; a wrap forgets the last
-        // object cell.
-        auto wrap = [&run](int64_t& value, int64_t limit) {
-            if (value < 0) {
-                value += limit;
-                run.lastCell = -1;
-            } else if (value >= limit) {
-                value -= limit;
-                run.lastCell = -1;
-            }
-        };
+        // The sample that wraps, with every test.
         run.y += run.dy;
         wrap(run.y, yLimit);
         run.x += run.dx;
@@ -652,20 +652,22 @@ struct ColumnJob {
 // time; every column starts with no spans.
 void MarchGroup(const Scene& s, ColumnJob* jobs, int32_t count) {
     constexpr int64_t kGroupStretch = 32;
+    auto finish = [&s](ColumnJob& job, int32_t top) {
+        job.top = top;
+        if (top > 1) FillSky(s, job.column, top);
+        s.spans->count = 0;
+        job.done = true;
+    };
     int32_t active = 0;
     for (int32_t i = 0; i < count; ++i) {
         ColumnJob& job = jobs[i];
         job.done = false;
-        if (!job.fast) {
-            job.top = MarchGeneral(s, job.column, job.ray);
-        } else {
+        if (job.fast) {
             StartFastMarch(s, job.column, job.ray, job.march);
             ++active;
-            continue;
+        } else {
+            finish(job, MarchGeneral(s, job.column, job.ray));
         }
-        if (job.top > 1) FillSky(s, job.column, job.top);
-        s.spans->count = 0;
-        job.done = true;
     }
     while (active != 0) {
         for (int32_t i = 0; i < count; ++i) {
@@ -676,10 +678,7 @@ void MarchGroup(const Scene& s, ColumnJob* jobs, int32_t count) {
                     ? MarchFast<true>(s, job.column, job.ray, job.march, kGroupStretch)
                     : MarchFast<false>(s, job.column, job.ray, job.march, kGroupStretch);
             if (top == kMarchGoesOn) continue;
-            job.top = top;
-            if (top > 1) FillSky(s, job.column, top);
-            s.spans->count = 0;
-            job.done = true;
+            finish(job, top);
             --active;
         }
     }
@@ -832,6 +831,35 @@ void WriteBlock(const Scene& s, PendingColumn* block, int32_t count) {
             WriteCounters(s, w, static_cast<int32_t>(stop));
         }
     }
+}
+
+// Marches a group of columns and writes those that painted into the frame
+// as one block. The painted counters of each column form one stretch: the
+// land's from just after the first counter inside the picture (or the sky's
+// from that counter, when the land never reached it), up to the end of the
+// sky pass, or to where the walk left the picture. (top is 0 both when the
+// walk left the picture and when the land reached row 0.)
+void MarchAndWriteGroup(const Scene& s, ColumnJob* jobs, int32_t count, PendingColumn* block) {
+    MarchGroup(s, jobs, count);
+    const int64_t diag = s.diagonal;
+    int32_t pending = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const ColumnJob& job = jobs[i];
+        const Column& column = job.column;
+        const int64_t landEnd = diag - job.top;
+        const int64_t paintedEnd = job.top > 1 ? diag - 1 : landEnd;
+        const int64_t end = paintedEnd < column.inEnd ? paintedEnd : column.inEnd;
+        const int64_t first = landEnd > column.inFirst ? column.inFirst + 1 : column.inFirst;
+        if (first >= end) continue;
+        PendingColumn& w = block[pending++];
+        w.px0 = column.px0;
+        w.py0 = column.py0;
+        w.inFirst = static_cast<int32_t>(column.inFirst);
+        w.first = static_cast<int32_t>(first);
+        w.end = static_cast<int32_t>(end);
+        w.colours = column.colours;
+    }
+    if (pending != 0) WriteBlock(s, block, pending);
 }
 
 // The highest step level any ray of base step at least minBase reaches
@@ -988,36 +1016,12 @@ void RenderLandscape(FlightView& v) {
         if (skyRow < 0) skyRow += s.skyHeight;
         startX -= s.cb;
         startY += s.sb;
-        if (jobCount == kBlockSize || (c == skip + 1 && jobCount != 0)) {
-            MarchGroup(s, jobs, jobCount);
-            // The painted counters of each column form one stretch: the
-            // land's from just after the first counter inside the picture (or
-            // the sky's from that counter, when the land never reached it),
-            // up to the end of the sky pass, or to where the walk left the
-            // picture. (top is 0 both when the walk left the picture and
-            // when the land reached row 0.)
-            int32_t pending = 0;
-            for (int32_t i = 0; i < jobCount; ++i) {
-                const ColumnJob& job = jobs[i];
-                const int64_t landEnd = diag - job.top;
-                const int64_t end =
-                    job.top > 1 ? (diag - 1 < job.column.inEnd ? diag - 1 : job.column.inEnd)
-                                : (landEnd < job.column.inEnd ? landEnd : job.column.inEnd);
-                const int64_t first =
-                    landEnd > job.column.inFirst ? job.column.inFirst + 1 : job.column.inFirst;
-                if (first >= end) continue;
-                PendingColumn& w = block[pending++];
-                w.px0 = job.column.px0;
-                w.py0 = job.column.py0;
-                w.inFirst = static_cast<int32_t>(job.column.inFirst);
-                w.first = static_cast<int32_t>(first);
-                w.end = static_cast<int32_t>(end);
-                w.colours = job.column.colours;
-            }
-            if (pending != 0) WriteBlock(s, block, pending);
+        if (jobCount == kBlockSize) {
+            MarchAndWriteGroup(s, jobs, jobCount, block);
             jobCount = 0;
         }
     }
+    if (jobCount != 0) MarchAndWriteGroup(s, jobs, jobCount, block);
     FreeArray(colours);
 }
 
