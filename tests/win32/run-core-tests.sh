@@ -11,6 +11,7 @@
 # portable functions with the C library's own, since under Wine they would
 # measure the Windows runtime's sin, cos and pow rather than the core.
 set -u
+. "$(dirname "$0")/wine-prefix.sh"
 
 if [ $# -lt 2 ]; then
     echo "usage: $0 ARTIFACT_DIR TEST.exe..." >&2
@@ -45,7 +46,7 @@ trap 'exit 130' INT TERM
 mkdir -p "$artifacts"
 # Wine's background processes inherit the output streams: always files, never
 # pipes, or the wineserver keeps a pipe open for ever.
-if ! wineboot -i >"$artifacts/wineboot.txt" 2>&1; then
+if ! make_wine_prefix "$artifacts/wineboot.txt"; then
     echo "run-core-tests: wineboot failed (see $artifacts/wineboot.txt)" >&2
     exit 1
 fi

@@ -13,6 +13,7 @@
 # one process inside another process's window stays invisible, so the
 # preview's frames are counted from Wine's GDI trace instead of a picture.
 set -u
+. "$(dirname "$0")/wine-prefix.sh"
 
 if [ $# -lt 5 ]; then
     echo "usage: $0 SAVER HARNESS PASSWORD_CPL MPR_DLL ARTIFACT_DIR [SECTION...]" >&2
@@ -124,7 +125,7 @@ suite_pid=$$
 ) </dev/null >/dev/null 2>&1 &
 # Wine's output always goes to files: its background processes would keep a
 # pipe open for ever.
-if ! wineboot -i >"$work/wineboot.log" 2>&1; then
+if ! make_wine_prefix "$work/wineboot.log"; then
     echo "wine-suite: wineboot failed" >&2
     cat "$work/wineboot.log" >&2
     exit 1
@@ -342,21 +343,37 @@ section_fullscreen() {
     expect "first land made" "$(field sync "$out")" "1"
     sleep 1
     shot fullscreen-frame
-    sleep 0.5
-    shot fullscreen-frame-later
     # Sky: dark, starry and cloudy, grey to blue. Land: many colours, earth
     # tones (more red than blue). The progress screen is black with a few
-    # grey and red glyphs.
-    local sky land
-    sky=($(channels fullscreen-frame 1024x100+0+0))
-    land=($(channels fullscreen-frame 1024x368+0+400))
-    note "frame: sky colours/mean/r/g/b ${sky[*]}, land ${land[*]}"
-    if [ "${sky[0]}" -ge 100 ] && fless "${sky[1]}" 0.5 && ! fless "${sky[4]}" "${sky[2]}"; then
+    # grey and red glyphs. The land comes from the calendar time, and now and
+    # then the flight starts in a gorge whose walls fill the top of the
+    # picture: a few moments of the flight are looked at, and each property
+    # has to show in one of them.
+    local sky land name sky_seen="" land_seen="" try
+    for try in 1 2 3 4 5 6; do
+        name=fullscreen-frame
+        if [ "$try" -gt 1 ]; then
+            sleep 0.5
+            name=fullscreen-frame-later
+            shot "$name"
+        fi
+        sky=($(channels "$name" 1024x100+0+0))
+        land=($(channels "$name" 1024x368+0+400))
+        note "frame $try: sky colours/mean/r/g/b ${sky[*]}, land ${land[*]}"
+        if [ "${sky[0]}" -ge 100 ] && fless "${sky[1]}" 0.5 && ! fless "${sky[4]}" "${sky[2]}"; then
+            sky_seen=${sky_seen:-"${sky[*]}"}
+        fi
+        if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.04 }')" "${land[2]}"; then
+            land_seen=${land_seen:-"${land[*]}"}
+        fi
+        [ -n "$sky_seen" ] && [ -n "$land_seen" ] && [ "$try" -gt 1 ] && break
+    done
+    if [ -n "$sky_seen" ]; then
         ok "frame: dark sky above"
     else
         bad "frame: dark sky above" "${sky[*]}"
     fi
-    if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.04 }')" "${land[2]}"; then
+    if [ -n "$land_seen" ]; then
         ok "frame: varied land colours below"
     else
         bad "frame: varied land colours below" "${land[*]}"

@@ -1,0 +1,23 @@
+# wine-prefix.sh - sourced by the Wine test scripts: makes the fresh prefix
+# in $WINEPREFIX.
+#
+#   make_wine_prefix LOG   -> 0 when the prefix is ready; wineboot's output
+#                             goes to LOG (a file, never a pipe: Wine's
+#                             background processes would keep it open)
+#
+# A first boot of a new prefix now and then stops with "could not load
+# kernel32.dll" while the system is busy; a second try in a clean folder has
+# always worked, so one failure is retried before giving up.
+make_wine_prefix() {
+    local log=$1 try
+    for try in 1 2; do
+        if wineboot -i >"$log" 2>&1; then
+            return 0
+        fi
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+        cp "$log" "$log.try$try" 2>/dev/null
+        rm -rf "$WINEPREFIX"
+    done
+    return 1
+}
