@@ -263,6 +263,21 @@ struct Ray {
     int64_t base;  // ray-step units
 };
 
+// Brings a ray coordinate (position units) that has just taken a step back
+// into [0, limit); true when it wrapped. One side's addition or subtraction
+// serves for steps shorter than a side, the remainder for longer ones.
+bool WrapCoordinate(int64_t& value, int64_t limit) {
+    if (value < 0) {
+        value += limit;
+    } else if (value >= limit) {
+        value -= limit;
+    } else {
+        return false;
+    }
+    if (value < 0 || value >= limit) value = Modulo(value, limit);
+    return true;
+}
+
 // The general march: 64-bit positions that may cross several map sides per
 // sample (the outermost columns of very wide frames) and clamped depth
 // indices. Returns top, the highest row painted (0 when the walk left the
@@ -273,22 +288,11 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
     int64_t x = ray.x, y = ray.y;
     int32_t top = s.diagonal;
     int64_t lastCell = -1;
-    auto wrap = [](int64_t& value, int64_t limit) {
-        if (value < 0) {
-            value += limit;
-        } else if (value >= limit) {
-            value -= limit;
-        } else {
-            return false;
-        }
-        if (value < 0 || value >= limit) value = Modulo(value, limit);
-        return true;
-    };
     do {
         y += dy;
-        if (wrap(y, s.yLimit)) lastCell = -1;
+        if (WrapCoordinate(y, s.yLimit)) lastCell = -1;
         x += dx;
-        if (wrap(x, s.xLimit)) lastCell = -1;
+        if (WrapCoordinate(x, s.xLimit)) lastCell = -1;
         const int64_t cell = (y >> 10) * s.mapStride + (x >> 10);
         int64_t j = e >> 19;
         if (j >= s.viewDistance) j = s.viewDistance - 1;
@@ -541,16 +545,6 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
         run.dy += ray.dyBase;
         run.step += ray.base;
     };
-    // A wrap forgets the last object cell.
-    auto wrap = [&run](int64_t& value, int64_t limit) {
-        if (value < 0) {
-            value += limit;
-            run.lastCell = -1;
-        } else if (value >= limit) {
-            value -= limit;
-            run.lastCell = -1;
-        }
-    };
 
     for (;;) {
         if (s.spans->count != 0) budget = INT64_MAX;
@@ -588,10 +582,11 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
             continue;
         }
         // The sample that wraps, with every test.
+        // A wrap forgets the last object cell.
         run.y += run.dy;
-        wrap(run.y, yLimit);
+        if (WrapCoordinate(run.y, yLimit)) run.lastCell = -1;
         run.x += run.dx;
-        wrap(run.x, xLimit);
+        if (WrapCoordinate(run.x, xLimit)) run.lastCell = -1;
         if (!finishSample((run.y >> 10) * run.stride + (run.x >> 10))) return run.top;
         budget -= 1;
         if (--remaining == 0) widen();

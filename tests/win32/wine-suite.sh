@@ -361,10 +361,10 @@ section_fullscreen() {
         land=($(channels "$name" 1024x368+0+400))
         note "frame $try: sky colours/mean/r/g/b ${sky[*]}, land ${land[*]}"
         if [ "${sky[0]}" -ge 100 ] && fless "${sky[1]}" 0.5 && ! fless "${sky[4]}" "${sky[2]}"; then
-            sky_seen=${sky_seen:-"${sky[*]}"}
+            sky_seen=1
         fi
         if [ "${land[0]}" -ge 1000 ] && fless "$(awk -v r="${land[2]}" -v b="${land[4]}" 'BEGIN { print b + 0.04 }')" "${land[2]}"; then
-            land_seen=${land_seen:-"${land[*]}"}
+            land_seen=1
         fi
         [ -n "$sky_seen" ] && [ -n "$land_seen" ] && [ "$try" -gt 1 ] && break
     done
