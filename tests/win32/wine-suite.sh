@@ -457,10 +457,16 @@ start_preview() {
     # process's window, so the blits are counted from Wine's GDI trace.
     WINEDEBUG=-all,+bitblt wine 'C:\glide\harness.exe' preview "$(winpath "$work/$1.log")" \
         "$2" "$3" "$saver $4" >"$work/$1.out" 2>&1 &
-    for _ in $(seq 1 200); do
+    # A busy machine can take a while to start a Wine process: up to 60 s.
+    for _ in $(seq 1 600); do
         grep -q '^pid' "$work/$1.log" 2>/dev/null && break
         sleep 0.1
     done
+    if ! grep -q '^pid' "$work/$1.log" 2>/dev/null; then
+        note "preview harness $1 did not start; its output is in $1-start.txt" >&2
+        cp "$work/$1.out" "$artifacts/$1-start.txt" 2>/dev/null
+        return
+    fi
     tr -d '\r' <"$work/$1.log" | sed -n 's/^parent //p' | head -n1
 }
 
