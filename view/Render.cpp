@@ -235,13 +235,21 @@ RENDER_NOINLINE void DiscoverSpan(const Scene& s, int64_t cell, int64_t j) {
     spans.texels[l] = o.image + static_cast<int64_t>(slice) * o.sliceLength;
 }
 
+// The sky texel shown on row `row` of a column whose start row shows texel
+// skyStart: each row down the column is one texel back, within a sky row.
+inline int64_t SkyTexelOnRow(int64_t skyStart, int64_t row, int64_t skyHeight) {
+    int64_t t = skyStart - row;
+    while (t < 0) t += skyHeight;
+    return t;
+}
+
 // Water: the land colour halved plus, halved, the sky texel that the sky
-// pass would show on row top.
-uint32_t Water(const Scene& s, const Column& column, uint32_t land, int64_t top) {
-    if (!s.hasSky) return (land >> 1) & 0x7F7F7F;
-    int64_t w = column.sky - top;
-    while (w < 0) w += s.skyHeight;
-    return ((land >> 1) & 0x7F7F7F) + ((s.sky[w] >> 1) & 0x7F7F7F);
+// pass would show on row top (sky null: no sky).
+inline uint32_t WaterColour(uint32_t land, const uint32_t* sky, int64_t skyStart,
+                            int64_t skyHeight, int64_t top) {
+    const uint32_t colour = (land >> 1) & 0x7F7F7F;
+    if (sky == nullptr) return colour;
+    return colour + ((sky[SkyTexelOnRow(skyStart, top, skyHeight)] >> 1) & 0x7F7F7F);
 }
 
 // The land segment of counters [n0, n1). The first counter inside the
@@ -309,7 +317,7 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
         }
         if (row < top) {
             const uint32_t land = s.colours[cell];
-            const uint32_t colour = h > s.waterLevel ? land : Water(s, column, land, top);
+            const uint32_t colour = h > s.waterLevel ? land : WaterColour(land, s.sky, column.sky, s.skyHeight, top);
             const int64_t n0 = s.diagonal - top;
             const int64_t n1 = s.diagonal - row;
             FillLand(s, column, n0, n1, colour);
@@ -392,12 +400,7 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
             }
             uint32_t colour = run.mapColours[c];
             if (h <= run.waterLevel) {
-                colour = (colour >> 1) & 0x7F7F7F;
-                if (run.sky != nullptr) {
-                    int64_t w = run.skyStart - run.top;
-                    while (w < 0) w += run.skyHeight;
-                    colour += (run.sky[w] >> 1) & 0x7F7F7F;
-                }
+                colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, run.top);
             }
             // Counters outside the picture are filled too; they are never
             // written to the frame.
@@ -428,7 +431,7 @@ int64_t PaintSample(const Scene& s, const Column& column, int64_t cell, int32_t 
     int64_t row = (product >> 10) + s.horizonRow;
     if (row < 0) row = 0;
     const uint32_t land = s.colours[cell];
-    const uint32_t colour = h > s.waterLevel ? land : Water(s, column, land, top);
+    const uint32_t colour = h > s.waterLevel ? land : WaterColour(land, s.sky, column.sky, s.skyHeight, top);
     const int64_t n0 = s.diagonal - top;
     const int64_t n1 = s.diagonal - row;
     if (kObjects) {
@@ -500,7 +503,7 @@ void StartFastMarch(const Scene& s, const Column& column, const Ray& ray, FastMa
     run.inEnd = column.inEnd;
     run.mapColours = s.colours;
     run.colours = column.colours;
-    run.sky = s.hasSky ? s.sky : nullptr;
+    run.sky = s.sky;  // null without a sky
     run.skyStart = column.sky;
     run.skyHeight = s.skyHeight;
     m.k = 1;
@@ -610,9 +613,7 @@ void FillSky(const Scene& s, const Column& column, int64_t top) {
         for (int64_t n = a; n < b; ++n) colours[n] = spans ? s.spans->Paint(n, 0u) : 0u;
         return;
     }
-    int64_t t = column.sky - top;
-    while (t < 0) t += s.skyHeight;
-    t += a - n0;
+    int64_t t = SkyTexelOnRow(column.sky, top, s.skyHeight) + (a - n0);
     if (t >= s.skySize) t = s.skySize - s.skyWidth + Modulo(t - s.skySize, s.skyWidth);
     int64_t n = a;
     while (n < b) {
