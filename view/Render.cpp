@@ -245,11 +245,20 @@ inline int64_t SkyTexelOnRow(int64_t skyStart, int64_t row, int64_t skyHeight) {
 
 // Water: the land colour halved plus, halved, the sky texel that the sky
 // pass would show on row top (sky null: no sky).
-inline uint32_t WaterColour(uint32_t land, const uint32_t* sky, int64_t skyStart,
-                            int64_t skyHeight, int64_t top) {
+inline uint32_t WaterColour(uint32_t land, const uint32_t* sky, int64_t skyStart, int64_t skyHeight,
+                            int64_t top) {
     const uint32_t colour = (land >> 1) & 0x7F7F7F;
     if (sky == nullptr) return colour;
     return colour + ((sky[SkyTexelOnRow(skyStart, top, skyHeight)] >> 1) & 0x7F7F7F);
+}
+
+// The colour of a land segment that starts at row top over a cell of height
+// h: the cell's own colour above the water level, water at or below it.
+inline uint32_t SegmentColour(const Scene& s, const Column& column, int64_t cell, int32_t h,
+                              int64_t top) {
+    const uint32_t land = s.colours[cell];
+    if (h > s.waterLevel) return land;
+    return WaterColour(land, s.sky, column.sky, s.skyHeight, top);
 }
 
 // The land segment of counters [n0, n1). The first counter inside the
@@ -316,8 +325,7 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
             e = s.maxDepth;
         }
         if (row < top) {
-            const uint32_t land = s.colours[cell];
-            const uint32_t colour = h > s.waterLevel ? land : WaterColour(land, s.sky, column.sky, s.skyHeight, top);
+            const uint32_t colour = SegmentColour(s, column, cell, h, top);
             const int64_t n0 = s.diagonal - top;
             const int64_t n1 = s.diagonal - row;
             FillLand(s, column, n0, n1, colour);
@@ -430,8 +438,7 @@ int64_t PaintSample(const Scene& s, const Column& column, int64_t cell, int32_t 
                     int32_t& top) {
     int64_t row = (product >> 10) + s.horizonRow;
     if (row < 0) row = 0;
-    const uint32_t land = s.colours[cell];
-    const uint32_t colour = h > s.waterLevel ? land : WaterColour(land, s.sky, column.sky, s.skyHeight, top);
+    const uint32_t colour = SegmentColour(s, column, cell, h, top);
     const int64_t n0 = s.diagonal - top;
     const int64_t n1 = s.diagonal - row;
     if (kObjects) {
@@ -584,8 +591,8 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
             if (run.e >= maxDepth) return run.top;
             continue;
         }
-        // The sample that wraps, with every test.
-        // A wrap forgets the last object cell.
+        // The sample that wraps, with every test; a wrap forgets the last
+        // object cell.
         run.y += run.dy;
         if (WrapCoordinate(run.y, yLimit)) run.lastCell = -1;
         run.x += run.dx;
