@@ -8,9 +8,16 @@
 # A first boot of a new prefix now and then stops with "could not load
 # kernel32.dll" while the system is busy; a second try in a clean folder has
 # always worked, so one failure is retried before giving up.
+#
+# The prefix's wineserver is started first and kept running until the caller
+# stops it (wineserver -k): left to itself it exits a few seconds after its
+# last client, and a program started just then fails with "recvmsg:
+# Connection reset by peer".
 make_wine_prefix() {
     local log=$1 try
     for try in 1 2; do
+        mkdir -p "$WINEPREFIX"
+        wineserver -p >/dev/null 2>&1
         if wineboot -i >"$log" 2>&1; then
             return 0
         fi
