@@ -1,24 +1,55 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Glidescape needs, only those missing.
-#   scripts/deps.sh build     compiler, CMake, Ninja, libpng, GoogleTest, Google Benchmark
-#   scripts/deps.sh windows   + MinGW-w64, Wine, Xvfb, xdotool, ImageMagick (Windows saver and its tests)
-# Runs apt-get as root, or through sudo.
+#   scripts/deps.sh build     compiler, CMake, Ninja, libpng, libinih, Xlib, GoogleTest, Google Benchmark
+#   scripts/deps.sh windows   + MinGW-w64, Wine, Xvfb, Xephyr, xdotool, ImageMagick (Windows saver and its tests)
+#   scripts/deps.sh x11       + Xvfb, xdotool, XScreenSaver, ImageMagick (Linux saver tests)
+#   scripts/deps.sh web       + Emscripten, Chromium, ChromeDriver, Selenium (web page and its tests)
+#   scripts/deps.sh release   + NSIS, lintian, dpkg-dev, zip (packages and installers)
+#   scripts/deps.sh fuzz      + clang with libFuzzer
+#   scripts/deps.sh all       every group
+#   scripts/deps.sh --list GROUP...   prints the packages of the groups, one a line, installs nothing
+# Runs apt-get as root, or through sudo. Packages are installed without their
+# recommendations, so every package whose commands a script or test calls is
+# named here itself (tests/deps/check-commands.py checks that).
 set -euo pipefail
 
-build_pkgs=(g++ cmake ninja-build pkg-config libpng-dev libgtest-dev libgmock-dev googletest libbenchmark-dev)
-windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 xvfb xdotool x11-apps x11-utils imagemagick)
+build_pkgs=(g++ cmake ninja-build pkg-config python3 libpng-dev libinih-dev libx11-dev libxext-dev
+            libgtest-dev libgmock-dev googletest libbenchmark-dev)
+# wine64 only recommends wine, which holds the wine, wineboot and wineserver commands.
+windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine xvfb xserver-xephyr xdotool
+              x11-apps x11-utils imagemagick procps)
+x11_pkgs=(xvfb xdotool x11-apps x11-utils imagemagick xscreensaver procps util-linux passwd)
+web_pkgs=(emscripten nodejs chromium chromium-driver python3-selenium)
+release_pkgs=(nsis lintian dpkg-dev fakeroot file zip unzip)
+fuzz_pkgs=(clang libclang-rt-14-dev)
+
+list_only=0
+if [ "${1:-}" = "--list" ]; then
+    list_only=1
+    shift
+fi
 
 want=("${build_pkgs[@]}")
 for group in "$@"; do
     case "$group" in
         build) ;;
         windows) want+=("${windows_pkgs[@]}") ;;
-        *) echo "deps.sh: unknown group '$group' (build, windows)" >&2; exit 2 ;;
+        x11) want+=("${x11_pkgs[@]}") ;;
+        web) want+=("${web_pkgs[@]}") ;;
+        release) want+=("${release_pkgs[@]}") ;;
+        fuzz) want+=("${fuzz_pkgs[@]}") ;;
+        all) want+=("${windows_pkgs[@]}" "${x11_pkgs[@]}" "${web_pkgs[@]}" "${release_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
+        *) echo "deps.sh: unknown group '$group' (build, windows, x11, web, release, fuzz, all)" >&2; exit 2 ;;
     esac
 done
 
+if [ "$list_only" -eq 1 ]; then
+    printf '%s\n' "${want[@]}" | sort -u
+    exit 0
+fi
+
 missing=()
-for p in "${want[@]}"; do
+for p in $(printf '%s\n' "${want[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh build windows
+scripts/deps.sh all
 
 jobs=$(nproc)
 for preset in default sanitize; do
