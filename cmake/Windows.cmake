@@ -11,7 +11,7 @@ file(GLOB GLIDESCAPE_WIN32_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/host/*Win32.cpp ${CMAKE_SOURCE_DIR}/app/*Win32*.cpp)
 # The resources build apart: the C++ warning flags mean nothing to windres.
 add_library(glidescape_resources OBJECT ${CMAKE_SOURCE_DIR}/app/Glidescape.rc)
-target_include_directories(glidescape_resources PRIVATE ${CMAKE_SOURCE_DIR}/app)
+target_include_directories(glidescape_resources PRIVATE ${CMAKE_SOURCE_DIR}/app ${GLIDESCAPE_GENERATED_DIR}/app)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/Glidescape.rc APPEND PROPERTY OBJECT_DEPENDS
              ${CMAKE_SOURCE_DIR}/app/Glidescape.ico ${CMAKE_SOURCE_DIR}/app/Glidescape.manifest
              ${CMAKE_SOURCE_DIR}/app/resource.h)

@@ -1,6 +1,7 @@
 # Runs glidescape-render and checks its exit code and stderr.
 #   cmake -DTOOL=<binary> -DARGS=<;-list> -DEXPECT_CODE=<n>
-#         [-DEXPECT_ERROR=<text on the one stderr line>] -P CheckExit.cmake
+#         [-DEXPECT_ERROR=<text on the one stderr line>] [-DEXPECT_OUTPUT=<stdout, whole>]
+#         -P CheckExit.cmake
 execute_process(COMMAND ${TOOL} ${ARGS}
                 RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT code EQUAL EXPECT_CODE)
@@ -16,4 +17,7 @@ if(NOT "${EXPECT_ERROR}" STREQUAL "")
   if(at EQUAL -1)
     message(FATAL_ERROR "stderr does not name '${EXPECT_ERROR}': ${err}")
   endif()
+endif()
+if(DEFINED EXPECT_OUTPUT AND NOT "${out}" STREQUAL "${EXPECT_OUTPUT}")
+  message(FATAL_ERROR "stdout '${out}', expected '${EXPECT_OUTPUT}'")
 endif()

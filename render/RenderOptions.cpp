@@ -59,7 +59,8 @@ const char* RenderUsage() {
            "  --png-dir DIR       write frames as DIR/frame-NNNNNN.png ...\n"
            "  --png-every K       ... every K-th frame (1)\n"
            "Without any output option the last frame goes to glidescape.png.\n"
-           "  --help              this text\n";
+           "  --help              this text\n"
+           "  --version           the program's version\n";
 }
 
 ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions& options,
@@ -81,6 +82,13 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
                 return ParseResult::Error;
             }
             return ParseResult::Help;
+        }
+        if (name == "--version") {
+            if (hasValue) {
+                error = name + ": takes no value";
+                return ParseResult::Error;
+            }
+            return ParseResult::Version;
         }
         if (name.rfind("--", 0) != 0) {
             error = "unexpected argument '" + name + "'";

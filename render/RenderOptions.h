@@ -43,7 +43,7 @@ struct RenderOptions {
     bool hasPngEvery = false;
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 // On Error, `error` holds one line (without newline) naming the option.
 ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions& options,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/Version.h"
 #include "render/RenderOptions.h"
 #include "render/RenderRun.h"
 
@@ -12,6 +13,9 @@ int main(int argc, char** argv) {
     switch (ParseRenderOptions(argc, argv, options, error)) {
         case ParseResult::Help:
             std::fputs(RenderUsage(), stdout);
+            return 0;
+        case ParseResult::Version:
+            std::printf("glidescape-render %s\n", GLIDESCAPE_VERSION);
             return 0;
         case ParseResult::Error:
             std::fprintf(stderr, "glidescape-render: %s\n", error.c_str());
