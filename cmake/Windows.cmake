@@ -67,5 +67,15 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
                    ${CMAKE_SOURCE_DIR}/tests/win32/expected-dialog.rc)
   set_tests_properties(saver_resources PROPERTIES LABELS "wine;resources" TIMEOUT 60)
 
+  # The installer that scripts/package.sh builds, in its 64-bit form.
+  set(GLIDESCAPE_INSTALLER_UNDER_TEST
+      ${CMAKE_SOURCE_DIR}/build/packages/test/Glidescape-${PROJECT_VERSION}-setup-amd64.exe
+      CACHE FILEPATH "The 64-bit installer the Wine installer test runs")
+  add_test(NAME wine_installer
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/wine-installer.sh
+                   ${GLIDESCAPE_INSTALLER_UNDER_TEST} ${PROJECT_VERSION}
+                   ${CMAKE_BINARY_DIR}/wine-artifacts/installer)
+  set_tests_properties(wine_installer PROPERTIES LABELS "wine;installer" TIMEOUT 300)
+
   include(${CMAKE_SOURCE_DIR}/cmake/CoreTestsWine.cmake)
 endif()

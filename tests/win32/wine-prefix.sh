@@ -28,3 +28,18 @@ make_wine_prefix() {
     done
     return 1
 }
+
+# start_private_xvfb WORK -> 0 when a private Xvfb (1024x768x24) is up;
+# exports DISPLAY and sets xvfb_pid. Its log goes to WORK/xvfb.log.
+start_private_xvfb() {
+    local work=$1
+    : >"$work/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/display" ] || return 1
+    export DISPLAY=":$(head -n1 "$work/display")"
+}
