@@ -3,7 +3,10 @@
 #   1. the unit tests natively (warnings as errors),
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   3. the Windows saver cross-built with MinGW-w64 (64-bit, and 32-bit as a
-#      compile-and-link check) and its tests under Wine on a private Xvfb.
+#      compile-and-link check),
+#   4. the release files (scripts/package.sh): the Debian package checked with
+#      lintian, in a scratch root and installed and removed with apt-get,
+#   5. the Windows saver and its installer under Wine on a private Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +25,12 @@ for preset in mingw64 mingw32; do
     cmake --preset "$preset" -DGLIDESCAPE_WERROR=ON -DGLIDESCAPE_TESTS=ON >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
 done
+echo "=== release files ==="
+scripts/package.sh deb windows
+version=$(sed -n 's/^project(Glidescape VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+bash tests/package/check-deb.sh "build/packages/glidescape_${version}_amd64.deb" "$version" \
+    build/packages/artifacts
+
 echo "=== Windows saver under Wine ==="
 ctest --test-dir build/mingw64 -L wine --output-on-failure --no-tests=error
 echo "All tests passed."
