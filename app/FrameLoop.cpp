@@ -32,12 +32,14 @@ void ReleaseBuffer(uint32_t*& pixels) {
     pixels = nullptr;
 }
 
-// Ticks until the next landscape. A wait whose product with 25 leaves 32 bits
-// saturates instead of wrapping into a negative countdown (which would make
-// a landscape on every tick); a negative wait counts as 0.
+// Ticks until the next landscape. A wait below one second (the dialog stores
+// 0 for an empty field) would make a landscape on every tick and never show a
+// frame, so the wait is at least one second; the stored setting is left as it
+// is. A wait whose product with 25 leaves 32 bits saturates instead of
+// wrapping into a negative countdown.
 int32_t NewLandTicks(int32_t waitSeconds) {
     const int64_t ticks = static_cast<int64_t>(waitSeconds) * kTicksPerSecond;
-    if (ticks < 0) return 0;
+    if (ticks < kTicksPerSecond) return static_cast<int32_t>(kTicksPerSecond);
     if (ticks > INT32_MAX) return INT32_MAX;
     return static_cast<int32_t>(ticks);
 }

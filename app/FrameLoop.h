@@ -10,11 +10,11 @@
 // the 16384 rows the view can draw, a buffer, the generator or the view
 // missing); ticks then do nothing. Nothing is built on a missing buffer.
 //
-// Timing: "Newland Wait" x 25 ticks between landscapes, saturated at
-// INT32_MAX ticks. A frame tick whose view cannot draw (its tables or sky
-// could not be set up; the tables are retried at every frame tick, before the
-// autopilot reads them) is skipped whole: no steering, no motion, no blit, and
-// the frame counter stays. A view without its objects flies on without them.
+// Timing: "Newland Wait" x 25 ticks between landscapes, at least 25 (a wait
+// of 0 still flies one second per landscape), saturated at INT32_MAX ticks. A frame tick whose view
+// cannot draw (its tables or sky could not be set up; the tables are retried at every frame tick,
+// before the autopilot reads them) is skipped whole: no steering, no motion, no blit, and the frame
+// counter stays. A view without its objects flies on without them.
 #pragma once
 
 #include <cstdint>

@@ -15,7 +15,8 @@ extern int32_t flightSpeed;         // "Flight Speed"         0 ... 100, default
 extern int32_t landSize;            // "Land Size"            6 ... 12, default 10
 extern int32_t objectCount;         // "Object Count"         0 ... 255, default 6
 extern int32_t outputWidth;         // "Output Width"         128 ... 3000, default 512
-extern int32_t newlandWait;         // "Newland Wait"         0 and above, default 1200 (seconds)
+extern int32_t newlandWait;         // "Newland Wait"         0 and above, default 1200 (seconds;
+                                    // the frame loop waits at least 1)
 extern int32_t autoPilotIntensity;  // "AutoPilot Intensity"  0 ... 200, default 30
 extern int32_t tilt;                // "Tilt"                 -128 ... 128, default 0
 

@@ -124,28 +124,27 @@ int32_t DialogNumber(const char* text, bool isSigned) {
     return bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits) : -static_cast<int32_t>(~bits) - 1;
 }
 
-bool ParseSettingText(const char* text, int32_t* value) {
+SettingText ReadSettingText(const char* text, int32_t* value) {
     const char* p = text;
     while (*p == ' ' || *p == '\t') ++p;
     bool negative = false;
     if (*p == '-' || *p == '+') negative = *p++ == '-';
-    if (*p < '0' || *p > '9') return false;
+    if (*p < '0' || *p > '9') return SettingText::NotANumber;
     int64_t magnitude = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
-        // Past 2^32 the value saturates either way: stop growing.
+        // Past 2^32 the value is out of range either way: stop growing.
         if (magnitude <= INT64_C(0xFFFFFFFF)) magnitude = magnitude * 10 + (*p - '0');
     }
     while (*p == ' ' || *p == '\t') ++p;
-    if (*p != '\0') return false;
+    if (*p != '\0') return SettingText::NotANumber;
     const int64_t signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > INT32_MAX) {
-        *value = INT32_MAX;
-    } else if (signedValue < INT32_MIN) {
-        *value = INT32_MIN;
-    } else {
-        *value = static_cast<int32_t>(signedValue);
-    }
-    return true;
+    if (signedValue > INT32_MAX || signedValue < INT32_MIN) return SettingText::OutOfRange;
+    *value = static_cast<int32_t>(signedValue);
+    return SettingText::Number;
+}
+
+bool ParseSettingText(const char* text, int32_t* value) {
+    return ReadSettingText(text, value) == SettingText::Number;
 }
 
 }  // namespace hostlogic

@@ -90,10 +90,21 @@ bool WithinVerifyDebounce(uint32_t lastVerifyTick, uint32_t now);
 // the settings store then replaces by the fall-back.
 int32_t DialogNumber(const char* text, bool isSigned);
 
-// A setting's text from the INI file: a signed decimal integer ("%ld"),
-// blanks and tabs around it allowed. False (the caller takes the default)
-// for anything else; values beyond 32 bits saturate, which the settings store
-// then replaces by the fall-back.
+// How a setting's text reads.
+enum class SettingText {
+    Number,      // a signed decimal integer that fits 32 bits
+    OutOfRange,  // such an integer beyond 32 bits
+    NotANumber,  // anything else
+};
+
+// A setting's text from the INI file or the renderer's command line: a signed
+// decimal integer ("%ld"), blanks and tabs around it allowed. `value` is set
+// for Number only.
+SettingText ReadSettingText(const char* text, int32_t* value);
+
+// The INI reader's view of ReadSettingText: false (the caller takes the
+// default, which is every key's fall-back) for anything but a 32-bit number,
+// so a value beyond 32 bits falls back exactly as one out of the key's range.
 bool ParseSettingText(const char* text, int32_t* value);
 
 }  // namespace hostlogic

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/HostLogic.h"
+
 namespace {
 
 bool ParseInt64(const std::string& text, int64_t& value) {
@@ -39,7 +41,8 @@ const char* RenderUsage() {
            "Makes a landscape and flies over it with the saver's own frame loop, without a\n"
            "window, and writes the last frame and the land maps.\n"
            "\n"
-           "Settings (out-of-range values fall back to the default, as in the saver):\n"
+           "Settings (read as the saver reads its INI file: blanks around, an optional sign;\n"
+           "values out of range or beyond 32 bits fall back to the default):\n"
            "  --land-size N       land side 2^N cells, 6..12 (10)\n"
            "  --output-width W    frame columns, 128..3000 (512)\n"
            "  --objects N         airborne objects, 0..255 (6)\n"
@@ -117,10 +120,22 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
             error = name + ": '" + value + "' " + what;
             return ParseResult::Error;
         };
+        // A setting reads exactly as in the INI file: a value beyond 32 bits
+        // is left unset, so it falls back to the default like one out of range.
         auto setting = [&](bool& has, int32_t& target) {
-            if (!ParseInt32(value, INT32_MIN, INT32_MAX, target)) return false;
-            has = true;
-            return true;
+            int32_t parsed = 0;
+            switch (hostlogic::ReadSettingText(value.c_str(), &parsed)) {
+                case hostlogic::SettingText::Number:
+                    target = parsed;
+                    has = true;
+                    return true;
+                case hostlogic::SettingText::OutOfRange:
+                    has = false;
+                    return true;
+                case hostlogic::SettingText::NotANumber:
+                    break;
+            }
+            return false;
         };
         auto seed = [&](bool& has, uint32_t& target) {
             int64_t parsed = 0;
@@ -137,25 +152,24 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
 
         if (name == "--land-size") {
             if (!setting(options.hasLandSize, options.landSize))
-                return fail("is not a 32-bit integer");
+                return fail("is not a whole number");
         } else if (name == "--output-width") {
             if (!setting(options.hasOutputWidth, options.outputWidth)) {
-                return fail("is not a 32-bit integer");
+                return fail("is not a whole number");
             }
         } else if (name == "--objects") {
-            if (!setting(options.hasObjects, options.objects))
-                return fail("is not a 32-bit integer");
+            if (!setting(options.hasObjects, options.objects)) return fail("is not a whole number");
         } else if (name == "--speed") {
-            if (!setting(options.hasSpeed, options.speed)) return fail("is not a 32-bit integer");
+            if (!setting(options.hasSpeed, options.speed)) return fail("is not a whole number");
         } else if (name == "--autopilot") {
             if (!setting(options.hasAutopilot, options.autopilot)) {
-                return fail("is not a 32-bit integer");
+                return fail("is not a whole number");
             }
         } else if (name == "--tilt") {
-            if (!setting(options.hasTilt, options.tilt)) return fail("is not a 32-bit integer");
+            if (!setting(options.hasTilt, options.tilt)) return fail("is not a whole number");
         } else if (name == "--newland-wait") {
             if (!setting(options.hasNewlandWait, options.newlandWait)) {
-                return fail("is not a 32-bit integer");
+                return fail("is not a whole number");
             }
         } else if (name == "--land-seed") {
             if (!seed(options.hasLandSeed, options.landSeed)) {

@@ -93,7 +93,14 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     RenderPlatform platform(options, progressOut);
 
     if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight)) {
-        const int32_t rows = frameLoop.outputHeight;
+        // The true row count, even where it does not fit the frame loop's
+        // 32 bits: the frame loop's formula (quotient first) in double, where
+        // width x height < 2^53 is exact.
+        const int64_t rows = options.clientWidth <= 0 || options.clientHeight <= 0
+                                 ? 0
+                                 : static_cast<int64_t>(static_cast<double>(outputWidth) /
+                                                        static_cast<double>(options.clientWidth) *
+                                                        static_cast<double>(options.clientHeight));
         FrameLoopDestroy();
         const std::string client =
             std::to_string(options.clientWidth) + "x" + std::to_string(options.clientHeight);

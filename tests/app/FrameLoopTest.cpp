@@ -255,12 +255,24 @@ TEST_F(FrameLoopTest, FirstTickMakesLandAndDrawsNothing) {
                              [](uint32_t p) { return p == 0; }));
 }
 
-TEST_F(FrameLoopTest, NewlandWaitZeroMakesLandOnEveryTick) {
-    newlandWait = 0;
-    ASSERT_TRUE(Create());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
-    EXPECT_EQ(platform.blits, 0);
-    EXPECT_EQ(frameLoop.newLandCountdown, 0);
+// A wait of 0 (what the dialog stores for an empty field) would make a
+// landscape on every tick and never draw; the loop waits one second instead
+// and leaves the setting as stored.
+TEST_F(FrameLoopTest, NewlandWaitBelowOneSecondFliesOneSecondBetweenLands) {
+    for (int32_t wait : {0, -5}) {
+        newlandWait = wait;
+        ASSERT_TRUE(Create());
+        newlandWait = wait;  // a negative one is past the store's clamping
+        std::vector<TickResult> results;
+        for (int i = 0; i < 53; ++i) results.push_back(FrameLoopTick());
+        for (int i = 0; i < 53; ++i) {
+            const bool generation = i == 0 || i == 26 || i == 52;
+            EXPECT_EQ(results[i], generation ? TickResult::Generated : TickResult::DrewFrame)
+                << wait << " " << i;
+        }
+        EXPECT_EQ(newlandWait, wait);
+        FrameLoopDestroy();
+    }
 }
 
 TEST_F(FrameLoopTest, NewlandWaitOneGivesTwentyFiveFramesBetweenLands) {

@@ -161,20 +161,20 @@ TEST_F(NewLandTest, ACompleteLandscape) {
 TEST_F(NewLandTest, TheCalendarSecondDecidesTheLand) {
     ASSERT_TRUE(Create());
     platform.calendarSeconds = 5;
-    newlandWait = 0;
     FrameLoopTick();
     const std::vector<int32_t> first = Heights();
     const std::vector<uint32_t> firstColours = Colours();
+    frameLoop.newLandCountdown = 0;  // the next tick makes a landscape
     FrameLoopTick();
     EXPECT_EQ(Heights(), first);  // same second, same land
     EXPECT_EQ(Colours(), firstColours);
     platform.calendarSeconds = 6;
+    frameLoop.newLandCountdown = 0;
     FrameLoopTick();
     EXPECT_NE(Heights(), first);
 }
 
 TEST_F(NewLandTest, ShiftHeldAtTheStartAbortsAtTheFirstCallback) {
-    newlandWait = 0;
     platform.calendarSeconds = 10;
     ASSERT_TRUE(Create());
     FrameLoopTick();  // a complete landscape
@@ -187,6 +187,7 @@ TEST_F(NewLandTest, ShiftHeldAtTheStartAbortsAtTheFirstCallback) {
     platform.shiftHeld = true;
     platform.calendarSeconds = 11;
     const int queries = platform.shiftQueries;
+    frameLoop.newLandCountdown = 0;  // the next tick makes a landscape
     EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
     // The discarded query and the first callback's.
     EXPECT_EQ(platform.shiftQueries, queries + 2);
@@ -200,6 +201,7 @@ TEST_F(NewLandTest, ShiftHeldAtTheStartAbortsAtTheFirstCallback) {
     // Released: every later generation stops at once, leaving the maps.
     platform.shiftHeld = false;
     platform.calendarSeconds = 12;
+    frameLoop.newLandCountdown = 0;
     EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
     EXPECT_EQ(Heights(), heights);
     EXPECT_EQ(Colours(), colours);

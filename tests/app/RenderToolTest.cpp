@@ -188,6 +188,27 @@ TEST(RenderOptionsParse, OutOfRangeSettingsAreAcceptedForClamping) {
     EXPECT_EQ(o.speed, -4);
 }
 
+// The settings options read their values as the INI reader does: blanks and
+// tabs around, a sign; beyond 32 bits is out of range, so the default stays.
+TEST(RenderOptionsParse, SettingsReadAsInTheIniFile) {
+    RenderOptions o;
+    std::string error;
+    ASSERT_EQ(Parse({"--objects", " 3", "--speed", "+7\t", "--tilt", "99999999999",
+                     "--newland-wait=-99999999999999999999", "--land-size", "12"},
+                    o, error),
+              ParseResult::Run)
+        << error;
+    EXPECT_TRUE(o.hasObjects);
+    EXPECT_EQ(o.objects, 3);
+    EXPECT_EQ(o.speed, 7);
+    EXPECT_FALSE(o.hasTilt);
+    EXPECT_FALSE(o.hasNewlandWait);
+    EXPECT_EQ(o.landSize, 12);
+    // The last value given counts, also one beyond 32 bits.
+    ASSERT_EQ(Parse({"--tilt", "5", "--tilt", "2147483648"}, o, error), ParseResult::Run);
+    EXPECT_FALSE(o.hasTilt);
+}
+
 TEST(RenderOptionsParse, HelpWins) {
     RenderOptions o;
     std::string error;
@@ -205,8 +226,8 @@ TEST(RenderOptionsParse, ErrorsAreOneLineNamingTheOption) {
         {{"--land-size"}, "--land-size"},
         {{"--land-size", ""}, "--land-size"},
         {{"--speed", "1.5"}, "--speed"},
-        {{"--tilt", "99999999999"}, "--tilt"},
-        {{"--objects", " 3"}, "--objects"},
+        {{"--tilt", "9 9"}, "--tilt"},
+        {{"--objects", "0x3"}, "--objects"},
         {{"--client", "1024"}, "--client"},
         {{"--client", "0x768"}, "--client"},
         {{"--client", "1024x0"}, "--client"},

@@ -228,16 +228,21 @@ TEST(SettingText, AnythingElseIsMissing) {
     EXPECT_EQ(value, 99);
 }
 
-TEST(SettingText, HugeValuesSaturate) {
-    int32_t value = 0;
+TEST(SettingText, ValuesBeyond32BitsFallBackToTheDefault) {
+    int32_t value = 5;
     EXPECT_TRUE(hostlogic::ParseSettingText("2147483647", &value));
-    EXPECT_EQ(value, INT32_MAX);
-    EXPECT_TRUE(hostlogic::ParseSettingText("2147483648", &value));
     EXPECT_EQ(value, INT32_MAX);
     EXPECT_TRUE(hostlogic::ParseSettingText("-2147483648", &value));
     EXPECT_EQ(value, INT32_MIN);
-    EXPECT_TRUE(hostlogic::ParseSettingText("-99999999999999999999999999", &value));
-    EXPECT_EQ(value, INT32_MIN);
-    EXPECT_TRUE(hostlogic::ParseSettingText("99999999999999999999999999", &value));
-    EXPECT_EQ(value, INT32_MAX);
+    value = 5;
+    for (const char* text : {"2147483648", "-2147483649", "99999999999", " 99999999999 ",
+                             "-99999999999999999999999999", "99999999999999999999999999"}) {
+        EXPECT_FALSE(hostlogic::ParseSettingText(text, &value)) << text;
+        EXPECT_EQ(hostlogic::ReadSettingText(text, &value), hostlogic::SettingText::OutOfRange)
+            << text;
+    }
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(hostlogic::ReadSettingText("1x", &value), hostlogic::SettingText::NotANumber);
+    EXPECT_EQ(hostlogic::ReadSettingText("\t+12 ", &value), hostlogic::SettingText::Number);
+    EXPECT_EQ(value, 12);
 }
