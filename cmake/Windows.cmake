@@ -64,7 +64,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
   add_test(NAME saver_resources
            COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/check-resources.sh
                    $<TARGET_FILE:Glidescape> ${CMAKE_RC_COMPILER} ${GLIDESCAPE_OBJDUMP}
-                   ${CMAKE_SOURCE_DIR}/tests/win32/expected-dialog.rc)
+                   ${CMAKE_SOURCE_DIR}/tests/win32/expected-dialog.rc ${PROJECT_VERSION})
   set_tests_properties(saver_resources PROPERTIES LABELS "wine;resources" TIMEOUT 60)
 
   # The installer that scripts/package.sh builds, in its 64-bit form.

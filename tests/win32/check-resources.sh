@@ -3,12 +3,13 @@
 # without running it: the configuration dialog's template, the icon group,
 # the manifest and the DLLs it needs.
 #
-#   check-resources.sh SAVER.scr WINDRES OBJDUMP EXPECTED_DIALOG.rc
+#   check-resources.sh SAVER.scr WINDRES OBJDUMP EXPECTED_DIALOG.rc VERSION
 set -u
 saver=$1
 windres=$2
 objdump=$3
 expected_dialog=$4
+version=$5
 
 failed=0
 bad() {
@@ -40,8 +41,12 @@ done
 grep -qi 'dpiAware' <<<"$manifest_text" && bad "manifest declares DPI awareness"
 grep -q 'asInvoker' <<<"$manifest_text" || bad "manifest does not run as invoker"
 
-# A version resource.
+# A version resource with the project's version.
 grep -q 'VERSIONINFO' <<<"$resources" || bad "no version resource"
+rc_version="${version//./, }, 0"
+grep -q "^ *FILEVERSION $rc_version\$" <<<"$resources" || bad "FILEVERSION is not $rc_version"
+grep -q "^ *PRODUCTVERSION $rc_version\$" <<<"$resources" || bad "PRODUCTVERSION is not $rc_version"
+grep -q "VALUE \"ProductVersion\", \"$version.0\"" <<<"$resources" || bad "ProductVersion is not $version.0"
 
 # Only the system's own DLLs: the C and C++ runtimes are linked in.
 imports=$("$objdump" -p "$saver" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u | tr '\n' ' ')
