@@ -16,12 +16,8 @@ version=$2
 artifacts=$3
 mkdir -p "$artifacts"
 
-passed=0
-failed=0
+. "$(dirname "$0")/../report.sh"
 skipped=0
-ok() { passed=$((passed + 1)); printf '    ok    %s\n' "$1"; }
-bad() { failed=$((failed + 1)); printf '    FAIL  %s\n' "$*"; }
-expect() { if [ "$2" == "$3" ]; then ok "$1"; else bad "$1: got '$2', expected '$3'"; fi; }
 
 work=$(mktemp -d /tmp/glidescape-deb.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -103,5 +99,4 @@ else
         && bad "still installed" || ok "package no longer installed"
 fi
 
-echo "$passed passed, $failed failed, $skipped skipped"
-[ "$failed" -eq 0 ]
+report_summary "$skipped"

@@ -46,11 +46,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 mkdir -p "$artifacts"
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); printf '    ok    %s\n' "$1"; }
-bad() { failed=$((failed + 1)); printf '    FAIL  %s\n' "$*"; }
-expect() { if [ "$2" == "$3" ]; then ok "$1"; else bad "$1: got '$2', expected '$3'"; fi; }
+. "$(dirname "$0")/../report.sh"
 
 if ! start_private_xvfb "$work"; then
     echo "wine-installer: Xvfb did not start" >&2
@@ -139,5 +135,4 @@ expect "current screen saver cleared" "$(reg_value "$desktop_key" SCRNSAVE.EXE)"
 [ -f "$appdata/Glidescape/Glidescp.ini" ] && bad "settings kept despite /REMOVESETTINGS" \
     || ok "/REMOVESETTINGS removes the settings"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_summary

@@ -94,19 +94,11 @@ expect_true() {
 }
 
 # --- Display and prefix ---------------------------------------------------------------------
-: > "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
+if ! start_private_xvfb "$work"; then
     echo "wine-suite: Xvfb did not start" >&2
     cat "$work/xvfb.log" >&2
     exit 1
 fi
-export DISPLAY=":$(head -n1 "$work/display")"
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;mpr=n,b"
