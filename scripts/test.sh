@@ -2,11 +2,12 @@
 # Sets up a fresh Debian 12 machine and runs every test:
 #   1. the unit tests natively (warnings as errors),
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer,
-#   3. the Windows saver cross-built with MinGW-w64 (64-bit, and 32-bit as a
+#   3. the Linux X11 saver on private Xvfb servers, with the XScreenSaver daemon,
+#   4. the Windows saver cross-built with MinGW-w64 (64-bit, and 32-bit as a
 #      compile-and-link check),
-#   4. the release files (scripts/package.sh): the Debian package checked with
+#   5. the release files (scripts/package.sh): the Debian package checked with
 #      lintian, in a scratch root and installed and removed with apt-get,
-#   5. the Windows saver and its installer under Wine on a private Xvfb.
+#   6. the Windows saver and its installer under Wine on a private Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,9 @@ for preset in default sanitize; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs" --no-tests=error
 done
+
+echo "=== Linux X11 saver on Xvfb ==="
+ctest --test-dir build/default -L x11 --output-on-failure --no-tests=error
 
 for preset in mingw64 mingw32; do
     echo "=== $preset: cross build ==="

@@ -1,0 +1,560 @@
+#!/usr/bin/env bash
+# x11-suite.sh - runs the Linux saver `glidescape` on private Xvfb servers
+# and checks its command line, its own window, a given window, resizing,
+# a server without MIT-SHM, the Shift abort and the real XScreenSaver daemon.
+#
+#   x11-suite.sh GLIDESCAPE GLIDESCAPE_XML ARTIFACT_DIR [SECTION...]
+#
+# Sections: cli xml window windowid resize noshm shift daemon (default: all).
+# Needs Xvfb, xdotool, xwd, xlogo, ImageMagick, procps, util-linux and
+# XScreenSaver (scripts/deps.sh x11); installs nothing. Every X server runs
+# on a display number of its own choosing (-displayfd) and is stopped when
+# the script ends, whatever happens. Screenshots and the log are kept in
+# ARTIFACT_DIR. As root, the daemon section runs XScreenSaver as the user
+# glidescape-test (made here when missing), since it refuses to start its
+# programs as root.
+set -u
+
+if [ $# -lt 3 ]; then
+    echo "usage: $0 GLIDESCAPE GLIDESCAPE_XML ARTIFACT_DIR [SECTION...]" >&2
+    exit 2
+fi
+saver=$(readlink -f "$1")
+xml=$(readlink -f "$2")
+artifacts=$3
+shift 3
+sections=("$@")
+[ ${#sections[@]} -eq 0 ] && sections=(cli xml window windowid resize noshm shift daemon)
+
+for tool in Xvfb xdotool xwd xwininfo xlogo convert ipcs pgrep python3; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "x11-suite: missing $tool (run scripts/deps.sh x11)" >&2
+        exit 1
+    fi
+done
+
+start_seconds=$SECONDS
+work=$(mktemp -d /tmp/glidescape-x11.XXXXXX)
+chmod 755 "$work"
+servers=()
+children=()
+daemon_user=""
+
+cleanup() {
+    set +e
+    for pid in "${children[@]}"; do kill "$pid" >/dev/null 2>&1; done
+    if [ -n "$daemon_user" ]; then
+        runuser -u "$daemon_user" -- env HOME="$work/home" DISPLAY="${daemon_display:-}" \
+            xscreensaver-command -exit >/dev/null 2>&1
+    fi
+    for pid in "${servers[@]}"; do
+        kill "$pid" >/dev/null 2>&1
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$artifacts"
+rm -f "$artifacts"/*.png "$artifacts"/*.txt "$artifacts"/*.log
+exec > >(tee "$artifacts/suite.log") 2>&1
+
+# --- Reporting ------------------------------------------------------------------------------
+passed=0
+failed=0
+failures=()
+
+note() { printf '[%4ds] %s\n' $((SECONDS - start_seconds)) "$*"; }
+ok() {
+    passed=$((passed + 1))
+    printf '    ok    %s\n' "$1"
+}
+bad() {
+    failed=$((failed + 1))
+    failures+=("$1")
+    printf '    FAIL  %s\n' "$1"
+    [ $# -gt 1 ] && printf '          %s\n' "${@:2}"
+}
+expect() {
+    if [ "$2" == "$3" ]; then ok "$1"; else bad "$1" "got '$2', expected '$3'"; fi
+}
+
+# --- X servers and the saver ----------------------------------------------------------------
+# start_xvfb WxH [Xvfb options...]: a new server; sets DISPLAY.
+start_xvfb() {
+    local size=$1
+    shift
+    local file="$work/display.${#servers[@]}"
+    : >"$file"
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp "$@" 3>"$file" \
+        >"$work/xvfb.${#servers[@]}.log" 2>&1 &
+    servers+=($!)
+    for _ in $(seq 1 100); do
+        [ -s "$file" ] && break
+        sleep 0.1
+    done
+    if [ ! -s "$file" ]; then
+        echo "x11-suite: Xvfb did not start" >&2
+        cat "$work/xvfb.$((${#servers[@]} - 1)).log" >&2
+        exit 1
+    fi
+    export DISPLAY=":$(head -n1 "$file")"
+    note "Xvfb $size on $DISPLAY $*"
+}
+
+# Settings come from this test's own (empty) folder, never the user's.
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME"
+
+# run_saver LOG ARGS...: starts the saver; sets saver_pid.
+run_saver() {
+    local log=$1
+    shift
+    "$saver" "$@" >"$log" 2>&1 &
+    saver_pid=$!
+    children+=("$saver_pid")
+}
+
+alive() { kill -0 "$1" 2>/dev/null; }
+
+# wait_exit PID SECONDS: sets exit_code to the saver's exit code, or to
+# "running" when it still runs after SECONDS. (Not in a subshell: only this
+# shell can wait for its children.)
+wait_exit() {
+    local pid=$1 limit=$(($2 * 10))
+    exit_code=running
+    for _ in $(seq 1 "$limit"); do
+        if ! alive "$pid"; then
+            wait "$pid"
+            exit_code=$?
+            return
+        fi
+        sleep 0.1
+    done
+}
+
+# stop_saver PID: SIGTERM, then wait_exit.
+stop_saver() {
+    kill -TERM "$1" 2>/dev/null
+    wait_exit "$1" 20
+}
+
+# shot NAME [WxH+X+Y]: a screenshot of the display (or a part) into the artifacts.
+shot() {
+    local out="$artifacts/$1.png"
+    if [ $# -gt 1 ]; then
+        xwd -root -silent | convert xwd:- -crop "$2" +repage "$out"
+    else
+        xwd -root -silent | convert xwd:- "$out"
+    fi
+    echo "$out"
+}
+
+colours() { convert "$1" -format '%k' info:; }
+# Mean red and blue (0..1) of the top (north) or bottom (south) third. The
+# land's earth colours are brighter in red than the grey-blue night sky, and
+# redder than blue.
+red_blue() {
+    convert "$1" -gravity "$2" -crop 100%x33%+0+0 +repage -format '%[fx:mean.r] %[fx:mean.b]' info:
+}
+
+# A landscape has thousands of colours; black has one and the progress
+# screen a handful.
+is_landscape() { [ "$(colours "$1")" -gt 1500 ]; }
+
+# wait_landscape NAME SECONDS [CROP]: screenshots until one shows a
+# landscape; its path in $landscape_shot, false after SECONDS.
+wait_landscape() {
+    local name=$1 limit=$2 crop=${3:-}
+    local start=$SECONDS
+    while [ $((SECONDS - start)) -lt "$limit" ]; do
+        if [ -n "$crop" ]; then landscape_shot=$(shot "$name" "$crop"); else landscape_shot=$(shot "$name"); fi
+        is_landscape "$landscape_shot" && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
+# window_of PID: the id of the saver's own window.
+window_of() {
+    timeout 20 xdotool search --sync --onlyvisible --pid "$1" --name '^Glidescape$' 2>/dev/null |
+        head -n1
+}
+
+# no_segments_of PID: true when no shared memory segment made by PID is left.
+no_segments_of() { ! ipcs -m -p | awk -v pid="$1" '$3 == pid { found = 1 } END { exit !found }'; }
+
+# --- Sections -------------------------------------------------------------------------------
+section_cli() {
+    note "command line"
+    local out code
+    out=$("$saver" -help 2>&1)
+    code=$?
+    expect "-help exits 0" "$code" 0
+    [[ "$out" == *"-window-id ID"* && "$out" == *"-newland-wait N"* ]] && ok "-help prints the usage" ||
+        bad "-help prints the usage" "$out"
+    out=$("$saver" -version 2>&1)
+    [[ "$out" =~ ^glidescape\ [0-9]+\.[0-9]+\.[0-9]+$ ]] && ok "-version: $out" || bad "-version" "$out"
+
+    local cases=(
+        "-speed|fast" "-land-size|" "-objects|1e3" "-output-width|5.5" "-newland-wait|0x10"
+        "-autopilot|--3" "-tilt|+" "-land-seed|-1" "-view-seed|4294967296" "-window-id|0"
+        "-window-id|0xZZ" "-geometry|0x768" "-geometry|big" "-display|"
+    )
+    local entry option value
+    for entry in "${cases[@]}"; do
+        option=${entry%%|*}
+        value=${entry#*|}
+        out=$(DISPLAY= "$saver" "$option" "$value" 2>&1)
+        code=$?
+        if [ "$code" -eq 2 ] && [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] && [[ "$out" == *"$option"* ]]; then
+            ok "$option '$value' exits 2: $out"
+        else
+            bad "$option '$value' exits 2 with one line naming it" "exit $code: $out"
+        fi
+    done
+    out=$(DISPLAY= "$saver" -tilt 2>&1)
+    code=$?
+    [ "$code" -eq 2 ] && [[ "$out" == *"-tilt: needs a value"* ]] && ok "missing value exits 2: $out" ||
+        bad "missing value exits 2" "exit $code: $out"
+    out=$(DISPLAY= "$saver" -colour 3 2>&1)
+    code=$?
+    [ "$code" -eq 2 ] && [[ "$out" == *"unknown option '-colour'"* ]] && ok "unknown option exits 2: $out" ||
+        bad "unknown option exits 2" "exit $code: $out"
+    out=$(DISPLAY=:99999 "$saver" -root 2>&1)
+    code=$?
+    [ "$code" -eq 1 ] && [[ "$out" == *"cannot open display"* ]] && ok "no display exits 1: $out" ||
+        bad "no display exits 1" "exit $code: $out"
+}
+
+section_xml() {
+    note "glidescape.xml"
+    local report
+    # Well-formed, and the options with both ends of their sliders (and the
+    # seeds' ends) as command lines.
+    if ! report=$(python3 - "$xml" <<'EOF'
+import sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+assert root.tag == "screensaver" and root.get("name") == "glidescape", "root element"
+command = root.find("command")
+assert command is not None and command.get("arg") == "-root", "command -root"
+for number in root.iter("number"):
+    arg = number.get("arg")
+    assert number.get("type") == "slider", arg
+    low, high, default = (int(number.get(k)) for k in ("low", "high", "default"))
+    assert low <= default <= high, arg
+    for value in (low, high):
+        print(arg.replace("%", str(value)) + "|" + number.get("id") + "|" + str(default))
+for string in root.iter("string"):
+    for value in ("0", "4294967295"):
+        print(string.get("arg").replace("%", value) + "|" + string.get("id") + "|")
+EOF
+    ); then
+        bad "glidescape.xml is well-formed with a -root command and sliders" "$report"
+        return
+    fi
+    ok "glidescape.xml is well-formed, command -root, $(grep -c . <<<"$report") option ends"
+    local usage line args out code
+    usage=$("$saver" -help)
+    while IFS='|' read -r args _ default; do
+        # shellcheck disable=SC2086
+        out=$(DISPLAY= "$saver" $args -help 2>&1)
+        code=$?
+        if [ "$code" -ne 0 ]; then
+            bad "$args accepted" "exit $code: $out"
+            continue
+        fi
+        # The slider's end lies in the range the program states (and so is
+        # used as it is, not replaced by the fall-back).
+        set -- $args
+        line=$(grep -- "^  $1 " <<<"$usage")
+        if [[ "$line" =~ ([-0-9]+)\.\.([-0-9]+)\ \(([-0-9]+)\) ]]; then
+            if [ "$2" -ge "${BASH_REMATCH[1]}" ] && [ "$2" -le "${BASH_REMATCH[2]}" ] &&
+                [ "$default" == "${BASH_REMATCH[3]}" ]; then
+                ok "$args accepted, in ${BASH_REMATCH[1]}..${BASH_REMATCH[2]}, default $default"
+            else
+                bad "$args in the program's range and default" "$line"
+            fi
+        else
+            ok "$args accepted"
+        fi
+    done <<<"$report"
+}
+
+section_window() {
+    note "own window"
+    start_xvfb 1024x768
+    # Xvfb starts with the pointer at the screen's centre (512, 384), inside
+    # the 640x480 window at (0, 0): keys reach it (focus follows the pointer).
+    # (xdotool moves the pointer only once a window other than the root exists.)
+    run_saver "$work/window.log" -geometry 640x480
+    local pid=$saver_pid id
+    id=$(window_of "$pid")
+    [ -n "$id" ] && ok "window 'Glidescape' is mapped" || bad "window 'Glidescape' is mapped"
+    if wait_landscape window-landscape 90 640x480+0+0; then
+        ok "landscape after the first land ($(colours "$landscape_shot") colours)"
+    else
+        bad "landscape after the first land" "last shot: $(colours "$landscape_shot") colours"
+    fi
+    xdotool key a
+    wait_exit "$pid" 20
+    expect "a key ends it with 0" "$exit_code" 0
+    no_segments_of "$pid" && ok "no shared memory left" || bad "no shared memory left" "$(ipcs -m -p)"
+
+    run_saver "$work/click.log" -geometry 640x480 -land-size 6
+    pid=$saver_pid
+    window_of "$pid" >/dev/null
+    sleep 1
+    xdotool click 1
+    wait_exit "$pid" 20
+    expect "a click ends it with 0" "$exit_code" 0
+
+    run_saver "$work/drift.log" -geometry 640x480 -land-size 6
+    pid=$saver_pid
+    window_of "$pid" >/dev/null
+    sleep 1
+    local X Y SCREEN WINDOW
+    eval "$(xdotool getmouselocation --shell)"
+    xdotool mousemove $((X + 3)) $((Y - 1))
+    sleep 1.5
+    alive "$pid" && ok "a 4-pixel drift does not end it" || bad "a 4-pixel drift does not end it"
+    xdotool mousemove $((X + 3)) $((Y - 2))
+    wait_exit "$pid" 20
+    expect "a 5-pixel drift ends it with 0" "$exit_code" 0
+
+    # Full screen: the whole screen, the pointer hidden, closes like -window.
+    run_saver "$work/fullscreen.log" -fullscreen -land-size 8
+    pid=$saver_pid
+    id=$(window_of "$pid")
+    local geometry
+    geometry=$(xdotool getwindowgeometry "$id" 2>/dev/null | tr -d '\n')
+    [[ "$geometry" == *"Position: 0,0"*"Geometry: 1024x768"* ]] && ok "-fullscreen covers the screen" ||
+        bad "-fullscreen covers the screen" "$geometry"
+    if wait_landscape fullscreen-landscape 60; then ok "-fullscreen flies"; else bad "-fullscreen flies"; fi
+    eval "$(xdotool getmouselocation --shell)"
+    xdotool mousemove $((X - 10)) "$Y"
+    wait_exit "$pid" 20
+    expect "-fullscreen: a drift ends it with 0" "$exit_code" 0
+}
+
+section_windowid() {
+    note "-window-id"
+    start_xvfb 1024x768
+    xlogo -geometry 480x360+100+100 >"$work/xlogo.log" 2>&1 &
+    local logo=$!
+    children+=("$logo")
+    local id
+    local shell
+    shell=$(timeout 20 xdotool search --sync --onlyvisible --class '^xlogo$' 2>/dev/null | head -n1)
+    # The logo widget's own window covers the shell's: draw into that one.
+    id=$(xwininfo -children -id "${shell:-0}" 2>/dev/null | awk '/^ +0x[0-9a-f]+ / { print $1; exit }')
+    if [ -z "$id" ]; then
+        bad "a window to draw into (xlogo)"
+        return
+    fi
+    run_saver "$work/windowid.log" -window-id "$id" -land-size 9
+    local pid=$saver_pid
+    if wait_landscape windowid-landscape 60 480x360+100+100; then
+        ok "frames appear in the given window"
+    else
+        bad "frames appear in the given window"
+    fi
+    xdotool mousemove 300 250 key a click 1 mousemove 400 300 click 3
+    sleep 1.5
+    alive "$pid" && ok "key, click and motion do not end it" || bad "key, click and motion do not end it"
+    stop_saver "$pid"
+    expect "SIGTERM ends it with 0" "$exit_code" 0
+    no_segments_of "$pid" && ok "no shared memory left" || bad "no shared memory left" "$(ipcs -m -p)"
+
+    run_saver "$work/windowid2.log" -window-id "$id" -land-size 6
+    pid=$saver_pid
+    sleep 2
+    kill "$logo"
+    wait_exit "$pid" 20
+    expect "destroying the window ends it with 0" "$exit_code" 0
+
+    run_saver "$work/windowid3.log" -window-id "$id"
+    wait_exit "$saver_pid" 20
+    expect "a window that is gone: exit 1" "$exit_code" 1
+    grep -q "does not exist" "$work/windowid3.log" && ok "... saying so: $(cat "$work/windowid3.log")" ||
+        bad "... saying so" "$(cat "$work/windowid3.log")"
+}
+
+section_resize() {
+    note "resizing"
+    start_xvfb 1024x768
+    run_saver "$work/resize.log" -geometry 320x240 -land-size 8 -tick-stats
+    local pid=$saver_pid id size
+    id=$(window_of "$pid")
+    # Out of the way of every size the window takes.
+    xdotool mousemove 1000 740
+    sleep 2
+    for size in "900 700" "1 1" "1 700" "700 1" "640 480"; do
+        # shellcheck disable=SC2086
+        xdotool windowsize "$id" $size
+        sleep 1.5
+        alive "$pid" && ok "alive at ${size/ /x}" || bad "alive at ${size/ /x}" "$(cat "$work/resize.log")"
+    done
+    if wait_landscape resize-landscape 60 640x480+0+0; then ok "flies at 640x480 again"; else bad "flies at 640x480 again"; fi
+    stop_saver "$pid"
+    expect "SIGTERM ends it with 0" "$exit_code" 0
+    note "$(cat "$work/resize.log")"
+}
+
+section_noshm() {
+    note "server without MIT-SHM"
+    start_xvfb 1024x768 -extension MIT-SHM
+    run_saver "$work/noshm.log" -root -land-size 9 -tick-stats
+    local pid=$saver_pid
+    if wait_landscape noshm-landscape 60; then ok "draws without MIT-SHM"; else bad "draws without MIT-SHM"; fi
+    stop_saver "$pid"
+    expect "SIGTERM ends it with 0" "$exit_code" 0
+    grep -q "XPutImage" "$work/noshm.log" && ok "used XPutImage: $(cat "$work/noshm.log")" ||
+        bad "used XPutImage" "$(cat "$work/noshm.log")"
+}
+
+section_shift() {
+    note "Shift aborts the land"
+    start_xvfb 1024x768
+    # The largest land takes far longer than this test waits; -root keeps
+    # the key from ending the saver.
+    run_saver "$work/shift.log" -root -land-size 12 -tick-stats
+    local pid=$saver_pid
+    sleep 2
+    local progress
+    progress=$(shot shift-progress 420x100+0+0)
+    local count
+    count=$(colours "$progress")
+    [ "$count" -gt 2 ] && [ "$count" -lt 300 ] && ok "progress screen drawn ($count colours)" ||
+        bad "progress screen drawn" "$count colours"
+    xdotool keydown shift
+    sleep 0.5
+    xdotool keyup shift
+    if wait_landscape shift-landscape 15; then ok "flies over the aborted land"; else bad "flies over the aborted land"; fi
+    stop_saver "$pid"
+    expect "SIGTERM ends it with 0" "$exit_code" 0
+}
+
+section_daemon() {
+    note "XScreenSaver daemon"
+    if ! command -v xscreensaver >/dev/null || ! command -v xscreensaver-command >/dev/null; then
+        bad "xscreensaver installed" "run scripts/deps.sh x11"
+        return
+    fi
+    start_xvfb 1024x768 -ac
+    daemon_display=$DISPLAY
+    local user home="$work/home" run=()
+    mkdir -p "$work/bin" "$home"
+    cp "$saver" "$work/bin/glidescape"
+    chmod 755 "$work/bin" "$work/bin/glidescape"
+    if [ "$(id -u)" -eq 0 ]; then
+        user=glidescape-test
+        if ! id "$user" >/dev/null 2>&1; then
+            if ! useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user"; then
+                note "SKIP daemon: running as root and cannot create the user $user"
+                return
+            fi
+        fi
+        chown "$user" "$home"
+        daemon_user=$user
+        run=(runuser -u "$user" --)
+    else
+        user=$(id -un)
+    fi
+    cat >"$home/.xscreensaver" <<EOF
+mode: one
+selected: 0
+lock: False
+fade: False
+unfade: False
+splash: False
+timeout: 0:30:00
+programs: $work/bin/glidescape -root \n
+EOF
+    [ -n "$daemon_user" ] && chown "$user" "$home/.xscreensaver"
+    local env=(env HOME="$home" DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$home/.config")
+    "${run[@]}" "${env[@]}" xscreensaver -no-splash >"$work/daemon.log" 2>&1 &
+    children+=($!)
+    local ready=0
+    for _ in $(seq 1 100); do
+        if "${run[@]}" "${env[@]}" xscreensaver-command -version >/dev/null 2>&1; then
+            ready=1
+            break
+        fi
+        sleep 0.2
+    done
+    if [ "$ready" -ne 1 ]; then
+        bad "xscreensaver daemon starts" "$(cat "$work/daemon.log")"
+        return
+    fi
+    ok "xscreensaver daemon runs as $user"
+    "${run[@]}" "${env[@]}" xscreensaver-command -activate >/dev/null 2>&1
+    local pid=""
+    for _ in $(seq 1 100); do
+        pid=$(pgrep -u "$user" -x glidescape | head -n1)
+        [ -n "$pid" ] && break
+        sleep 0.2
+    done
+    if [ -z "$pid" ]; then
+        bad "-activate starts glidescape" "$(cat "$work/daemon.log")"
+        return
+    fi
+    ok "-activate starts glidescape ($(tr '\0' ' ' </proc/"$pid"/cmdline))"
+    grep -q XSCREENSAVER_WINDOW= /proc/"$pid"/environ 2>/dev/null && ok "... on the daemon's window (XSCREENSAVER_WINDOW)" ||
+        bad "... on the daemon's window (XSCREENSAVER_WINDOW)"
+    if wait_landscape daemon-landscape 90; then
+        ok "the screen shows a landscape ($(colours "$landscape_shot") colours)"
+        # The camera may dip into a valley for a moment: one of a few shots
+        # a second apart must show the sky above the land.
+        local top bottom seen="" sky=0 try
+        for try in 1 2 3 4 5; do
+            [ "$try" -gt 1 ] && sleep 1 && shot daemon-landscape >/dev/null
+            top=$(red_blue "$landscape_shot" north)
+            bottom=$(red_blue "$landscape_shot" south)
+            seen="$seen (${top// /,} / ${bottom// /,})"
+            if python3 -c "import sys; t, b = [${top// /,}], [${bottom// /,}]; sys.exit(0 if t[0] < b[0] and b[1] < b[0] else 1)"; then
+                sky=1
+                break
+            fi
+        done
+        if [ "$sky" -eq 1 ]; then
+            ok "sky above darker than land below (red,blue top / bottom:$seen)"
+        else
+            bad "sky above darker than land below" "red,blue top / bottom:$seen"
+        fi
+    else
+        bad "the screen shows a landscape" "$(cat "$work/daemon.log")"
+    fi
+    "${run[@]}" "${env[@]}" xscreensaver-command -deactivate >/dev/null 2>&1
+    local gone=0
+    for _ in $(seq 1 100); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            gone=1
+            break
+        fi
+        sleep 0.1
+    done
+    [ "$gone" -eq 1 ] && ok "-deactivate ends glidescape" || bad "-deactivate ends glidescape"
+    sleep 0.5
+    [ -z "$(pgrep -u "$user" -x glidescape)" ] && ok "no glidescape process left" || bad "no glidescape process left"
+    no_segments_of "$pid" && ok "no shared memory left" || bad "no shared memory left" "$(ipcs -m -p)"
+    grep -i "glidescape" "$work/daemon.log" | grep -iv "launching\|killing\|exited normally" | head -n5 |
+        while read -r line; do note "daemon: $line"; done
+    shot daemon-after >/dev/null
+}
+
+for section in "${sections[@]}"; do
+    if declare -F "section_$section" >/dev/null; then
+        "section_$section"
+    else
+        bad "section $section" "no such section"
+    fi
+done
+
+note "$passed passed, $failed failed"
+if [ "$failed" -gt 0 ]; then
+    printf '  failed: %s\n' "${failures[@]}"
+    exit 1
+fi
+exit 0

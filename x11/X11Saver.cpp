@@ -1,0 +1,398 @@
+#include "x11/X11Saver.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/Settings.h"
+#include "host/HostLogic.h"
+#include "x11/FlightLoop.h"
+#include "x11/X11Platform.h"
+
+namespace {
+
+constexpr int64_t kTickMicroseconds = 40000;
+// A window being resized by hand sends many sizes; the flight is rebuilt
+// once the size has held this long.
+constexpr int64_t kResizeSettleMicroseconds = 200000;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+    stopRequested = 1;
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: the wait for the next tick returns at once
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+std::string WindowText(unsigned long id) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lx", id);
+    return text;
+}
+
+struct OwnWindow {
+    Window window = 0;
+    Cursor blankCursor = 0;
+    Atom deleteWindow = 0;
+};
+
+// Our own top-level window, mapped; 0 when it cannot be made.
+OwnWindow MakeOwnWindow(Display* display, const X11Options& options) {
+    OwnWindow own;
+    const int screen = DefaultScreen(display);
+    const Window root = RootWindow(display, screen);
+    const bool full = options.target == X11Target::FullScreen;
+    const int x = full || !options.hasPosition ? 0 : options.windowX;
+    const int y = full || !options.hasPosition ? 0 : options.windowY;
+    const auto width =
+        static_cast<unsigned>(full ? DisplayWidth(display, screen) : options.windowWidth);
+    const auto height =
+        static_cast<unsigned>(full ? DisplayHeight(display, screen) : options.windowHeight);
+
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = BlackPixel(display, screen);
+    attributes.event_mask =
+        KeyPressMask | ButtonPressMask | PointerMotionMask | StructureNotifyMask | ExposureMask;
+    own.window = XCreateWindow(display, root, x, y, width, height, 0, CopyFromParent, InputOutput,
+                               CopyFromParent, CWBackPixel | CWEventMask, &attributes);
+    if (own.window == 0) return own;
+
+    XStoreName(display, own.window, "Glidescape");
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    const char title[] = "Glidescape";
+    XChangeProperty(display, own.window, netName, utf8, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title),
+                    static_cast<int>(sizeof title - 1));
+    char className[] = "Glidescape";
+    char instanceName[] = "glidescape";
+    XClassHint classHint{instanceName, className};
+    XSetClassHint(display, own.window, &classHint);
+    XSizeHints sizeHints{};
+    sizeHints.flags = USSize | (options.hasPosition && !full ? USPosition : 0);
+    sizeHints.x = x;
+    sizeHints.y = y;
+    sizeHints.width = static_cast<int>(width);
+    sizeHints.height = static_cast<int>(height);
+    XSetWMNormalHints(display, own.window, &sizeHints);
+    own.deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, own.window, &own.deleteWindow, 1);
+
+    if (full) {
+        // Asked for before mapping, the window manager maps it full screen
+        // and undecorated right away; without one it already covers the
+        // screen at (0, 0).
+        const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+        const Atom fullScreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+        XChangeProperty(display, own.window, state, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&fullScreen), 1);
+        const char empty[1] = {0};
+        const Pixmap blank = XCreateBitmapFromData(display, own.window, empty, 1, 1);
+        XColor black{};
+        own.blankCursor = XCreatePixmapCursor(display, blank, blank, &black, &black, 0, 0);
+        XFreePixmap(display, blank);
+        XDefineCursor(display, own.window, own.blankCursor);
+    }
+    XMapRaised(display, own.window);
+    return own;
+}
+
+// Where the target window comes from: ours, $XSCREENSAVER_WINDOW, the
+// root window, or -window-id.
+bool FindForeignWindow(Display* display, const X11Options& options, Window* window,
+                       std::string& error) {
+    if (options.target == X11Target::WindowId) {
+        *window = options.windowId;
+        return true;
+    }
+    const char* fromDaemon = std::getenv("XSCREENSAVER_WINDOW");
+    if (fromDaemon != nullptr && fromDaemon[0] != '\0') {
+        uint32_t id = 0;
+        if (!ParseWindowId(fromDaemon, &id)) {
+            error = std::string("XSCREENSAVER_WINDOW '") + fromDaemon + "' is not a window id";
+            return false;
+        }
+        *window = id;
+        return true;
+    }
+    *window = DefaultRootWindow(display);
+    return true;
+}
+
+class Saver {
+public:
+    Saver(Display* display, const X11Options& options, std::FILE* errors)
+        : display_(display), options_(options), errors_(errors) {}
+
+    int Run();
+
+private:
+    void Fail(const std::string& message) {
+        if (errors_ != nullptr) std::fprintf(errors_, "glidescape: %s\n", message.c_str());
+    }
+    void HandleEvent(const XEvent& event);
+    void ApplySize(int32_t width, int32_t height);
+    void Tick();
+    void Finish();
+
+    Display* display_;
+    const X11Options& options_;
+    std::FILE* errors_;
+    bool ownsWindow_ = false;
+    OwnWindow own_;
+    Window window_ = 0;
+    X11Platform* platform_ = nullptr;
+    bool quit_ = false;
+    bool flying_ = false;
+    int32_t width_ = 0;  // the size the flight and the image were made for
+    int32_t height_ = 0;
+    int32_t frameRows_ = 0;
+    bool sizePending_ = false;
+    int32_t pendingWidth_ = 0;
+    int32_t pendingHeight_ = 0;
+    int64_t pendingSince_ = 0;
+    bool pointerKnown_ = false;
+    hostlogic::ScreenPoint pointer_{0, 0};  // where the pointer was first seen
+    int64_t frameTicks_ = 0;
+    int64_t frameMicroseconds_ = 0;
+    int64_t longestFrameMicroseconds_ = 0;
+};
+
+void Saver::HandleEvent(const XEvent& event) {
+    switch (event.type) {
+        case KeyPress:
+        case ButtonPress:
+            if (ownsWindow_) quit_ = true;
+            break;
+        case MotionNotify:
+            if (!ownsWindow_) break;
+            if (!pointerKnown_) {
+                pointer_ = {event.xmotion.x_root, event.xmotion.y_root};
+                pointerKnown_ = true;
+            } else if (hostlogic::MouseDriftCloses(pointer_,
+                                                   {event.xmotion.x_root, event.xmotion.y_root})) {
+                quit_ = true;
+            }
+            break;
+        case ClientMessage:
+            if (ownsWindow_ && static_cast<Atom>(event.xclient.data.l[0]) == own_.deleteWindow) {
+                quit_ = true;
+            }
+            break;
+        case DestroyNotify:
+            if (event.xdestroywindow.window == window_) quit_ = true;
+            break;
+        case MapNotify:
+        case ConfigureNotify:
+            if (event.xany.window != window_) break;
+            if (event.type == ConfigureNotify) {
+                pendingWidth_ = event.xconfigure.width;
+                pendingHeight_ = event.xconfigure.height;
+            } else {
+                XWindowAttributes attributes{};
+                if (XGetWindowAttributes(display_, window_, &attributes) == 0) break;
+                pendingWidth_ = attributes.width;
+                pendingHeight_ = attributes.height;
+            }
+            if (pendingWidth_ != width_ || pendingHeight_ != height_) {
+                sizePending_ = true;
+                pendingSince_ = MonotonicMicroseconds();
+            }
+            break;
+        case Expose:
+            // Frames repaint everything 25 times a second; a window that
+            // cannot fly is kept black.
+            if (!flying_ && event.xexpose.count == 0) platform_->Clear();
+            break;
+        default:
+            break;
+    }
+}
+
+void Saver::ApplySize(int32_t width, int32_t height) {
+    const int32_t rows = FlightFrameRows(width, height);
+    const bool imageMade = platform_->SetClientSize(width, height);
+    if (flying_ && rows == frameRows_ && imageMade) {
+        // Same frame, only a new destination: the flight goes on.
+        width_ = width;
+        height_ = height;
+        return;
+    }
+    StopFlight();
+    flying_ = false;
+    width_ = width;
+    height_ = height;
+    frameRows_ = rows;
+    platform_->Clear();
+    // A size that cannot fly (no rows, too many, no memory) stays black
+    // until the next size.
+    if (imageMade) flying_ = StartFlight(*platform_, width, height);
+}
+
+void Saver::Tick() {
+    if (sizePending_ && MonotonicMicroseconds() - pendingSince_ >= kResizeSettleMicroseconds) {
+        sizePending_ = false;
+        ApplySize(pendingWidth_, pendingHeight_);
+    }
+    if (!flying_) return;
+    const int64_t start = MonotonicMicroseconds();
+    if (TickFlight()) {
+        const int64_t spent = MonotonicMicroseconds() - start;
+        ++frameTicks_;
+        frameMicroseconds_ += spent;
+        if (spent > longestFrameMicroseconds_) longestFrameMicroseconds_ = spent;
+    }
+}
+
+int Saver::Run() {
+    ownsWindow_ =
+        options_.target == X11Target::OwnWindow || options_.target == X11Target::FullScreen;
+    if (ownsWindow_) {
+        own_ = MakeOwnWindow(display_, options_);
+        if (own_.window == 0) {
+            Fail("cannot make a window");
+            return 1;
+        }
+        window_ = own_.window;
+        // Where the pointer is now is where it was first seen.
+        Window rootReturn = 0;
+        Window childReturn = 0;
+        int rootX = 0;
+        int rootY = 0;
+        int windowX = 0;
+        int windowY = 0;
+        unsigned int mask = 0;
+        if (XQueryPointer(display_, DefaultRootWindow(display_), &rootReturn, &childReturn, &rootX,
+                          &rootY, &windowX, &windowY, &mask)) {
+            pointer_ = {rootX, rootY};
+            pointerKnown_ = true;
+        }
+    } else {
+        std::string error;
+        if (!FindForeignWindow(display_, options_, &window_, error)) {
+            Fail(error);
+            return 1;
+        }
+        XSelectInput(display_, window_, StructureNotifyMask | ExposureMask);
+        XSync(display_, False);
+    }
+
+    X11Platform::Seeds seeds;
+    seeds.hasLandSeed = options_.hasLandSeed;
+    seeds.landSeed = options_.landSeed;
+    seeds.hasViewSeed = options_.hasViewSeed;
+    seeds.viewSeed = options_.viewSeed;
+    X11Platform platform(display_, window_, seeds, &stopRequested);
+    platform_ = &platform;
+    if (!platform.Open()) {
+        Fail(X11LastBadWindow() == window_ || !ownsWindow_
+                 ? "window " + WindowText(window_) + " does not exist or has no TrueColor visual"
+                 : std::string("the window has no TrueColor visual"));
+        platform_ = nullptr;
+        Finish();
+        return 1;
+    }
+    if (!ownsWindow_) {
+        // Somebody else's window has its size already; ours gets it when
+        // it is mapped.
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display_, window_, &attributes);
+        pendingWidth_ = attributes.width;
+        pendingHeight_ = attributes.height;
+        sizePending_ = true;
+        pendingSince_ = MonotonicMicroseconds() - kResizeSettleMicroseconds;
+    }
+
+    const int connection = ConnectionNumber(display_);
+    int64_t nextTick = MonotonicMicroseconds() + kTickMicroseconds;
+    while (!quit_ && stopRequested == 0) {
+        while (!quit_ && XPending(display_) > 0) {
+            XEvent event{};
+            XNextEvent(display_, &event);
+            HandleEvent(event);
+        }
+        // Drawing on a window that went away is how some screen lockers
+        // end their savers.
+        if (X11LastBadWindow() == window_) quit_ = true;
+        if (quit_ || stopRequested != 0) break;
+        const int64_t now = MonotonicMicroseconds();
+        if (now < nextTick) {
+            pollfd wait{connection, POLLIN, 0};
+            const int64_t timeout = (nextTick - now + 999) / 1000;
+            poll(&wait, 1, static_cast<int>(timeout));
+            continue;
+        }
+        Tick();
+        nextTick += kTickMicroseconds;
+        // Ticks do not pile up behind a long generation.
+        const int64_t after = MonotonicMicroseconds();
+        if (nextTick < after) nextTick = after + kTickMicroseconds;
+    }
+
+    if (options_.tickStats && errors_ != nullptr) {
+        const double mean =
+            frameTicks_ > 0 ? static_cast<double>(frameMicroseconds_) / frameTicks_ / 1000.0 : 0.0;
+        const double blit = frameTicks_ > 0 ? static_cast<double>(platform.blitMicroseconds()) /
+                                                  frameTicks_ / 1000.0
+                                            : 0.0;
+        std::fprintf(errors_,
+                     "glidescape: %lld frame ticks at %dx%d (frame %dx%d, %s): mean %.2f ms "
+                     "(scale + put %.2f ms), longest %.2f ms\n",
+                     static_cast<long long>(frameTicks_), width_, height_, outputWidth, frameRows_,
+                     platform.UsesSharedMemory() ? "MIT-SHM" : "XPutImage", mean, blit,
+                     static_cast<double>(longestFrameMicroseconds_) / 1000.0);
+    }
+    StopFlight();
+    platform.Close();
+    platform_ = nullptr;
+    Finish();
+    return 0;
+}
+
+void Saver::Finish() {
+    if (own_.window != 0) XDestroyWindow(display_, own_.window);
+    if (own_.blankCursor != 0) XFreeCursor(display_, own_.blankCursor);
+    own_ = OwnWindow{};
+    XSync(display_, False);
+}
+
+}  // namespace
+
+int RunX11Saver(const X11Options& options, std::FILE* errors) {
+    stopRequested = 0;
+    InstallSignalHandlers();
+    const char* name = options.display.empty() ? nullptr : options.display.c_str();
+    Display* display = XOpenDisplay(name);
+    if (display == nullptr) {
+        if (errors != nullptr) {
+            const char* shown = name != nullptr ? name : std::getenv("DISPLAY");
+            std::fprintf(errors, "glidescape: cannot open display '%s'\n",
+                         shown != nullptr ? shown : "");
+        }
+        return 1;
+    }
+    InstallX11ErrorHandlers();
+    int code = 0;
+    {
+        Saver saver(display, options, errors);
+        code = saver.Run();
+    }
+    XCloseDisplay(display);
+    return code;
+}
