@@ -40,7 +40,8 @@ echo "    Depends: $depends"
 for lib in libc6 libstdc++6 libpng16-16; do
     grep -q "\b$lib\b" <<<"$depends" && ok "depends on $lib" || bad "Depends lacks $lib"
 done
-if dpkg-deb -c "$deb" | grep -q 'libexec/xscreensaver/glidescape$'; then
+listing=$(dpkg-deb -c "$deb")
+if grep -q 'libexec/xscreensaver/glidescape$' <<<"$listing"; then
     for lib in libx11-6 libxext6 libinih1; do
         grep -q "\b$lib\b" <<<"$depends" && ok "depends on $lib" || bad "Depends lacks $lib"
     done
