@@ -71,6 +71,21 @@ else
 fi
 expect "version from the scratch root" \
     "$("$work/root/usr/bin/glidescape-render" --version)" "glidescape-render $version"
+# Each man page names every option its program's usage lists.
+man_names_options() {
+    local program=$1 page=$2 help_option=$3 missing="" text option
+    text=$(zcat "$page" | sed 's/\\-/-/g')
+    for option in $("$program" "$help_option" | grep -o '^  --\?[a-z][a-z-]*' | sort -u); do
+        grep -q -- "$option\b" <<<"$text" || missing="$missing $option"
+    done
+    expect "$(basename "$page") names every option" "$missing" ""
+}
+man_names_options "$work/root/usr/bin/glidescape-render" \
+    "$work/root/usr/share/man/man1/glidescape-render.1.gz" --help
+if [ -e "$work/root/usr/libexec/xscreensaver/glidescape" ]; then
+    man_names_options "$work/root/usr/libexec/xscreensaver/glidescape" \
+        "$work/root/usr/share/man/man6/glidescape.6.gz" -help
+fi
 stray=$(cd "$work/root" && find . -type f | grep -v '^./usr/\(bin\|libexec/xscreensaver\|share/\(man\|doc/glidescape\|xscreensaver/config\)\)/')
 expect "no file elsewhere" "$stray" ""
 
