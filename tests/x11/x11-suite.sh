@@ -154,8 +154,9 @@ shot() {
 
 colours() { convert "$1" -format '%k' info:; }
 # Mean red and blue (0..1) of the top (north) or bottom (south) third. The
-# land's earth colours are brighter in red than the grey-blue night sky, and
-# redder than blue.
+# night sky is grey to blue (blue at least red), the land's earth colours are
+# red above blue. Brightness alone cannot tell them apart: land in the shadow
+# of a hill is often darker than a cloudy sky.
 red_blue() {
     convert "$1" -gravity "$2" -crop 100%x33%+0+0 +repage -format '%[fx:mean.r] %[fx:mean.b]' info:
 }
@@ -544,20 +545,20 @@ EOF
         # The camera may dip into a valley for a moment: one of a few shots
         # a second apart must show the sky above the land.
         local top bottom seen="" sky=0 try
-        for try in 1 2 3 4 5; do
+        for try in 1 2 3 4 5 6 7 8; do
             [ "$try" -gt 1 ] && sleep 1 && shot daemon-landscape >/dev/null
             top=$(red_blue "$landscape_shot" north)
             bottom=$(red_blue "$landscape_shot" south)
             seen="$seen (${top// /,} / ${bottom// /,})"
-            if python3 -c "import sys; t, b = [${top// /,}], [${bottom// /,}]; sys.exit(0 if t[0] < b[0] and b[1] < b[0] else 1)"; then
+            if python3 -c "import sys; t, b = [${top// /,}], [${bottom// /,}]; sys.exit(0 if t[1] >= t[0] and b[0] > b[1] else 1)"; then
                 sky=1
                 break
             fi
         done
         if [ "$sky" -eq 1 ]; then
-            ok "sky above darker than land below (red,blue top / bottom:$seen)"
+            ok "grey-blue sky above, earth-red land below (red,blue top / bottom:$seen)"
         else
-            bad "sky above darker than land below" "red,blue top / bottom:$seen"
+            bad "grey-blue sky above, earth-red land below" "red,blue top / bottom:$seen"
         fi
     else
         bad "the screen shows a landscape" "$(cat "$work/daemon.log")"
