@@ -62,24 +62,8 @@ rm -f "$artifacts"/*.png "$artifacts"/*.txt "$artifacts"/*.log
 exec > >(tee "$artifacts/suite.log") 2>&1
 
 # --- Reporting ------------------------------------------------------------------------------
-passed=0
-failed=0
-failures=()
-
+. "$(dirname "$0")/../report.sh"
 note() { printf '[%4ds] %s\n' $((SECONDS - start_seconds)) "$*"; }
-ok() {
-    passed=$((passed + 1))
-    printf '    ok    %s\n' "$1"
-}
-bad() {
-    failed=$((failed + 1))
-    failures+=("$1")
-    printf '    FAIL  %s\n' "$1"
-    [ $# -gt 1 ] && printf '          %s\n' "${@:2}"
-}
-expect() {
-    if [ "$2" == "$3" ]; then ok "$1"; else bad "$1" "got '$2', expected '$3'"; fi
-}
 
 # --- X servers and the saver ----------------------------------------------------------------
 # start_xvfb WxH [Xvfb options...]: a new server; sets DISPLAY.
@@ -589,9 +573,4 @@ for section in "${sections[@]}"; do
     fi
 done
 
-note "$passed passed, $failed failed"
-if [ "$failed" -gt 0 ]; then
-    printf '  failed: %s\n' "${failures[@]}"
-    exit 1
-fi
-exit 0
+report_summary
