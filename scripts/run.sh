@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Glidescape and runs the saver.
 #
-#   scripts/run.sh                 with a display ($DISPLAY set): the Windows saver full screen
-#                                  under Wine (a key, a click or moving the mouse ends it);
-#                                  without a display: the headless renderer flies over a new
-#                                  landscape and writes pictures into build/run/
-#   scripts/run.sh config          the saver's configuration dialog (under Wine)
+#   scripts/run.sh                 with a display ($DISPLAY set): the Linux saver glidescape in
+#                                  a window (a key, a click or moving the mouse ends it);
+#                                  without a display: says so, and the headless renderer flies
+#                                  over a new landscape and writes pictures into build/run/
+#   scripts/run.sh x11 [opts]      the Linux saver, with glidescape options (-fullscreen, ...)
+#   scripts/run.sh windows         the Windows saver full screen under Wine
+#   scripts/run.sh config          the Windows saver's configuration dialog (under Wine)
 #   scripts/run.sh render [opts]   the headless renderer, with glidescape-render options
 #   scripts/run.sh web [port]      the browser page: builds it, serves it on 127.0.0.1 and
 #                                  prints the address to open
@@ -15,7 +17,12 @@ cd "$(dirname "$0")/.."
 mode=${1:-}
 [ -n "$mode" ] && shift
 if [ -z "$mode" ]; then
-    if [ -n "${DISPLAY:-}" ]; then mode=saver; else mode=render; fi
+    if [ -n "${DISPLAY:-}" ]; then
+        mode=x11
+    else
+        echo "run.sh: no display (DISPLAY is not set): running the headless renderer instead" >&2
+        mode=render
+    fi
 fi
 
 render() {
@@ -33,6 +40,17 @@ render() {
     echo "Frame after 199 frames of flight: $out/glidescape.png"
     echo "Height map (greyscale):           $out/heights.png"
     echo "Colour map:                       $out/colours.png"
+}
+
+x11_saver() {
+    if [ -z "${DISPLAY:-}" ]; then
+        echo "run.sh: no display (DISPLAY is not set); try 'scripts/run.sh render'" >&2
+        exit 1
+    fi
+    scripts/deps.sh build
+    cmake --preset default >/dev/null
+    cmake --build --preset default -j "$(nproc)" --target glidescape
+    exec build/default/x11/glidescape "$@"
 }
 
 wine_saver() {
@@ -68,9 +86,14 @@ for port in range(8000, 8100):
 }
 
 case "$mode" in
-    saver) wine_saver /s ;;
+    x11) x11_saver "$@" ;;
+    windows) wine_saver /s ;;
     config) wine_saver /c ;;
     render) render "$@" ;;
     web) web_page "$@" ;;
-    *) echo "usage: scripts/run.sh [saver|config|render [glidescape-render options]|web [port]]" >&2; exit 2 ;;
+    *)
+        echo "usage: scripts/run.sh [x11 [glidescape options] | windows | config |" \
+             "render [glidescape-render options] | web [port]]" >&2
+        exit 2
+        ;;
 esac

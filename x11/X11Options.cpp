@@ -205,9 +205,11 @@ X11ParseResult ParseX11Options(int argc, const char* const* argv, X11Options& op
         if (setting != nullptr) {
             // The INI file's own reader: the same numbers mean the same here.
             int32_t number = 0;
-            if (!hostlogic::ParseSettingText(value, &number)) {
-                return fail("is not a whole number");
-            }
+            const hostlogic::SettingText read = hostlogic::ReadSettingText(value, &number);
+            if (read == hostlogic::SettingText::NotANumber) return fail("is not a whole number");
+            // Beyond 32 bits falls back like any value out of range: INT32_MIN
+            // lies outside every setting's range.
+            if (read == hostlogic::SettingText::OutOfRange) number = INT32_MIN;
             options.*(setting->has) = true;
             options.*(setting->value) = number;
         } else if (option == "window-id") {

@@ -61,6 +61,25 @@ unsigned long Channel(uint32_t value8, unsigned long mask) {
     return ((static_cast<unsigned long>(value8) * bits + 127u) / 255u) << shift;
 }
 
+struct ShiftScan {
+    const KeyCode* keys;  // the two Shift key codes
+    Time after;           // presses up to this time were seen before
+    Time latest = 0;
+    bool found = false;
+};
+
+// Looks at every queued event and removes none.
+Bool SeeShiftPress(Display*, XEvent* event, XPointer argument) {
+    auto* scan = reinterpret_cast<ShiftScan*>(argument);
+    if (event->type == KeyPress &&
+        (event->xkey.keycode == scan->keys[0] || event->xkey.keycode == scan->keys[1]) &&
+        event->xkey.time > scan->after) {
+        scan->found = true;
+        if (event->xkey.time > scan->latest) scan->latest = event->xkey.time;
+    }
+    return False;
+}
+
 }  // namespace
 
 int64_t MonotonicMicroseconds() {
@@ -303,12 +322,21 @@ bool X11Platform::QueryShift() {
     const int64_t now = MonotonicMicroseconds();
     if (lastShiftPollUs_ >= 0 && now - lastShiftPollUs_ < kShiftPollMicroseconds) return false;
     lastShiftPollUs_ = now;
+    // Pressed since the last query: the generator may not ask for seconds,
+    // and a short press in between is still queued as an event (in a window
+    // that takes key presses; the events stay queued for the closing rules).
+    ShiftScan scan{shiftKeys_, lastShiftPress_};
+    XEvent unused;
+    XCheckIfEvent(display_, &unused, SeeShiftPress, reinterpret_cast<XPointer>(&scan));
+    if (scan.found) lastShiftPress_ = scan.latest;
+    // Down now.
     char keys[32] = {};
     XQueryKeymap(display_, keys);
+    bool down = false;
     for (KeyCode code : shiftKeys_) {
-        if (code != 0 && (keys[code >> 3] & (1 << (code & 7))) != 0) return true;
+        if (code != 0 && (keys[code >> 3] & (1 << (code & 7))) != 0) down = true;
     }
-    return false;
+    return down || scan.found;
 }
 
 int32_t X11Platform::ProcessClockMs() {

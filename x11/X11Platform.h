@@ -6,7 +6,9 @@
 // with plain XPutImage otherwise. The shared segment is marked for removal
 // as soon as both sides have attached it, so it goes away with the process
 // however the process ends. The progress texts are drawn with the server's
-// default font; Shift is read from the keyboard state (XQueryKeymap).
+// default font; Shift is read from the keyboard state (XQueryKeymap) and,
+// for a press that came and went between two queries, from the key presses
+// queued for the window.
 //
 // The land maps and the frame live in plain memory (the default
 // CreatePixels). Everything runs on the thread that owns the Display.
@@ -86,6 +88,7 @@ private:
     std::vector<int32_t> sourceColumn_;  // source column of each destination column
     KeyCode shiftKeys_[2] = {0, 0};
     int64_t lastShiftPollUs_ = -1;
+    Time lastShiftPress_ = 0;  // server time of the last Shift press seen queued
     int64_t blitMicroseconds_ = 0;
 };
 

@@ -77,8 +77,10 @@ TEST(X11Options, SettingsAreKeptAsGivenThenClampedLikeTheIniFile) {
 
     RestoreDefaultSettings();
     landSize = 7;
-    ApplyOptionSettings(Parse({"-tilt", "99999999999"}).options);  // saturates, then falls back
+    // Beyond 32 bits: the fall-back, as in the INI file.
+    ApplyOptionSettings(Parse({"-tilt", "99999999999", "-newland-wait", "2147483648"}).options);
     EXPECT_EQ(tilt, 0);
+    EXPECT_EQ(newlandWait, 1200);
     EXPECT_EQ(landSize, 7);
     RestoreDefaultSettings();
 }

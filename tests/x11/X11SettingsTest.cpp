@@ -83,7 +83,7 @@ TEST_F(X11SettingsFile, OutOfRangeNonNumericEmptyAndMissingValues) {
     EXPECT_EQ(landSize, 10);
     EXPECT_EQ(objectCount, 6);
     EXPECT_EQ(outputWidth, 512);
-    EXPECT_EQ(newlandWait, INT32_MAX);
+    EXPECT_EQ(newlandWait, 1200);
     EXPECT_EQ(autoPilotIntensity, 30);
     EXPECT_EQ(tilt, 0);
 }
