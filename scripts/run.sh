@@ -7,6 +7,8 @@
 #                                  landscape and writes pictures into build/run/
 #   scripts/run.sh config          the saver's configuration dialog (under Wine)
 #   scripts/run.sh render [opts]   the headless renderer, with glidescape-render options
+#   scripts/run.sh web [port]      the browser page: builds it, serves it on 127.0.0.1 and
+#                                  prints the address to open
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,9 +48,29 @@ wine_saver() {
     exec wine build/mingw64/Glidescape.scr "$@"
 }
 
+web_page() {
+    scripts/deps.sh build web
+    cmake --preset web >/dev/null
+    cmake --build --preset web -j "$(nproc)"
+    # The first free port from 8000 on, unless one is given.
+    local port=${1:-$(python3 -c '
+import socket
+for port in range(8000, 8100):
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            continue
+        print(port)
+        break')}
+    echo "Glidescape in the browser: http://127.0.0.1:$port/  (Ctrl+C stops the server)"
+    exec python3 -m http.server "$port" --bind 127.0.0.1 --directory build/web/site
+}
+
 case "$mode" in
     saver) wine_saver /s ;;
     config) wine_saver /c ;;
     render) render "$@" ;;
-    *) echo "usage: scripts/run.sh [saver|config|render [glidescape-render options]]" >&2; exit 2 ;;
+    web) web_page "$@" ;;
+    *) echo "usage: scripts/run.sh [saver|config|render [glidescape-render options]|web [port]]" >&2; exit 2 ;;
 esac

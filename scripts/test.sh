@@ -7,7 +7,9 @@
 #      compile-and-link check),
 #   5. the release files (scripts/package.sh): the Debian package checked with
 #      lintian, in a scratch root and installed and removed with apt-get,
-#   6. the Windows saver and its installer under Wine on a private Xvfb.
+#   6. the web page built with Emscripten and tested in headless Chromium
+#      against the native renderer (screenshots in build/web/artifacts/),
+#   7. the Windows saver and its installer under Wine on a private Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,6 +36,11 @@ scripts/package.sh deb windows
 version=$(sed -n 's/^project(Glidescape VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 bash tests/package/check-deb.sh "build/packages/glidescape_${version}_amd64.deb" "$version" \
     build/packages/artifacts
+
+echo "=== web: the page in headless Chromium ==="
+cmake --preset web -DGLIDESCAPE_WERROR=ON -DGLIDESCAPE_TESTS=ON >/dev/null
+cmake --build --preset web -j "$jobs"
+ctest --test-dir build/web -L web --output-on-failure --no-tests=error
 
 echo "=== Windows saver under Wine ==="
 ctest --test-dir build/mingw64 -L wine --output-on-failure --no-tests=error

@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""The browser page in real headless Chromium, against glidescape-render.
+
+Serves the built page (the web preset's site/ folder) with python3 -m
+http.server on a free port, drives Debian's chromium through chromium-driver
+and Selenium, and compares the page's frames with the native renderer's,
+which it runs itself. Screenshots go to the artefacts folder.
+
+    page_test.py --site DIR --render PATH --artifacts DIR [unittest args]
+"""
+import argparse
+import json
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.request
+import zlib
+
+ARGS = None
+
+# glidescape-render's defaults, for the address tests.
+DEFAULTS = {"speed": 25, "land-size": 10, "objects": 6, "output-width": 512,
+            "newland-wait": 1200, "autopilot": 30, "tilt": 0}
+
+
+def fnv1a64(data):
+    h = 0xcbf29ce484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+
+
+def decode_png(data):
+    """8-bit RGB or RGBA, not interlaced (what Chromium's screenshots are)."""
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    pos, idat, width = 8, b"", 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            assert depth == 8 and colour in (2, 6) and interlace == 0, (depth, colour)
+            channels = 4 if colour == 6 else 3
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up = prev[i]
+            upleft = prev[i - channels] if i >= channels else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 255
+            elif kind == 2:
+                line[i] = (line[i] + up) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - upleft
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - upleft)
+                pred = left if pa <= pb and pa <= pc else (up if pb <= pc else upleft)
+                line[i] = (line[i] + pred) & 255
+        rows.append([tuple(line[x * channels:x * channels + 3]) for x in range(width)])
+        prev = line
+    return width, height, rows
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Page(unittest.TestCase):
+    """One static server and one browser for all cases."""
+
+    @classmethod
+    def setUpClass(cls):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+
+        cls.port = free_port()
+        cls.server = subprocess.Popen(
+            [sys.executable, "-m", "http.server", str(cls.port), "--bind", "127.0.0.1",
+             "--directory", ARGS.site], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 30
+        while True:
+            try:
+                urllib.request.urlopen(cls.url(""), timeout=2).read()
+                break
+            except OSError:
+                if time.time() > deadline:
+                    raise
+                time.sleep(0.2)
+        options = webdriver.ChromeOptions()
+        options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+        for flag in ("--headless=new", "--disable-gpu", "--window-size=1024,768",
+                     "--disable-dev-shm-usage", "--autoplay-policy=no-user-gesture-required"):
+            options.add_argument(flag)
+        if os.geteuid() == 0:
+            options.add_argument("--no-sandbox")
+        cls.profile = tempfile.mkdtemp(prefix="glidescape-chromium-")
+        options.add_argument("--user-data-dir=" + cls.profile)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        driver_path = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+        cls.driver = webdriver.Chrome(service=Service(driver_path), options=options)
+        cls.driver.set_script_timeout(600)
+        os.makedirs(ARGS.artifacts, exist_ok=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.server.terminate()
+        cls.server.wait(timeout=30)
+        shutil.rmtree(cls.profile, ignore_errors=True)
+
+    @classmethod
+    def url(cls, query):
+        return "http://127.0.0.1:%d/index.html%s" % (cls.port, query)
+
+    def viewport(self, width, height):
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+
+    def open(self, query="", width=1024, height=768):
+        self.viewport(width, height)
+        self.driver.get(self.url(query))
+        self.driver.execute_script("localStorage.clear()")
+        self.driver.get(self.url(query))
+        self.wait_for("window.glidescape !== undefined", 60)
+
+    def info(self):
+        return self.driver.execute_script("return window.glidescape.info()")
+
+    def wait_for(self, condition, seconds):
+        deadline = time.time() + seconds
+        while not self.driver.execute_script("return !!(%s)" % condition):
+            if time.time() > deadline:
+                self.fail("timed out waiting for " + condition)
+            time.sleep(0.1)
+
+    def console_errors(self):
+        errors = []
+        for entry in self.driver.get_log("browser"):
+            if entry["level"] == "SEVERE" and "favicon.ico" not in entry["message"]:
+                errors.append(entry["message"])
+        return errors
+
+    def screenshot(self, name):
+        path = os.path.join(ARGS.artifacts, name)
+        data = self.driver.get_screenshot_as_png()
+        with open(path, "wb") as out:
+            out.write(data)
+        return decode_png(data)
+
+    def native_checksum(self, query, ticks, client):
+        args = [ARGS.render, "--ticks", str(ticks), "--client", "%dx%d" % client]
+        for key, value in query.items():
+            args += ["--" + key, str(value)]
+        with tempfile.TemporaryDirectory() as folder:
+            raw = os.path.join(folder, "frame.raw")
+            subprocess.run(args + ["--frame-out", raw], check=True, timeout=600)
+            with open(raw, "rb") as f:
+                return fnv1a64(f.read())
+
+    # --- The cases ------------------------------------------------------------
+
+    def test_loads_flies_and_shows_a_landscape(self):
+        self.open()
+        self.wait_for("window.glidescape.info().frames >= 10", 300)
+        self.assertEqual(self.console_errors(), [])
+        width, height, rows = self.screenshot("landscape.png")
+        self.assertEqual((width, height), (1024, 768))
+        colours = {pixel for row in rows[::2] for pixel in row[::2]}
+        self.assertGreater(len(colours), 300, "a landscape has many colours")
+        luma = [sum(sum(p) for p in row) / (3 * width) for row in rows]
+        top = sum(luma[:height // 5]) / (height // 5)
+        bottom = sum(luma[height // 2:]) / (height - height // 2)
+        self.assertGreater(bottom, 20, "not black")
+        self.assertLess(top, bottom, "the sky above is darker than the land below")
+        # The progress texts are gone: nothing is drawn on the overlay.
+        self.assertFalse(self.driver.execute_script(
+            "const c = document.getElementById('status');"
+            "const d = c.getContext('2d').getImageData(0, 0, c.width, 100).data;"
+            "return d.some(v => v !== 0);"))
+        # Frame time at the default settings (reported, never judged).
+        time.sleep(4)
+        info = self.info()
+        print("\nweb: land %d (side %d) made in %.0f ms; frame %.2f ms in headless Chromium "
+              "(%d x %d)" % (info["settings"]["land-size"], info["landSide"], info["landMs"],
+                             info["frameMs"], info["outputWidth"], info["outputHeight"]))
+        start = time.time()
+        self.native_checksum({"land-seed": 5, "view-seed": 5}, 1, (1024, 768))
+        land = time.time() - start
+        start = time.time()
+        self.native_checksum({"land-seed": 5, "view-seed": 5}, 201, (1024, 768))
+        frames = (time.time() - start - land) / 200
+        print("web: native glidescape-render: land 10 in %.0f ms, frame %.2f ms"
+              % (land * 1000, frames * 1000))
+
+    def test_frames_equal_the_native_renderer(self):
+        cases = [
+            {"land-seed": 1, "view-seed": 2},
+            {"land-seed": 77, "view-seed": 4000000000, "land-size": 8, "output-width": 320,
+             "objects": 20, "speed": 60, "autopilot": 120, "tilt": -40},
+        ]
+        for case in cases:
+            self.open("?" + "&".join("%s=%s" % item for item in case.items()))
+            for ticks in (1, 50, 300):
+                page = self.driver.execute_async_script(
+                    "window.glidescape.runTicks(arguments[0]).then(arguments[1])", ticks)
+                info = self.info()
+                native = self.native_checksum(case, ticks,
+                                              (info["clientWidth"], info["clientHeight"]))
+                self.assertEqual(page, native, "%s after %d ticks" % (case, ticks))
+        self.assertEqual(self.console_errors(), [])
+
+    def test_address_settings_apply_clamp_and_fall_back(self):
+        self.open("?land-size=7&output-width=300&objects=12&speed=+40&autopilot=%2090&tilt=-128"
+                  "&newland-wait=5")
+        self.wait_for("window.glidescape.info().frames >= 1", 120)
+        info = self.info()
+        self.assertEqual(info["settings"], {"speed": 40, "land-size": 7, "objects": 12,
+                                            "output-width": 300, "newland-wait": 5,
+                                            "autopilot": 90, "tilt": -128})
+        self.assertEqual(info["landSide"], 128)
+        self.assertEqual(info["outputHeight"], 225)  # 300 / 1024 x 768
+        # Out of range: the fall-back, never the nearer bound.
+        self.open("?land-size=13&output-width=127&objects=256&speed=101&autopilot=-1"
+                  "&tilt=129&newland-wait=-1")
+        self.assertEqual(self.info()["settings"], DEFAULTS)
+        # Not a number: the default.
+        self.open("?land-size=abc&output-width=1e3&objects=&speed=12x&autopilot=0x10"
+                  "&tilt=--1&newland-wait=12.5")
+        self.assertEqual(self.info()["settings"], DEFAULTS)
+        self.wait_for("window.glidescape.info().frames >= 1", 300)
+        self.assertEqual(self.info()["landSide"], 1024)
+        self.assertEqual(self.console_errors(), [])
+
+    def test_resize_keeps_flying_and_restore_defaults(self):
+        from selenium.webdriver.common.by import By
+
+        self.open("?land-size=7&speed=40&objects=30")
+        self.wait_for("window.glidescape.info().frames >= 5", 120)
+        self.assertEqual(self.info()["outputHeight"], 384)
+        self.viewport(900, 500)
+        self.wait_for("window.glidescape.info().clientWidth === 900 && "
+                      "window.glidescape.info().frames >= 5", 120)
+        info = self.info()
+        self.assertEqual((info["clientHeight"], info["outputHeight"]), (500, 284))
+        self.screenshot("resized.png")
+        self.assertEqual(info["settings"]["speed"], 40)
+
+        self.driver.find_element(By.ID, "gear").click()
+        self.wait_for("!document.getElementById('panel').hidden", 10)
+        self.screenshot("panel.png")
+        self.driver.find_element(By.ID, "defaults").click()
+        self.wait_for("window.glidescape.info().landSide === 1024", 120)
+        self.assertEqual(self.info()["settings"], DEFAULTS)
+        self.assertEqual(self.driver.execute_script("return location.search"), "")
+        self.assertEqual(self.driver.execute_script(
+            "return localStorage.getItem('glidescape.Land Size')"), "10")
+        speed = self.driver.find_element(By.NAME, "speed").get_attribute("value")
+        self.assertEqual(speed, "25")
+        self.wait_for("window.glidescape.info().frames >= 3", 300)
+        self.assertEqual(self.console_errors(), [])
+
+
+class Build(unittest.TestCase):
+    """The WebAssembly build keeps the core's floating-point rules."""
+
+    def test_core_compiled_without_contraction_or_fast_math(self):
+        with open(os.path.join(ARGS.build, "compile_commands.json")) as f:
+            commands = json.load(f)
+        self.assertGreater(len(commands), 10)
+        for entry in commands:
+            words = entry["command"].split()
+            self.assertIn("-ffp-contract=off", words, entry["file"])
+            for bad in ("-ffast-math", "-Ofast", "-ffp-contract=fast", "-ffp-contract=on",
+                        "-funsafe-math-optimizations"):
+                self.assertNotIn(bad, words, entry["file"])
+        # What em++ itself hands to clang: the flag arrives, nothing relaxes it.
+        env = dict(os.environ, NODE_PATH="/usr/share/nodejs")
+        with tempfile.TemporaryDirectory() as folder:
+            source = os.path.join(folder, "probe.cpp")
+            with open(source, "w") as f:
+                f.write("double f(double a, double b, double c) { return a * b + c; }\n")
+            run = subprocess.run(["em++", "-v", "-O3", "-ffp-contract=off", "-fno-fast-math",
+                                  "-c", source, "-o", os.path.join(folder, "probe.o")],
+                                 env=env, capture_output=True, text=True, timeout=300)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            cc1 = [line for line in run.stderr.splitlines() if "-cc1 -triple" in line]
+            self.assertTrue(cc1, run.stderr)
+            self.assertIn("-ffp-contract=off", cc1[-1])
+            for bad in ("-ffast-math", "-menable-unsafe-fp-math", "-ffp-contract=fast"):
+                self.assertNotIn(bad, cc1[-1])
+
+    def test_page_size(self):
+        total = 0
+        for name in ("index.html", "glidescape.js", "glidescape.wasm"):
+            size = os.path.getsize(os.path.join(ARGS.site, name))
+            print("\nweb: %s %d bytes" % (name, size), end="")
+            total += size
+        print("\nweb: page total %d bytes" % total)
+        self.assertLessEqual(total, 600 * 1024)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--site", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--render", required=True)
+    parser.add_argument("--artifacts", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
