@@ -176,38 +176,57 @@ class Page(unittest.TestCase):
 
     # --- The cases ------------------------------------------------------------
 
-    def test_loads_flies_and_shows_a_landscape(self):
-        self.open()
-        self.wait_for("window.glidescape.info().frames >= 10", 300)
-        self.assertEqual(self.console_errors(), [])
-        width, height, rows = self.screenshot("landscape.png")
+    def check_landscape(self, name, sky_darker):
+        width, height, rows = self.screenshot(name)
         self.assertEqual((width, height), (1024, 768))
         colours = {pixel for row in rows[::2] for pixel in row[::2]}
         self.assertGreater(len(colours), 300, "a landscape has many colours")
         luma = [sum(sum(p) for p in row) / (3 * width) for row in rows]
         top = sum(luma[:height // 5]) / (height // 5)
-        bottom = sum(luma[height // 2:]) / (height - height // 2)
+        bottom = sum(luma[-(height // 5):]) / (height // 5)
         self.assertGreater(bottom, 20, "not black")
-        self.assertLess(top, bottom, "the sky above is darker than the land below")
+        if sky_darker:
+            self.assertLess(top, bottom, "the sky above is darker than the land below")
         # The progress texts are gone: nothing is drawn on the overlay.
         self.assertFalse(self.driver.execute_script(
             "const c = document.getElementById('status');"
             "const d = c.getContext('2d').getImageData(0, 0, c.width, 100).data;"
             "return d.some(v => v !== 0);"))
+
+    def test_loads_flies_and_shows_a_landscape(self):
+        self.open()
+        self.wait_for("window.glidescape.info().frames >= 10", 300)
+        self.assertEqual(self.console_errors(), [])
+        # Any landscape of the clock: colourful and not black (some skies are
+        # brighter than a dark valley).
+        self.check_landscape("flying.png", sky_darker=False)
+        # A known one, whose picture was looked at: land below a dark sky.
+        self.open("?land-seed=1&view-seed=2")
+        self.driver.execute_async_script(
+            "window.glidescape.runTicks(61).then(arguments[0])")
+        self.check_landscape("landscape.png", sky_darker=True)
+        self.driver.execute_script("window.glidescape.resume()")
+        self.wait_for("window.glidescape.info().frames >= 70", 120)
         # Frame time at the default settings (reported, never judged).
         time.sleep(4)
         info = self.info()
         print("\nweb: land %d (side %d) made in %.0f ms; frame %.2f ms in headless Chromium "
               "(%d x %d)" % (info["settings"]["land-size"], info["landSide"], info["landMs"],
                              info["frameMs"], info["outputWidth"], info["outputHeight"]))
-        start = time.time()
-        self.native_checksum({"land-seed": 5, "view-seed": 5}, 1, (1024, 768))
-        land = time.time() - start
-        start = time.time()
-        self.native_checksum({"land-seed": 5, "view-seed": 5}, 201, (1024, 768))
-        frames = (time.time() - start - land) / 200
-        print("web: native glidescape-render: land 10 in %.0f ms, frame %.2f ms"
-              % (land * 1000, frames * 1000))
+        # The same on the native renderer: a run that only makes the land and
+        # one that also flies 200 frames, the faster of three each (the
+        # machine may be busy).
+        def run(ticks):
+            best = None
+            for _ in range(3):
+                start = time.time()
+                self.native_checksum({"land-seed": 5, "view-seed": 5}, ticks, (1024, 768))
+                best = min(best or 1e9, time.time() - start)
+            return best
+        land = run(1)
+        frames = (run(201) - land) / 200
+        print("web: native glidescape-render: land 10 in %.0f ms (with the process start), "
+              "frame %.2f ms" % (land * 1000, frames * 1000))
 
     def test_frames_equal_the_native_renderer(self):
         cases = [
