@@ -1,6 +1,7 @@
 #include "web/WebFlight.h"
 
 #include "app/FrameLoop.h"
+#include "app/NewLand.h"
 #include "view/FlightView.h"
 
 bool WebFlightStart(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight) {
@@ -42,4 +43,8 @@ int32_t WebFlightOutputHeight() {
 
 int32_t WebFlightLandSide() {
     return frameLoop.ready ? frameLoop.landSide : 0;
+}
+
+bool WebFlightAborted() {
+    return newLand.abortGeneration != 0;
 }

@@ -25,3 +25,5 @@ WebTick WebFlightTick();
 const uint32_t* WebFlightFrame();
 int32_t WebFlightOutputHeight();  // 0 without a flight
 int32_t WebFlightLandSide();      // cells per side, 0 without a flight
+// True once Shift stopped a landscape of this flight.
+bool WebFlightAborted();

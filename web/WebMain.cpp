@@ -309,6 +309,9 @@ EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_height() {
 EMSCRIPTEN_KEEPALIVE int32_t glidescape_land_side() {
     return WebFlightLandSide();
 }
+EMSCRIPTEN_KEEPALIVE int glidescape_aborted() {
+    return WebFlightAborted() ? 1 : 0;
+}
 
 // 64-bit FNV-1a of the frame's words as little-endian bytes in memory order
 // (row 0 at the bottom), as 16 hex digits; "" without a flight. Equals the

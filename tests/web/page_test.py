@@ -269,6 +269,7 @@ class Page(unittest.TestCase):
 
     def test_resize_keeps_flying_and_restore_defaults(self):
         from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
 
         self.open("?land-size=7&speed=40&objects=30")
         self.wait_for("window.glidescape.info().frames >= 5", 120)
@@ -281,9 +282,32 @@ class Page(unittest.TestCase):
         self.screenshot("resized.png")
         self.assertEqual(info["settings"]["speed"], 40)
 
+        # The readout of the frame and land times.
+        self.driver.find_element(By.TAG_NAME, "body").send_keys("t")
+        self.wait_for("document.getElementById('readout').textContent.includes('frame')", 10)
+
+        # A value typed into the panel is clamped, stored, put into the
+        # address and survives a reload without the address's settings.
         self.driver.find_element(By.ID, "gear").click()
         self.wait_for("!document.getElementById('panel').hidden", 10)
+        objects = self.driver.find_element(By.NAME, "objects")
+        objects.send_keys(Keys.CONTROL, "a")
+        objects.send_keys("300\t")  # out of range: the fall-back, 6
+        tilt = self.driver.find_element(By.NAME, "tilt")
+        tilt.send_keys(Keys.CONTROL, "a")
+        tilt.send_keys("-20\t")
+        self.wait_for("window.glidescape.info().settings.tilt === -20", 10)
+        self.assertEqual(objects.get_attribute("value"), "6")
+        self.assertIn("tilt=-20", self.driver.execute_script("return location.search"))
         self.screenshot("panel.png")
+        self.driver.get(self.url(""))
+        self.wait_for("window.glidescape !== undefined", 60)
+        settings = self.info()["settings"]
+        self.assertEqual((settings["tilt"], settings["objects"], settings["speed"],
+                          settings["land-size"]), (-20, 6, 40, 7))
+        self.wait_for("window.glidescape.info().frames >= 1", 120)
+        self.driver.find_element(By.ID, "gear").click()
+        self.wait_for("!document.getElementById('panel').hidden", 10)
         self.driver.find_element(By.ID, "defaults").click()
         self.wait_for("window.glidescape.info().landSide === 1024", 120)
         self.assertEqual(self.info()["settings"], DEFAULTS)
@@ -293,6 +317,33 @@ class Page(unittest.TestCase):
         speed = self.driver.find_element(By.NAME, "speed").get_attribute("value")
         self.assertEqual(speed, "25")
         self.wait_for("window.glidescape.info().frames >= 3", 300)
+        self.assertEqual(self.console_errors(), [])
+
+
+    def test_progress_screen_stays_responsive_and_shift_aborts(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+
+        # The biggest land takes many seconds: the page must keep answering.
+        self.open("?land-size=12&land-seed=9")
+        overlay_drawn = ("(() => { const c = document.getElementById('status');"
+                         "return c.getContext('2d').getImageData(0, 0, c.width, 100)"
+                         ".data.some(v => v !== 0); })()")
+        self.wait_for(overlay_drawn, 60)
+        painted = self.driver.execute_script(
+            "return new Promise(done => { let n = 0; const step = () => ++n < 5 ?"
+            " requestAnimationFrame(step) : done(n); requestAnimationFrame(step); })")
+        self.assertEqual(painted, 5)  # the browser still paints
+        # Shift held down stops the generation at its next progress poll.
+        ActionChains(self.driver).key_down(Keys.SHIFT).perform()
+        self.screenshot("progress.png")
+        self.wait_for("window.glidescape.info().frames >= 5", 120)
+        ActionChains(self.driver).key_up(Keys.SHIFT).perform()
+        info = self.info()
+        self.assertTrue(info["aborted"])
+        self.assertEqual((info["lands"], info["landSide"]), (1, 4096))
+        self.assertLess(info["landMs"], 60000)
+        self.screenshot("aborted.png")
         self.assertEqual(self.console_errors(), [])
 
 
