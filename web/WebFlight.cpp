@@ -4,6 +4,29 @@
 #include "app/NewLand.h"
 #include "view/FlightView.h"
 
+void WebSettingsLoad(SettingReader read, void* context) {
+    LoadSettingsFrom(read, context);
+}
+
+void WebSettingsRestoreDefaults() {
+    RestoreDefaultSettings();
+}
+
+int32_t WebSettingValue(int index) {
+    if (index < 0 || index >= kSettingCount) return 0;
+    return *kSettings[index].variable;
+}
+
+void WebSettingSet(int index, int32_t value) {
+    if (index < 0 || index >= kSettingCount) return;
+    *kSettings[index].variable = value;
+    ClampSettings();
+}
+
+int32_t WebSettingsOutputWidth() {
+    return outputWidth;
+}
+
 bool WebFlightStart(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight) {
     // A saver process flies once; the page starts many flights, each of which
     // must fly as a fresh process would (the same frames as glidescape-render

@@ -1,6 +1,7 @@
 // WebFlight.h - the page's one use of the portable frame loop.
 //
-// Everything the page needs from app/FrameLoop.h and app/NewLand.h goes
+// Everything the page needs from app/FrameLoop.h, app/NewLand.h and the
+// settings variables of app/Settings.h goes
 // through these few calls, so a change of the frame loop's interface is
 // adapted here and nowhere else. Called from web/WebMain.cpp only, on the
 // browser's main thread.
@@ -9,9 +10,18 @@
 #include <cstdint>
 
 #include "app/Platform.h"
+#include "app/Settings.h"
+
+// The settings of the next flight, by index into kSettings (reading order).
+// Loading and setting clamp as the INI reader does.
+void WebSettingsLoad(SettingReader read, void* context);
+void WebSettingsRestoreDefaults();
+int32_t WebSettingValue(int index);
+void WebSettingSet(int index, int32_t value);
+int32_t WebSettingsOutputWidth();
 
 // Builds a new flight for a client area of clientWidth x clientHeight CSS
-// pixels with the current settings (load them first). False when it cannot
+// pixels with the settings above. False when it cannot
 // fly (see FrameLoopCreate); a flight that existed is gone either way.
 bool WebFlightStart(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight);
 void WebFlightStop();

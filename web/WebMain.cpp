@@ -19,8 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <new>
 #include <string>
-#include <vector>
 
 #include "app/Platform.h"
 #include "app/Settings.h"
@@ -107,10 +108,19 @@ bool ParseSeed(const char* text, uint32_t* seed) {
 class WebPlatform final : public SaverPlatform {
 public:
     void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override {
-        const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-        rgba_.resize(count * 4);
+        if (pixels == nullptr || width <= 0 || height <= 0) return;
+        // 4 bytes a pixel; a frame whose size does not fit (impossible within
+        // the frame loop's limits) or whose copy cannot be had is not shown.
+        const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4u;
+        if (bytes > SIZE_MAX) return;
+        if (bytes > rgbaBytes_) {
+            std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[bytes]);
+            if (bigger == nullptr) return;
+            rgba_ = std::move(bigger);
+            rgbaBytes_ = static_cast<size_t>(bytes);
+        }
         // The frame's row 0 is its bottom; the canvas wants the top row first.
-        uint8_t* out = rgba_.data();
+        uint8_t* out = rgba_.get();
         for (int32_t row = height - 1; row >= 0; --row) {
             const uint32_t* in = pixels + static_cast<size_t>(row) * static_cast<size_t>(width);
             for (int32_t x = 0; x < width; ++x) {
@@ -122,7 +132,7 @@ public:
                 out += 4;
             }
         }
-        PageBlit(rgba_.data(), width, height);
+        PageBlit(rgba_.get(), width, height);
     }
 
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override {
@@ -178,7 +188,8 @@ public:
 private:
     uint32_t lastLandSeed_ = 0;
     bool hasLastLandSeed_ = false;
-    std::vector<uint8_t> rgba_;
+    std::unique_ptr<uint8_t[]> rgba_;
+    size_t rgbaBytes_ = 0;
     double lastYieldMs_ = 0.0;
 };
 
@@ -201,12 +212,12 @@ extern "C" {
 
 // Reads the seven settings from the address and localStorage, then clamps.
 EMSCRIPTEN_KEEPALIVE void glidescape_load_settings() {
-    LoadSettingsFrom(ReadPageSetting, nullptr);
+    WebSettingsLoad(ReadPageSetting, nullptr);
 }
 
 // Restores every setting to its default (nothing is stored).
 EMSCRIPTEN_KEEPALIVE void glidescape_restore_defaults() {
-    RestoreDefaultSettings();
+    WebSettingsRestoreDefaults();
 }
 
 // Sets one setting from text as the reader would, then clamps all.
@@ -215,18 +226,16 @@ EMSCRIPTEN_KEEPALIVE void glidescape_set_setting(const char* key, const char* te
     if (entry == nullptr || text == nullptr) return;
     int32_t value = entry->defaultValue;
     if (!hostlogic::ParseSettingText(text, &value)) value = entry->defaultValue;
-    *entry->variable = value;
-    ClampSettings();
+    WebSettingSet(static_cast<int>(entry - kSettings), value);
 }
 
-// Clamps and stores the seven settings as the configuration dialog writes
+// Stores the seven (clamped) settings as the configuration dialog writes
 // them: "%ld" text in the dialog's order.
 EMSCRIPTEN_KEEPALIVE void glidescape_save_settings() {
-    ClampSettings();
     for (int index : kSettingsWriteOrder) {
         const SettingEntry& entry = kSettings[index];
         char text[16];
-        std::snprintf(text, sizeof text, "%" PRId32, *entry.variable);
+        std::snprintf(text, sizeof text, "%" PRId32, WebSettingValue(index));
         PageStoreSetting(entry.key, text);
     }
 }
@@ -265,7 +274,7 @@ EMSCRIPTEN_KEEPALIVE const char* glidescape_settings_json() {
         jsonText += ",\"max\":";
         jsonText += entry.maximum == INT32_MAX ? "null" : std::to_string(entry.maximum);
         jsonText += ",\"default\":" + std::to_string(entry.defaultValue);
-        jsonText += ",\"value\":" + std::to_string(*entry.variable) + "}";
+        jsonText += ",\"value\":" + std::to_string(WebSettingValue(i)) + "}";
     }
     jsonText += "]";
     return jsonText.c_str();
@@ -301,7 +310,7 @@ EMSCRIPTEN_KEEPALIVE int glidescape_tick() {
 }
 
 EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_width() {
-    return outputWidth;
+    return WebSettingsOutputWidth();
 }
 EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_height() {
     return WebFlightOutputHeight();
@@ -319,8 +328,8 @@ EMSCRIPTEN_KEEPALIVE int glidescape_aborted() {
 EMSCRIPTEN_KEEPALIVE const char* glidescape_frame_checksum() {
     const uint32_t* frame = WebFlightFrame();
     if (frame == nullptr) return "";
-    const size_t count =
-        static_cast<size_t>(outputWidth) * static_cast<size_t>(WebFlightOutputHeight());
+    const size_t count = static_cast<size_t>(WebSettingsOutputWidth()) *
+                         static_cast<size_t>(WebFlightOutputHeight());
     uint64_t hash = 0xcbf29ce484222325ull;
     for (size_t i = 0; i < count; ++i) {
         for (int byte = 0; byte < 4; ++byte) {
