@@ -184,8 +184,9 @@ class Page(unittest.TestCase):
         luma = [sum(sum(p) for p in row) / (3 * width) for row in rows]
         top = sum(luma[:height // 5]) / (height // 5)
         bottom = sum(luma[-(height // 5):]) / (height // 5)
-        self.assertGreater(bottom, 20, "not black")
+        self.assertGreater(sum(luma) / height, 10, "not black")
         if sky_darker:
+            self.assertGreater(bottom, 20, "lit land below")
             self.assertLess(top, bottom, "the sky above is darker than the land below")
         # The progress texts are gone: nothing is drawn on the overlay.
         self.assertFalse(self.driver.execute_script(
@@ -197,8 +198,8 @@ class Page(unittest.TestCase):
         self.open()
         self.wait_for("window.glidescape.info().frames >= 10", 300)
         self.assertEqual(self.console_errors(), [])
-        # Any landscape of the clock: colourful and not black (some skies are
-        # brighter than a dark valley).
+        # Any landscape of the clock: colourful and not black (the camera may
+        # face a dark slope in shadow, and some skies are brighter than land).
         self.check_landscape("flying.png", sky_darker=False)
         # A known one, whose picture was looked at: land below a dark sky.
         self.open("?land-seed=1&view-seed=2")
@@ -214,7 +215,7 @@ class Page(unittest.TestCase):
               "(%d x %d)" % (info["settings"]["land-size"], info["landSide"], info["landMs"],
                              info["frameMs"], info["outputWidth"], info["outputHeight"]))
         # The same on the native renderer: a run that only makes the land and
-        # one that also flies 200 frames, the faster of three each (the
+        # one that also flies 400 frames, the faster of three each (the
         # machine may be busy).
         def run(ticks):
             best = None
@@ -224,7 +225,7 @@ class Page(unittest.TestCase):
                 best = min(best or 1e9, time.time() - start)
             return best
         land = run(1)
-        frames = (run(201) - land) / 200
+        frames = (run(401) - land) / 400
         print("web: native glidescape-render: land 10 in %.0f ms (with the process start), "
               "frame %.2f ms" % (land * 1000, frames * 1000))
 
