@@ -156,5 +156,3 @@ BENCHMARK(BM_LandPass)
     ->Iterations(2);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -18,8 +18,10 @@
 #include <memory>
 #include <vector>
 
+#include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
+#include "land/ThreadPool.h"
 #include "tests/view/RenderReference.h"
 #include "tests/view/RenderTestSupport.h"
 #include "view/FlightView.h"
@@ -28,8 +30,9 @@ namespace {
 
 struct Flight {
     Flight(int32_t clientWidth, int32_t clientHeight, int32_t outputWidth, int32_t landSize,
-           int32_t objectCount, int32_t tilt)
-        : world(outputWidth,
+           int32_t objectCount, int32_t tilt, int32_t threads)
+        : pool(threads),
+          world(outputWidth,
                 static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth * clientHeight),
                 1 << landSize),
           steering(tilt, outputWidth) {
@@ -38,6 +41,7 @@ struct Flight {
         landSteps = RunLandPipeline(land, kLandSeed, nullptr);
         ResetAutopilotFilters();
         view = world.MakeView(objectCount + 1, 4242u);
+        view->threadPool = &pool;
         view->speed = 25;
         view->randomState = kLandSeed;
         view->waterLevel = kLandWaterLevel;
@@ -47,6 +51,7 @@ struct Flight {
     void Steer() { steering.Step(*view); }
 
     static constexpr uint32_t kLandSeed = 20261207u;
+    ThreadPool pool;
     ViewWorld world;
     std::unique_ptr<FlightView> view;
     int32_t landSteps = 0;
@@ -55,8 +60,10 @@ struct Flight {
 
 template <bool kReference, bool kShortRays = false>
 void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHeight,
-                  int32_t outputWidth, int32_t landSize, int32_t objectCount) {
-    Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0);
+                  int32_t outputWidth, int32_t landSize, int32_t objectCount,
+                  int32_t threads = BenchThreads()) {
+    Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0, threads);
+    state.counters["threads"] = kReference ? 1 : flight.pool.size();
     if (!flight.view->CanRender() || flight.landSteps != 13) {
         state.SkipWithError("the view cannot render or the land is incomplete");
         return;
@@ -86,6 +93,10 @@ void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHe
 void BM_RenderDefault(benchmark::State& state) {
     RenderFlight<false>(state, 1024, 768, 512, 10, 6);
 }
+// One thread: the single-threaded march, for its CPU time per frame.
+void BM_RenderDefaultOneThread(benchmark::State& state) {
+    RenderFlight<false>(state, 1024, 768, 512, 10, 6, 1);
+}
 void BM_RenderDefaultReference(benchmark::State& state) {
     RenderFlight<true>(state, 1024, 768, 512, 10, 6);
 }
@@ -100,6 +111,7 @@ void BM_RenderHeaviestWriteOut(benchmark::State& state) {
 }
 
 BENCHMARK(BM_RenderDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderDefaultOneThread)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultReference)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviestReference)->Iterations(100)->Unit(benchmark::kMillisecond);
