@@ -97,6 +97,7 @@ bool CreateSaverObjects() {
     // A pool that cannot be made leaves everything on this thread.
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
     if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
+    if (s.landGenerator != nullptr) s.landGenerator->threadPool = s.threadPool;
     return s.landGenerator != nullptr && s.flightView != nullptr;
 }
 
