@@ -7,7 +7,20 @@
 #include <new>
 #include <system_error>
 
+namespace {
+
+// WebAssembly built without thread support (the page is served without the
+// headers that shared memory needs) cannot start a thread at all.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+constexpr bool kThreadsAvailable = false;
+#else
+constexpr bool kThreadsAvailable = true;
+#endif
+
+}  // namespace
+
 int32_t ThreadPool::MachineThreads() {
+    if (!kThreadsAvailable) return 1;
     const unsigned cores = std::thread::hardware_concurrency();
     if (cores < 1) return 1;
     if (cores > static_cast<unsigned>(kMaxThreads)) return kMaxThreads;
@@ -17,6 +30,7 @@ int32_t ThreadPool::MachineThreads() {
 ThreadPool::ThreadPool(int32_t threads) {
     if (threads < 1) threads = MachineThreads();
     if (threads > kMaxThreads) threads = kMaxThreads;
+    if (!kThreadsAvailable) threads = 1;
     // A worker that cannot be started leaves the pool at the workers that
     // could: the work is split by the size the pool ends up with.
     try {

@@ -17,7 +17,8 @@
 // Sizes: a requested size below 1 means the machine's cores
 // (std::thread::hardware_concurrency, 1 when unknown); sizes are capped at
 // kMaxThreads. Workers that cannot be started (no memory, no threads left)
-// make a smaller pool, down to size 1; nothing throws.
+// make a smaller pool, down to size 1; nothing throws. Builds without thread
+// support (WebAssembly without shared memory) always make pools of size 1.
 #pragma once
 
 #include <condition_variable>
