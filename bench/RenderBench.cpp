@@ -13,6 +13,7 @@
 // two turn commands) and the horizon row, then Move, then Render. One
 // benchmark iteration is one frame of that flight.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <memory>
@@ -109,6 +110,21 @@ void BM_RenderHeaviestReference(benchmark::State& state) {
 void BM_RenderHeaviestWriteOut(benchmark::State& state) {
     RenderFlight<false, true>(state, 1920, 1080, 3000, 12, 255);
 }
+
+}  // namespace
+
+double HeaviestFlightPeakMiB(int32_t threads, int32_t frames) {
+    Flight flight(1920, 1080, 3000, 12, 255, 0, threads);
+    for (int32_t i = 0; i < frames; ++i) {
+        flight.Steer();
+        flight.view->Render();
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+}
+
+namespace {
 
 BENCHMARK(BM_RenderDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultOneThread)->Iterations(400)->Unit(benchmark::kMillisecond);
