@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "land/LandGenerator.h"
 #include "land/Scratch.h"
+#include "land/ThreadPool.h"
 #include "land/Units.h"
 #include "view/FlightView.h"
 
@@ -93,13 +94,19 @@ bool CreateSaverObjects() {
                        s.platform->MillisecondTime());
     }
     if (s.flightView != nullptr) s.flightView->speed = flightSpeed;
+    // A pool that cannot be made leaves everything on this thread.
+    s.threadPool = new (std::nothrow) ThreadPool(s.threads);
+    if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
+    if (s.landGenerator != nullptr) s.landGenerator->threadPool = s.threadPool;
     return s.landGenerator != nullptr && s.flightView != nullptr;
 }
 
-bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight) {
+bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight,
+                     int32_t threads) {
     FrameLoopDestroy();  // one loop at a time: start from the initial state
     FrameLoopState& s = frameLoop;
     s.platform = &platform;
+    s.threads = threads;
     s.clientWidth = clientWidth;
     s.clientHeight = clientHeight;
     // The loaders clamp already; a front end that set a variable directly
@@ -162,6 +169,8 @@ void FrameLoopDestroy() {
     s.flightView = nullptr;
     delete s.landGenerator;
     s.landGenerator = nullptr;
+    delete s.threadPool;
+    s.threadPool = nullptr;
     uint32_t* heights = AsWords(s.heightMapPixels);
     ReleaseBuffer(heights);
     ReleaseBuffer(s.colourMapPixels);

@@ -23,6 +23,7 @@
 
 class FlightView;
 class LandGenerator;
+class ThreadPool;
 
 struct FrameLoopState {
     SaverPlatform* platform = nullptr;
@@ -35,6 +36,8 @@ struct FrameLoopState {
     uint32_t* framePixels = nullptr;
     LandGenerator* landGenerator = nullptr;
     FlightView* flightView = nullptr;
+    int32_t threads = 0;               // pool size asked for; 0: the machine's cores
+    ThreadPool* threadPool = nullptr;  // lent to the generator and the view; may be null
     int32_t newLandCountdown = 0;
     int32_t frameCounter = 0;
     int32_t autopilotDirection = -1;
@@ -64,8 +67,13 @@ int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
 // Uses the current settings (load them first; values out of range get their
 // fall-backs here too). Starts from the initial state
 // (destroys a loop that still exists). The platform must outlive the loop.
-bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight);
-// The three buffers, the generator and the view; true when all exist.
+// threads: the land passes and the frames run on that many threads (below
+// 1: the machine's cores); the pictures are the same for every count.
+bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight,
+                     int32_t threads = 0);
+// The three buffers, the thread pool (without it everything runs on the
+// calling thread), the generator and the view; true when the buffers, the
+// generator and the view exist.
 bool CreateSaverObjects();
 TickResult FrameLoopTick();
 // Releases the view, the generator and the three buffers (through the

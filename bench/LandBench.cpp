@@ -1,22 +1,31 @@
 // Land generation benchmarks: the whole land pipeline at land sizes 8, 10
-// and 12, each pass on its own at size 10, and the peak resident memory of
-// a size-12 pipeline (reported as the counter peak_rss_MiB).
+// and 12 on --threads threads, the plain pipeline of the tests (the literal
+// passes, one thread) at 10 and 12, each pass on its own at size 10, and
+// the peak resident memory of a size-12 pipeline (reported as the counter
+// peak_rss_MiB).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
+#include "land/ThreadPool.h"
+#include "tests/land/ReferenceLand.h"
 
 namespace {
 
 struct BenchLand {
     explicit BenchLand(int32_t side)
-        : heights(static_cast<size_t>(side) * side),
+        : pool(BenchThreads()),
+          heights(static_cast<size_t>(side) * side),
           colours(static_cast<size_t>(side) * side),
-          land(side, side, heights.data(), colours.data(), 0, 255, nullptr) {}
+          land(side, side, heights.data(), colours.data(), 0, 255, nullptr) {
+        land.threadPool = &pool;
+    }
+    ThreadPool pool;
     std::vector<int32_t> heights;
     std::vector<uint32_t> colours;
     LandGenerator land;
@@ -36,12 +45,29 @@ void BM_LandPipeline(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.counters["peak_rss_MiB"] = PeakRssMiB();
+    state.counters["threads"] = b.pool.size();
+}
+
+void BM_LandPipelinePlain(benchmark::State& state) {
+    const int32_t side = 1 << state.range(0);
+    for (auto _ : state) {
+        const reference::Maps maps = reference::Pipeline(side, 1700000000u);
+        benchmark::DoNotOptimize(maps.heights.data());
+        benchmark::ClobberMemory();
+    }
 }
 // Size 12 runs first, so that the process's peak memory is its own and not
 // raised by what the smaller runs left in the heap; the later runs report the
 // same peak.
 BENCHMARK(BM_LandPipeline)->Arg(12)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_LandPipeline)->Arg(8)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LandPipelinePlain)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(2);
+// About a minute a run: once, even when repetitions are asked for.
+BENCHMARK(BM_LandPipelinePlain)
+    ->Arg(12)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(1);
 
 // One pass at land size 10 (and the costliest at 12), on the maps the pipeline has made up to that
 // pass; the maps are restored outside the timing before each run.
@@ -156,5 +182,3 @@ BENCHMARK(BM_LandPass)
     ->Iterations(2);
 
 }  // namespace
-
-BENCHMARK_MAIN();

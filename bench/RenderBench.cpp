@@ -13,13 +13,16 @@
 // two turn commands) and the horizon row, then Move, then Render. One
 // benchmark iteration is one frame of that flight.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
+#include "land/ThreadPool.h"
 #include "tests/view/RenderReference.h"
 #include "tests/view/RenderTestSupport.h"
 #include "view/FlightView.h"
@@ -28,8 +31,9 @@ namespace {
 
 struct Flight {
     Flight(int32_t clientWidth, int32_t clientHeight, int32_t outputWidth, int32_t landSize,
-           int32_t objectCount, int32_t tilt)
-        : world(outputWidth,
+           int32_t objectCount, int32_t tilt, int32_t threads)
+        : pool(threads),
+          world(outputWidth,
                 static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth * clientHeight),
                 1 << landSize),
           steering(tilt, outputWidth) {
@@ -38,6 +42,7 @@ struct Flight {
         landSteps = RunLandPipeline(land, kLandSeed, nullptr);
         ResetAutopilotFilters();
         view = world.MakeView(objectCount + 1, 4242u);
+        view->threadPool = &pool;
         view->speed = 25;
         view->randomState = kLandSeed;
         view->waterLevel = kLandWaterLevel;
@@ -47,6 +52,7 @@ struct Flight {
     void Steer() { steering.Step(*view); }
 
     static constexpr uint32_t kLandSeed = 20261207u;
+    ThreadPool pool;
     ViewWorld world;
     std::unique_ptr<FlightView> view;
     int32_t landSteps = 0;
@@ -55,8 +61,10 @@ struct Flight {
 
 template <bool kReference, bool kShortRays = false>
 void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHeight,
-                  int32_t outputWidth, int32_t landSize, int32_t objectCount) {
-    Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0);
+                  int32_t outputWidth, int32_t landSize, int32_t objectCount,
+                  int32_t threads = BenchThreads()) {
+    Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0, threads);
+    state.counters["threads"] = kReference ? 1 : flight.pool.size();
     if (!flight.view->CanRender() || flight.landSteps != 13) {
         state.SkipWithError("the view cannot render or the land is incomplete");
         return;
@@ -86,6 +94,10 @@ void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHe
 void BM_RenderDefault(benchmark::State& state) {
     RenderFlight<false>(state, 1024, 768, 512, 10, 6);
 }
+// One thread: the single-threaded march, for its CPU time per frame.
+void BM_RenderDefaultOneThread(benchmark::State& state) {
+    RenderFlight<false>(state, 1024, 768, 512, 10, 6, 1);
+}
 void BM_RenderDefaultReference(benchmark::State& state) {
     RenderFlight<true>(state, 1024, 768, 512, 10, 6);
 }
@@ -99,7 +111,23 @@ void BM_RenderHeaviestWriteOut(benchmark::State& state) {
     RenderFlight<false, true>(state, 1920, 1080, 3000, 12, 255);
 }
 
+}  // namespace
+
+double HeaviestFlightPeakMiB(int32_t threads, int32_t frames) {
+    Flight flight(1920, 1080, 3000, 12, 255, 0, threads);
+    for (int32_t i = 0; i < frames; ++i) {
+        flight.Steer();
+        flight.view->Render();
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+}
+
+namespace {
+
 BENCHMARK(BM_RenderDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderDefaultOneThread)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultReference)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviestReference)->Iterations(100)->Unit(benchmark::kMillisecond);

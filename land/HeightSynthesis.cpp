@@ -252,10 +252,11 @@ bool LandGenerator::Fft2D(ComplexCell* cells, int32_t cellsWidth, int32_t cellsH
     int32_t log2Width = 0;
     int32_t log2Height = 0;
     if (!PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height)) return false;
-    double* fftScratch = AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatchColumns *
-                                                           std::max(cellsWidth, cellsHeight));
+    const int64_t stride = int64_t{2} * kFftBatchColumns * std::max(cellsWidth, cellsHeight);
+    double* fftScratch = AllocateArrayForOverwrite<double>(stride * PoolSize(threadPool));
     if (fftScratch == nullptr) return false;
-    const bool complete = Fft2DWithScratch(cells, cellsWidth, cellsHeight, direction, fftScratch);
+    const bool complete =
+        Fft2DWithScratch(cells, cellsWidth, cellsHeight, direction, fftScratch, stride);
     FreeArray(fftScratch);
     return complete;
 }
@@ -264,7 +265,7 @@ bool LandGenerator::Fft2D(ComplexCell* cells, int32_t cellsWidth, int32_t cellsH
 // per column and per row. An abort leaves the columns or rows before it
 // transformed and the rest as they were.
 bool LandGenerator::Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
-                                     int32_t direction, double* fftScratch) {
+                                     int32_t direction, double* fftScratch, int64_t scratchStride) {
     int32_t log2Width = 0;
     int32_t log2Height = 0;
     PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height);
@@ -272,26 +273,26 @@ bool LandGenerator::Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int
     // Columns: line x has its points cellsWidth cells apart; rows: line y
     // has them side by side.
     if (!TransformLines(cells, cellsWidth, cellsHeight, 1, cellsWidth, log2Height, direction, hint,
-                        fftScratch)) {
+                        fftScratch, scratchStride)) {
         return false;
     }
     return TransformLines(cells, cellsHeight, cellsWidth, cellsWidth, 1, log2Width, direction, hint,
-                          fftScratch);
+                          fftScratch, scratchStride);
 }
 
 // Transforms `lines` lines of `length` points, line l's point i at
 // cells[l * lineStride + i * pointStride], polling once per line. Lines go
-// a batch at a time through the interleaved scratch; an abort
-// leaves the lines before it transformed and returns false.
+// a batch at a time through the interleaved scratch (a batch per thread at
+// once, each in its own scratch); an abort leaves the lines before it
+// transformed and returns false.
 bool LandGenerator::TransformLines(ComplexCell* cells, int32_t lines, int32_t length,
                                    int64_t lineStride, int64_t pointStride, int32_t log2Length,
-                                   int32_t direction, int32_t hint, double* fftScratch) {
-    double* re = fftScratch;
+                                   int32_t direction, int32_t hint, double* fftScratch,
+                                   int64_t scratchStride) {
     const int32_t batch = BatchLines(length);
-    double* im = fftScratch + int64_t{batch} * length;
-    for (int32_t l0 = 0; l0 < lines; l0 += batch) {
-        bool aborted = false;
-        const int32_t count = PollColumns(std::min(batch, lines - l0), hint, &aborted);
+    auto transform = [&](int32_t l0, int32_t count, int32_t worker) {
+        double* re = fftScratch + worker * scratchStride;
+        double* im = re + int64_t{batch} * length;
         ComplexCell* first = cells + l0 * lineStride;
         if (pointStride == 1) {
             GatherRows(first, lineStride, length, count, re, im);
@@ -317,9 +318,8 @@ bool LandGenerator::TransformLines(ComplexCell* cells, int32_t lines, int32_t le
                 }
             }
         }
-        if (aborted) return false;
-    }
-    return true;
+    };
+    return ForEachBatch(lines, batch, hint, transform);
 }
 
 // Needs a square map with a power-of-two side. Returns false, with the height
@@ -335,7 +335,9 @@ bool LandGenerator::GenerateHeightsSpectral() {
     const int64_t cells = CellCount();
     ComplexCell* spectrum = AllocateArrayForOverwrite<ComplexCell>(cells);
     if (spectrum == nullptr) return false;
-    double* fftScratch = AllocateArrayForOverwrite<double>(int64_t{2} * kFftBatchColumns * width);
+    // One batch's scratch for each thread.
+    const int64_t stride = int64_t{2} * kFftBatchColumns * width;
+    double* fftScratch = AllocateArrayForOverwrite<double>(stride * PoolSize(threadPool));
     if (fftScratch == nullptr) {
         FreeArray(spectrum);
         return false;
@@ -350,12 +352,9 @@ bool LandGenerator::GenerateHeightsSpectral() {
     const int32_t hint = Hint(int64_t{width} * 4);
     const int32_t columnBatch = BatchLines(height);
     int32_t columnsDone = 0;
-    bool complete = true;
-    for (int32_t x0 = 0; x0 < width; x0 += columnBatch) {
-        bool aborted = false;
-        const int32_t count = PollColumns(std::min(columnBatch, width - x0), hint, &aborted);
-        double* re = fftScratch;
-        double* im = fftScratch + int64_t{count} * height;
+    auto forwardColumns = [&](int32_t x0, int32_t count, int32_t worker) {
+        double* re = fftScratch + worker * stride;
+        double* im = re + int64_t{count} * height;
         for (int64_t y = 0; y < height; ++y) {
             const int32_t* noise = heightMap + y * width + x0;
             for (int32_t b = 0; b < count; ++b) {
@@ -371,15 +370,11 @@ bool LandGenerator::GenerateHeightsSpectral() {
                 point[b].im = im[y * count + b];
             }
         }
-        columnsDone = x0 + count;
-        if (aborted) {
-            complete = false;
-            break;
-        }
-    }
+    };
+    bool complete = ForEachBatch(width, columnBatch, hint, forwardColumns, &columnsDone);
     if (complete) {
-        complete =
-            TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch);
+        complete = TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch,
+                                  stride);
     } else {
         for (int64_t y = 0; y < height; ++y) {
             for (int64_t x = columnsDone; x < width; ++x) {
@@ -394,58 +389,60 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // (up to) four cells that share it: rowDivisor[|dx|] for rows hh +- |dy|.
     const int32_t hw = width >> 1;
     const int32_t hh = height >> 1;
-    double* rowDivisor = fftScratch;  // hw + 1 values; 2 x kFftBatchColumns x width are there
-    for (int32_t b = 0; b <= hh; ++b) {
-        for (int32_t a = 0; a <= hw; ++a) {
-            const int32_t dy = (a == 0 && b == 0) ? 1 : b;
-            const double d = std::sqrt(static_cast<double>(a * a + dy * dy));
-            rowDivisor[a] = PortablePow(d, spectralExponent);
-        }
-        const int32_t rows[2] = {hh + b, hh - b};
-        const int32_t rowCount = (b == 0) ? 1 : 2;
-        for (int32_t r = 0; r < rowCount; ++r) {
-            const int32_t y = rows[r];
-            if (y < 0 || y >= height) continue;
-            ComplexCell* row = spectrum + int64_t{y} * width;
-            for (int32_t x = 0; x < width; ++x) {
-                const double divisor = rowDivisor[std::abs(x - hw)];
-                row[x].re = row[x].re / divisor;
-                row[x].im = row[x].im / divisor;
+    // Each b writes rows hh + b and hh - b only, so the threads take shares
+    // of b, each with its own rowDivisor (hw + 1 values in its scratch).
+    auto filter = [&](int32_t bFirst, int32_t bEnd, int32_t worker) {
+        double* rowDivisor = fftScratch + worker * stride;
+        for (int32_t b = bFirst; b < bEnd; ++b) {
+            for (int32_t a = 0; a <= hw; ++a) {
+                const int32_t dy = (a == 0 && b == 0) ? 1 : b;
+                const double d = std::sqrt(static_cast<double>(a * a + dy * dy));
+                rowDivisor[a] = PortablePow(d, spectralExponent);
+            }
+            const int32_t rows[2] = {hh + b, hh - b};
+            const int32_t rowCount = (b == 0) ? 1 : 2;
+            for (int32_t r = 0; r < rowCount; ++r) {
+                const int32_t y = rows[r];
+                if (y < 0 || y >= height) continue;
+                ComplexCell* row = spectrum + int64_t{y} * width;
+                for (int32_t x = 0; x < width; ++x) {
+                    const double divisor = rowDivisor[std::abs(x - hw)];
+                    row[x].re = row[x].re / divisor;
+                    row[x].im = row[x].im / divisor;
+                }
             }
         }
-    }
+    };
+    SplitRange(hh + 1, filter);
 
     // Quadrant swap: (x, y) <-> (x + hw, y + hh) for the left half and
     // (x, y) <-> (x - hw, y + hh) for the right half of the top rows.
-    for (int32_t y = 0; y < hh; ++y) {
-        ComplexCell* top = spectrum + int64_t{y} * width;
-        ComplexCell* bottom = spectrum + int64_t{y + hh} * width;
-        std::swap_ranges(top, top + hw, bottom + hw);
-        std::swap_ranges(top + hw, top + width, bottom);
-    }
+    auto swapRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            ComplexCell* top = spectrum + int64_t{y} * width;
+            ComplexCell* bottom = spectrum + int64_t{y + hh} * width;
+            std::swap_ranges(top, top + hw, bottom + hw);
+            std::swap_ranges(top + hw, top + width, bottom);
+        }
+    };
+    SplitRange(hh, swapRows);
 
     // The inverse transform, with its row pass writing the heights straight
     // from the scratch instead of back into the spectrum; the rows it does
     // not reach (after an abort) take the spectrum as it stands.
     bool inverse =
-        TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint, fftScratch);
+        TransformLines(spectrum, width, height, 1, width, log2Height, -1, hint, fftScratch, stride);
     int32_t rowsDone = 0;
     if (inverse) {
         const int32_t batch = BatchLines(width);
-        double* re = fftScratch;
-        double* im = fftScratch + int64_t{batch} * width;
-        for (int32_t y0 = 0; y0 < height; y0 += batch) {
-            bool aborted = false;
-            const int32_t count = PollColumns(std::min(batch, height - y0), hint, &aborted);
+        auto inverseRows = [&](int32_t y0, int32_t count, int32_t worker) {
+            double* re = fftScratch + worker * stride;
+            double* im = re + int64_t{batch} * width;
             GatherRows(spectrum + int64_t{y0} * width, width, width, count, re, im);
             if (count > 0) FftColumns(-1, log2Width, count, re, im);
             ScatterRowHeights(re, width, count, heightMap + int64_t{y0} * width, width);
-            rowsDone = y0 + count;
-            if (aborted) {
-                inverse = false;
-                break;
-            }
-        }
+        };
+        inverse = ForEachBatch(height, batch, hint, inverseRows, &rowsDone);
     }
     complete = inverse && complete;
     for (int64_t i = int64_t{rowsDone} * width; i < cells; ++i) {

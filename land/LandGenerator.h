@@ -37,6 +37,8 @@
 
 #include <cstdint>
 
+#include "land/ThreadPool.h"
+
 using ProgressCallback = int32_t (*)(int32_t hint);
 
 struct ComplexCell {
@@ -70,6 +72,12 @@ public:
     int32_t synthesisMethod;  // nonzero: spectral synthesis; 0: midpoint displacement
     double spectralExponent;  // power-law falloff exponent (2.2)
     NoiseSource noiseSource;  // NextNoise, NextNoiseAveraged or NextNoiseLowPass
+
+    // Borrowed from the generator's owner, may be null: the passes that split
+    // into independent lines, rows or transforms share them out over its
+    // threads. Polls stay on the calling thread, in the same order, so the
+    // maps (and what an abort leaves) are the same for every pool size.
+    ThreadPool* threadPool = nullptr;
 
     // --- Module-level noise state, shared by every generator ------------------
     static uint32_t noiseState;
@@ -154,9 +162,65 @@ private:
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
     // Fft2D with the caller's scratch (2 x kFftBatchColumns x max(width, height)
     // doubles); sides must already be checked.
+    // fftScratch holds that much for each thread of the pool, scratchStride
+    // doubles apart.
     bool Fft2DWithScratch(ComplexCell* cells, int32_t cellsWidth, int32_t cellsHeight,
-                          int32_t direction, double* fftScratch);
+                          int32_t direction, double* fftScratch, int64_t scratchStride);
     bool TransformLines(ComplexCell* cells, int32_t lines, int32_t length, int64_t lineStride,
                         int64_t pointStride, int32_t log2Length, int32_t direction, int32_t hint,
-                        double* fftScratch);
+                        double* fftScratch, int64_t scratchStride);
+
+    // Calls body(first, count, worker) for the batches of `batch` lines of
+    // 0 ... lines - 1, after polling each line of a batch (PollColumns) on
+    // the calling thread; up to one batch per thread runs at a time, worker
+    // being the thread's index for its scratch. An abort stops after the
+    // batch whose poll asked for it, with that batch cut short at the poll,
+    // exactly as one batch after another would; false then. *linesDone (if
+    // given) is the end of the last batch run.
+    template <typename Body>
+    bool ForEachBatch(int32_t lines, int32_t batch, int32_t hint, Body& body,
+                      int32_t* linesDone = nullptr) {
+        const int32_t threads = PoolSize(threadPool);
+        int32_t firsts[ThreadPool::kMaxThreads];
+        int32_t counts[ThreadPool::kMaxThreads];
+        for (int32_t l0 = 0; l0 < lines;) {
+            int32_t n = 0;
+            bool aborted = false;
+            while (n < threads && l0 < lines && !aborted) {
+                firsts[n] = l0;
+                counts[n] = PollColumns(lines - l0 < batch ? lines - l0 : batch, hint, &aborted);
+                ++n;
+                l0 += batch;
+            }
+            if (n == 1) {
+                body(firsts[0], counts[0], 0);
+            } else {
+                auto task = [&](int32_t worker) {
+                    if (worker < n) body(firsts[worker], counts[worker], worker);
+                };
+                threadPool->Run(task);
+            }
+            if (linesDone != nullptr) *linesDone = firsts[n - 1] + counts[n - 1];
+            if (aborted) return false;
+        }
+        return true;
+    }
+
+    // Calls part(first, end, worker) once for each thread's share of
+    // 0 ... count - 1 (contiguous, in order; worker 0 has the first), or once
+    // for all of it without a pool.
+    template <typename Part>
+    void SplitRange(int32_t count, Part& part) {
+        const int32_t threads = PoolSize(threadPool);
+        if (threads <= 1 || count < 2) {
+            part(0, count, 0);
+            return;
+        }
+        auto task = [&](int32_t worker) {
+            const auto first = static_cast<int32_t>(int64_t{count} * worker / threads);
+            const auto end = static_cast<int32_t>(int64_t{count} * (worker + 1) / threads);
+            if (first < end) part(first, end, worker);
+        };
+        threadPool->Run(task);
+    }
 };

@@ -191,46 +191,51 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
         for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
             bool aborted = false;
             const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-            // Column sums of each channel over rows y - 1 ... y + 1 for
-            // columns x0 - 1 ... x0 + count.
-            int64_t red[kStripColumns + 2];
-            int64_t green[kStripColumns + 2];
-            int64_t blue[kStripColumns + 2];
-            for (int32_t y = 0; y < height && count > 0; ++y) {
-                const int32_t up = y == 0 ? height - 1 : y - 1;
-                const int32_t down = y == height - 1 ? 0 : y + 1;
-                const uint32_t* rowUp = copy + int64_t{up} * width;
-                const uint32_t* row = copy + int64_t{y} * width;
-                const uint32_t* rowDown = copy + int64_t{down} * width;
-                for (int32_t i = 0; i < count + 2; ++i) {
-                    const int32_t x = WrapColumn(x0 - 1 + i, width);
-                    const uint32_t a = rowUp[x];
-                    const uint32_t b = row[x];
-                    const uint32_t c = rowDown[x];
-                    red[i] = ((a >> 16) & 0xFF) + ((b >> 16) & 0xFF) + ((c >> 16) & 0xFF);
-                    green[i] = ((a >> 8) & 0xFF) + ((b >> 8) & 0xFF) + ((c >> 8) & 0xFF);
-                    blue[i] = (a & 0xFF) + (b & 0xFF) + (c & 0xFF);
-                }
-                uint32_t* out = colourMap + int64_t{y} * width + x0;
-                int32_t i = 0;
-                if (narrow) {
-                    for (; i + kBlurChunk <= count; i += kBlurChunk) {
-                        BlurColourChunk(row + x0 + i, red + i, green + i, blue + i, centreWeight,
-                                        factor, out + i);
+            // Rows only read the copy: the threads take shares of them.
+            auto blurRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+                // Column sums of each channel over rows y - 1 ... y + 1 for
+                // columns x0 - 1 ... x0 + count.
+                int64_t red[kStripColumns + 2];
+                int64_t green[kStripColumns + 2];
+                int64_t blue[kStripColumns + 2];
+                for (int32_t y = yFirst; y < yEnd && count > 0; ++y) {
+                    const int32_t up = y == 0 ? height - 1 : y - 1;
+                    const int32_t down = y == height - 1 ? 0 : y + 1;
+                    const uint32_t* rowUp = copy + int64_t{up} * width;
+                    const uint32_t* row = copy + int64_t{y} * width;
+                    const uint32_t* rowDown = copy + int64_t{down} * width;
+                    for (int32_t i = 0; i < count + 2; ++i) {
+                        const int32_t x = WrapColumn(x0 - 1 + i, width);
+                        const uint32_t a = rowUp[x];
+                        const uint32_t b = row[x];
+                        const uint32_t c = rowDown[x];
+                        red[i] = ((a >> 16) & 0xFF) + ((b >> 16) & 0xFF) + ((c >> 16) & 0xFF);
+                        green[i] = ((a >> 8) & 0xFF) + ((b >> 8) & 0xFF) + ((c >> 8) & 0xFF);
+                        blue[i] = (a & 0xFF) + (b & 0xFF) + (c & 0xFF);
+                    }
+                    uint32_t* out = colourMap + int64_t{y} * width + x0;
+                    int32_t i = 0;
+                    if (narrow) {
+                        for (; i + kBlurChunk <= count; i += kBlurChunk) {
+                            BlurColourChunk(row + x0 + i, red + i, green + i, blue + i,
+                                            centreWeight, factor, out + i);
+                        }
+                    }
+                    for (; i < count; ++i) {
+                        const uint32_t centre = row[x0 + i];
+                        const int32_t r =
+                            toChannel(red[i] + red[i + 1] + red[i + 2] +
+                                      int64_t{centreWeight} * ((centre >> 16) & 0xFF));
+                        const int32_t g = toChannel(green[i] + green[i + 1] + green[i + 2] +
+                                                    int64_t{centreWeight} * ((centre >> 8) & 0xFF));
+                        const int32_t b = toChannel(blue[i] + blue[i + 1] + blue[i + 2] +
+                                                    int64_t{centreWeight} * (centre & 0xFF));
+                        out[i] = snapToPalette ? EarthPalette[NearestPaletteIndex(r, g, b)]
+                                               : static_cast<uint32_t>(r << 16 | g << 8 | b);
                     }
                 }
-                for (; i < count; ++i) {
-                    const uint32_t centre = row[x0 + i];
-                    const int32_t r = toChannel(red[i] + red[i + 1] + red[i + 2] +
-                                                int64_t{centreWeight} * ((centre >> 16) & 0xFF));
-                    const int32_t g = toChannel(green[i] + green[i + 1] + green[i + 2] +
-                                                int64_t{centreWeight} * ((centre >> 8) & 0xFF));
-                    const int32_t b = toChannel(blue[i] + blue[i + 1] + blue[i + 2] +
-                                                int64_t{centreWeight} * (centre & 0xFF));
-                    out[i] = snapToPalette ? EarthPalette[NearestPaletteIndex(r, g, b)]
-                                           : static_cast<uint32_t>(r << 16 | g << 8 | b);
-                }
-            }
+            };
+            SplitRange(height, blurRows);
             if (aborted) {
                 complete = false;
                 break;
@@ -280,32 +285,37 @@ bool LandGenerator::BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWei
         for (int32_t x0 = 0; x0 < width && !abortSeen; x0 += kStripColumns) {
             const int32_t count =
                 PollColumns(std::min(kStripColumns, width - x0), hint, &abortSeen);
-            // (w + 1) x centre + eight neighbours = w x centre + the 3 x 3
-            // box sum, formed from column sums (exact integer arithmetic).
-            int64_t column[kStripColumns + 2];
-            for (int32_t y = 0; y < height && count > 0; ++y) {
-                const int32_t up = y == 0 ? height - 1 : y - 1;
-                const int32_t down = y == height - 1 ? 0 : y + 1;
-                const int32_t* rowUp = map + int64_t{up} * width;
-                const int32_t* row = map + int64_t{y} * width;
-                const int32_t* rowDown = map + int64_t{down} * width;
-                for (int32_t i = 0; i < count + 2; ++i) {
-                    const int32_t x = WrapColumn(x0 - 1 + i, width);
-                    column[i] = int64_t{rowUp[x]} + row[x] + rowDown[x];
-                }
-                int32_t* out = scratchMap + int64_t{y} * width + x0;
-                int32_t i = 0;
-                if (narrow) {
-                    for (; i + kBlurChunk <= count; i += kBlurChunk) {
-                        BlurChunk(row + x0 + i, column + i, static_cast<int32_t>(w), factor,
-                                  out + i);
+            // Rows only read the map: the threads take shares of them.
+            auto blurRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+                // (w + 1) x centre + eight neighbours = w x centre + the 3 x 3
+                // box sum, formed from column sums (exact integer arithmetic).
+                int64_t column[kStripColumns + 2];
+                for (int32_t y = yFirst; y < yEnd && count > 0; ++y) {
+                    const int32_t up = y == 0 ? height - 1 : y - 1;
+                    const int32_t down = y == height - 1 ? 0 : y + 1;
+                    const int32_t* rowUp = map + int64_t{up} * width;
+                    const int32_t* row = map + int64_t{y} * width;
+                    const int32_t* rowDown = map + int64_t{down} * width;
+                    for (int32_t i = 0; i < count + 2; ++i) {
+                        const int32_t x = WrapColumn(x0 - 1 + i, width);
+                        column[i] = int64_t{rowUp[x]} + row[x] + rowDown[x];
+                    }
+                    int32_t* out = scratchMap + int64_t{y} * width + x0;
+                    int32_t i = 0;
+                    if (narrow) {
+                        for (; i + kBlurChunk <= count; i += kBlurChunk) {
+                            BlurChunk(row + x0 + i, column + i, static_cast<int32_t>(w), factor,
+                                      out + i);
+                        }
+                    }
+                    for (; i < count; ++i) {
+                        const int64_t sum =
+                            w * row[x0 + i] + column[i] + column[i + 1] + column[i + 2];
+                        out[i] = TruncateToInt32(static_cast<double>(sum) * factor + 0.5);
                     }
                 }
-                for (; i < count; ++i) {
-                    const int64_t sum = w * row[x0 + i] + column[i] + column[i + 1] + column[i + 2];
-                    out[i] = TruncateToInt32(static_cast<double>(sum) * factor + 0.5);
-                }
-            }
+            };
+            SplitRange(height, blurRows);
         }
         if (!abortSeen) {
             std::memcpy(map, scratchMap, static_cast<size_t>(CellCount()) * sizeof(int32_t));

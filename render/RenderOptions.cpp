@@ -55,6 +55,8 @@ const char* RenderUsage() {
            "  --land-seed S       land seed instead of the calendar time (0..4294967295)\n"
            "  --view-seed S       view seed instead of the millisecond time\n"
            "  --ticks N           timer ticks to run, generation ticks included (250)\n"
+           "  --threads N         threads for the land and the frames, 1..64 (the machine's\n"
+           "                      cores); every count gives the same pictures\n"
            "Output (a PATH ending in .png gets a PNG, any other raw little-endian 32-bit words):\n"
            "  --frame-out PATH    the last frame\n"
            "  --heights-out PATH  the height map\n"
@@ -98,10 +100,10 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
             return ParseResult::Error;
         }
         static const char* const kKnown[] = {
-            "--land-size",   "--output-width", "--objects",      "--speed",
-            "--autopilot",   "--tilt",         "--newland-wait", "--land-seed",
-            "--view-seed",   "--client",       "--ticks",        "--frame-out",
-            "--heights-out", "--colours-out",  "--png-dir",      "--png-every"};
+            "--land-size", "--output-width", "--objects",     "--speed",       "--autopilot",
+            "--tilt",      "--newland-wait", "--land-seed",   "--view-seed",   "--client",
+            "--ticks",     "--frame-out",    "--heights-out", "--colours-out", "--png-dir",
+            "--png-every", "--threads"};
         bool known = false;
         for (const char* option : kKnown) known = known || name == option;
         if (!known) {
@@ -186,6 +188,10 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
         } else if (name == "--ticks") {
             if (!ParseInt32(value, 0, INT32_MAX, options.ticks)) {
                 return fail("is not a tick count (0 or more)");
+            }
+        } else if (name == "--threads") {
+            if (!ParseInt32(value, 1, 64, options.threads)) {
+                return fail("is not a thread count (1 to 64)");
             }
         } else if (name == "--frame-out") {
             if (!path(options.frameOut)) return fail("is not a path");

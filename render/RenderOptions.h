@@ -34,6 +34,7 @@ struct RenderOptions {
     int32_t clientWidth = 1024;  // the window the output height is computed for
     int32_t clientHeight = 768;
     int32_t ticks = 250;  // timer ticks, generation ticks included
+    int32_t threads = 0;  // land and frame threads, 1 ... 64; 0: the machine's cores
 
     std::string frameOut;  // .png: picture; else raw little-endian words
     std::string heightsOut;

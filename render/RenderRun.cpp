@@ -92,7 +92,7 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     std::FILE* progressOut = errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
     RenderPlatform platform(options, progressOut);
 
-    if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight)) {
+    if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight, options.threads)) {
         // The true row count, even where it does not fit the frame loop's
         // 32 bits: the frame loop's formula (quotient first) in double, where
         // width x height < 2^53 is exact.

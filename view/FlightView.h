@@ -34,6 +34,8 @@
 
 #include "sky/SkyObject.h"
 
+class ThreadPool;
+
 struct BankEntry {
     int32_t startX;     // bottom-right corner of the rotated frame, 1/1024 pixel
     int32_t startY;     // 1/1024 pixel, y grows upward
@@ -113,6 +115,12 @@ public:
     int32_t climbCommand;  // autopilot output, height units
     int32_t terrainClearance;
     BankEntry* bankTable;  // angleUnits entries
+
+    // --- Threads ------------------------------------------------------------------
+    // Borrowed from the view's owner, may be null: Render splits its columns
+    // over the pool's threads (none or a pool of one: the single-threaded
+    // march). The frame is the same bits for every pool size.
+    ThreadPool* threadPool = nullptr;
 
     // --- Process-wide state ---------------------------------------------------------
     static int32_t lastGoodViewDistance;  // 0 until the first SetViewDistance

@@ -43,11 +43,15 @@
 // side per sample take the general march.
 #include "view/Render.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "land/Scratch.h"
+#include "land/ThreadPool.h"
 #include "view/FlightView.h"
 
 #if defined(__GNUC__)
@@ -641,6 +645,7 @@ void FillSky(const Scene& s, const Column& column, int64_t top) {
 struct ColumnJob {
     Column column;
     Ray ray;
+    int32_t index;  // place in the order of the columns, 0 first
     bool fast;
     FastMarch march;
     int32_t top;
@@ -694,6 +699,11 @@ struct PendingColumn {
     int32_t inFirst;   // first counter inside the picture
     int32_t first, end;
     const uint32_t* colours;
+    // Pixels (row x width + column) that a later thread writes, sorted:
+    // this column leaves them alone (null: writes all of its pixels).
+    const int64_t* skip;
+    int32_t skipCount;
+    int32_t index;  // the column's place in the order of the columns
     // The walk: next counter n, its position (pxv, pyv), and the frame row
     // r, column c and pixel p of counter n - 1.
     int32_t n;
@@ -791,6 +801,85 @@ void WriteCounters(const Scene& s, PendingColumn& w, int32_t stop) {
     w.p = p;
 }
 
+// True when the pixel belongs to a later thread's column.
+inline bool Skipped(const PendingColumn& w, int64_t pixel) {
+    return std::binary_search(w.skip, w.skip + w.skipCount, pixel);
+}
+
+// StartColumn and WriteCounters, pixel by pixel, for a column that leaves
+// the pixels in its skip list alone.
+void StartColumnFiltered(const Scene& s, PendingColumn& w) {
+    const int32_t sb = s.sb, cb = s.cb;
+    const int64_t width = s.width;
+    w.pxv = w.px0 + w.first * sb;
+    w.pyv = w.py0 + w.first * cb;
+    w.r = w.pyv >> 10;
+    w.c = w.pxv >> 10;
+    const uint32_t value = w.colours[w.first];
+    const int64_t pixel = w.r * width + w.c;
+    if (!Skipped(w, pixel)) s.frame[pixel] = value;
+    if (w.first > w.inFirst) {
+        const int32_t pr = (w.pyv - cb) >> 10, pc = (w.pxv - sb) >> 10;
+        const int64_t gap = w.r * width + pc;
+        if (w.r != pr && w.c != pc && !Skipped(w, gap)) s.frame[gap] = value;
+    }
+    w.p = s.frame + pixel;
+    w.pxv += sb;
+    w.pyv += cb;
+    w.n = w.first + 1;
+}
+
+void WriteCountersFiltered(const Scene& s, PendingColumn& w, int32_t stop) {
+    const int32_t sb = s.sb, cb = s.cb;
+    const int64_t width = s.width;
+    int32_t n = w.n, pxv = w.pxv, pyv = w.pyv, r = w.r, c = w.c;
+    for (; n < stop; ++n) {
+        const uint32_t value = w.colours[n];
+        const int32_t nr = pyv >> 10;
+        const int32_t nc = pxv >> 10;
+        const int64_t pixel = nr * width + nc;
+        if (!Skipped(w, pixel)) s.frame[pixel] = value;
+        const int64_t gap = nr * width + c;
+        if (nr != r && nc != c && !Skipped(w, gap)) s.frame[gap] = value;
+        r = nr;
+        c = nc;
+        pxv += sb;
+        pyv += cb;
+    }
+    w.n = n;
+    w.pxv = pxv;
+    w.pyv = pyv;
+    w.r = r;
+    w.c = c;
+    w.p = s.frame + r * width + c;
+}
+
+// The pixels (row x width + column) a marched column writes, in the order
+// of its walk, into `pixels` (room for 2 x (end - first) entries); returns
+// their count.
+int32_t ListPixels(const Scene& s, const PendingColumn& w, int64_t* pixels) {
+    const int32_t sb = s.sb, cb = s.cb;
+    const int64_t width = s.width;
+    int32_t count = 0;
+    int32_t pxv = w.px0 + w.first * sb, pyv = w.py0 + w.first * cb;
+    int32_t r = pyv >> 10, c = pxv >> 10;
+    pixels[count++] = r * width + c;
+    if (w.first > w.inFirst) {
+        const int32_t pr = (pyv - cb) >> 10, pc = (pxv - sb) >> 10;
+        if (r != pr && c != pc) pixels[count++] = r * width + pc;
+    }
+    for (int32_t n = w.first + 1; n < w.end; ++n) {
+        pxv += sb;
+        pyv += cb;
+        const int32_t nr = pyv >> 10, nc = pxv >> 10;
+        pixels[count++] = nr * width + nc;
+        if (nr != r && nc != c) pixels[count++] = nr * width + c;
+        r = nr;
+        c = nc;
+    }
+    return count;
+}
+
 // Writes a block of marched columns into the frame. Column by column, the
 // frame would be written one pixel per cache line; instead the block's
 // columns advance together, each a stretch of kStretch counters at a time
@@ -830,19 +919,24 @@ void WriteBlock(const Scene& s, PendingColumn* block, int32_t count) {
             int64_t stop = (q + 1) * kStretch - static_cast<int64_t>(i) * kLag;
             if (stop > w.end) stop = w.end;
             if (stop <= w.n) continue;
+            if (w.skip != nullptr) {
+                if (w.n == w.first) StartColumnFiltered(s, w);
+                WriteCountersFiltered(s, w, static_cast<int32_t>(stop));
+                continue;
+            }
             if (w.n == w.first) StartColumn(s, w);
             WriteCounters(s, w, static_cast<int32_t>(stop));
         }
     }
 }
 
-// Marches a group of columns and writes those that painted into the frame
-// as one block. The painted counters of each column form one stretch: the
-// land's from just after the first counter inside the picture (or the sky's
-// from that counter, when the land never reached it), up to the end of the
-// sky pass, or to where the walk left the picture. (top is 0 both when the
-// walk left the picture and when the land reached row 0.)
-void MarchAndWriteGroup(const Scene& s, ColumnJob* jobs, int32_t count, PendingColumn* block) {
+// Marches a group of columns and lists those that painted in `block`;
+// returns their count. The painted counters of each column form one
+// stretch: the land's from just after the first counter inside the picture
+// (or the sky's from that counter, when the land never reached it), up to
+// the end of the sky pass, or to where the walk left the picture. (top is 0
+// both when the walk left the picture and when the land reached row 0.)
+int32_t MarchAndCollectGroup(const Scene& s, ColumnJob* jobs, int32_t count, PendingColumn* block) {
     MarchGroup(s, jobs, count);
     const int64_t diag = s.diagonal;
     int32_t pending = 0;
@@ -861,7 +955,17 @@ void MarchAndWriteGroup(const Scene& s, ColumnJob* jobs, int32_t count, PendingC
         w.first = static_cast<int32_t>(first);
         w.end = static_cast<int32_t>(end);
         w.colours = column.colours;
+        w.skip = nullptr;
+        w.skipCount = 0;
+        w.index = job.index;
     }
+    return pending;
+}
+
+// Marches a group of columns and writes those that painted into the frame
+// as one block.
+void MarchAndWriteGroup(const Scene& s, ColumnJob* jobs, int32_t count, PendingColumn* block) {
+    const int32_t pending = MarchAndCollectGroup(s, jobs, count, block);
     if (pending != 0) WriteBlock(s, block, pending);
 }
 
@@ -879,6 +983,124 @@ int64_t MaxLevel(int64_t minBase, int64_t maxDepth, int64_t threshold) {
     }
     return k + 1;
 }
+
+// --- Several threads ---------------------------------------------------------
+//
+// The columns, in their order, are split into one chunk of neighbouring
+// columns per thread (at least kBlockSize columns each); every thread marches
+// and writes its chunk exactly as a single thread would. Only the first few
+// columns of a chunk can share pixels with the last few of the chunk before
+// it (columns i < j meet only for j - i <= 2, see WriteBlock; kBoundary
+// keeps a margin of one), and a single thread would have written the later
+// chunk's pixels last. So each chunk publishes its first columns' geometry as
+// soon as its first group is marched, and the thread of the chunk before
+// leaves every pixel those columns write to them: no pixel is written by two
+// threads, and each gets the value it gets from one thread.
+constexpr int32_t kBoundary = 3;
+
+struct Boundary {
+    std::atomic<int32_t> ready;  // 1 once head is filled in
+    int32_t count;
+    PendingColumn head[kBoundary];  // the chunk's first painting columns
+};
+
+struct ThreadedFrame {
+    int32_t threads = 0;
+    int32_t diagonal = 0;
+    ColumnJob* jobs = nullptr;  // every column that enters the picture, in order
+    int32_t jobCount = 0;
+    int32_t chunks = 0;
+    uint32_t* colours = nullptr;     // a block's colours per thread
+    Boundary* boundaries = nullptr;  // per chunk
+    int64_t* skips = nullptr;        // a skip list per chunk, skipCapacity entries
+    int64_t skipCapacity = 0;
+    const Scene* scene = nullptr;
+
+    ~ThreadedFrame() {
+        FreeArray(jobs);
+        FreeArray(colours);
+        FreeArray(boundaries);
+        FreeArray(skips);
+    }
+
+    bool Allocate(const FlightView& v) {
+        threads = PoolSize(v.threadPool);
+        diagonal = v.diagonal;
+        skipCapacity = static_cast<int64_t>(kBoundary) * 2 * diagonal;
+        jobs = AllocateArray<ColumnJob>(diagonal);
+        if (jobs == nullptr) return false;
+        colours = AllocateArrayForOverwrite<uint32_t>(static_cast<int64_t>(threads) * kBlockSize *
+                                                      diagonal);
+        if (colours == nullptr) return false;
+        boundaries = AllocateArray<Boundary>(threads);
+        if (boundaries == nullptr) return false;
+        skips = AllocateArrayForOverwrite<int64_t>(threads * skipCapacity);
+        return skips != nullptr;
+    }
+
+    void Render(const Scene& s, ThreadPool& pool) {
+        if (jobCount == 0) return;
+        scene = &s;
+        chunks = jobCount / kBlockSize;
+        if (chunks > threads) chunks = threads;
+        if (chunks < 1) chunks = 1;
+        auto task = [this](int32_t worker) {
+            if (worker < chunks) RenderChunk(worker);
+        };
+        pool.Run(task);
+    }
+
+    void RenderChunk(int32_t t) {
+        Scene s = *scene;
+        Spans spans;
+        spans.count = 0;
+        s.spans = &spans;
+        const int32_t from = static_cast<int32_t>(static_cast<int64_t>(jobCount) * t / chunks);
+        const int32_t to = static_cast<int32_t>(static_cast<int64_t>(jobCount) * (t + 1) / chunks);
+        const bool hasNext = t + 1 < chunks;
+        const int32_t nextFirst = hasNext ? jobs[to].index : INT32_MAX;
+        uint32_t* own = colours + static_cast<int64_t>(t) * kBlockSize * diagonal;
+        bool published = t == 0;
+        int64_t* skip = skips + t * skipCapacity;
+        int32_t skipCount = -1;  // not yet listed
+        PendingColumn block[kBlockSize];
+        for (int32_t g = from; g < to; g += kBlockSize) {
+            const int32_t count = to - g < kBlockSize ? to - g : kBlockSize;
+            for (int32_t i = 0; i < count; ++i) {
+                jobs[g + i].column.colours = own + static_cast<int64_t>(i) * diagonal;
+            }
+            const int32_t pending = MarchAndCollectGroup(s, jobs + g, count, block);
+            if (!published) {
+                Boundary& b = boundaries[t];
+                const int32_t previousLast = jobs[from - 1].index;
+                b.count = 0;
+                for (int32_t i = 0; i < pending && b.count < kBoundary; ++i) {
+                    if (block[i].index <= previousLast + kBoundary) b.head[b.count++] = block[i];
+                }
+                b.ready.store(1, std::memory_order_release);
+                published = true;
+            }
+            for (int32_t i = 0; i < pending && hasNext; ++i) {
+                if (block[i].index < nextFirst - kBoundary) continue;
+                if (skipCount < 0) skipCount = ListNextChunkPixels(s, t + 1, skip);
+                block[i].skip = skip;
+                block[i].skipCount = skipCount;
+            }
+            if (pending != 0) WriteBlock(s, block, pending);
+        }
+    }
+
+    // Waits for chunk `next` to publish its first columns and lists, sorted,
+    // the pixels they write.
+    int32_t ListNextChunkPixels(const Scene& s, int32_t next, int64_t* pixels) {
+        Boundary& b = boundaries[next];
+        while (b.ready.load(std::memory_order_acquire) == 0) std::this_thread::yield();
+        int32_t count = 0;
+        for (int32_t i = 0; i < b.count; ++i) count += ListPixels(s, b.head[i], pixels + count);
+        std::sort(pixels, pixels + count);
+        return count;
+    }
+};
 
 }  // namespace
 
@@ -898,10 +1120,17 @@ void RenderLandscape(FlightView& v) {
         v.diagonal > 2 * kMaxFrameSide) {
         return;
     }
+    // With more than one thread, the columns are split over the pool (see
+    // ThreadedFrame); when its scratch cannot be had, one thread draws the
+    // same frame.
+    ThreadedFrame threaded;
+    const bool useThreads = PoolSize(v.threadPool) > 1 && threaded.Allocate(v);
     // Colours by counter for a block of columns; without them this frame
     // is not drawn (the previous one stays).
-    uint32_t* colours = AllocateArray<uint32_t>(static_cast<int64_t>(kBlockSize) * v.diagonal);
-    if (colours == nullptr) return;
+    uint32_t* colours =
+        useThreads ? nullptr
+                   : AllocateArray<uint32_t>(static_cast<int64_t>(kBlockSize) * v.diagonal);
+    if (!useThreads && colours == nullptr) return;
     PendingColumn block[kBlockSize];
     // Scratch of the current column.
     Spans spans;
@@ -1001,19 +1230,22 @@ void RenderLandscape(FlightView& v) {
             } else if (az < 0) {
                 az += units;
             }
-            ColumnJob& job = jobs[jobCount];
+            ColumnJob& job = useThreads ? threaded.jobs[threaded.jobCount++] : jobs[jobCount];
+            job.index = diag - skip - c;
             Ray& ray = job.ray;
             ray.base = v.rayStepTable[c] < 1 ? 1 : v.rayStepTable[c];
             ray.dxBase = (v.cosTable[az] * ray.base) >> 20;
             ray.dyBase = (v.sinTable[az] * ray.base) >> 20;
             ray.x = cameraX;
             ray.y = cameraY;
-            uint32_t* columnColours = colours + static_cast<int64_t>(jobCount) * diag;
+            // (A thread gives its columns their colours as it marches them.)
+            uint32_t* columnColours =
+                useThreads ? nullptr : colours + static_cast<int64_t>(jobCount) * diag;
             job.column = Column{startX, startY, inFirst, inEnd, sky, columnColours};
             const int64_t reachX = (ray.dxBase < 0 ? -ray.dxBase : ray.dxBase) * maxLevel;
             const int64_t reachY = (ray.dyBase < 0 ? -ray.dyBase : ray.dyBase) * maxLevel;
             job.fast = depthInTables && reachX < s.xLimit && reachY < s.yLimit;
-            ++jobCount;
+            if (!useThreads) ++jobCount;
         }
         skyRow -= 1;
         if (skyRow < 0) skyRow += s.skyHeight;
@@ -1026,6 +1258,7 @@ void RenderLandscape(FlightView& v) {
     }
     if (jobCount != 0) MarchAndWriteGroup(s, jobs, jobCount, block);
     FreeArray(colours);
+    if (useThreads) threaded.Render(s, *v.threadPool);
 }
 
 void FlightView::Render() {

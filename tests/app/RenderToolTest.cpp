@@ -121,6 +121,7 @@ TEST(RenderOptionsParse, DefaultsAreTheSettingsDefaults) {
     EXPECT_EQ(options.clientWidth, 1024);
     EXPECT_EQ(options.clientHeight, 768);
     EXPECT_EQ(options.ticks, 250);
+    EXPECT_EQ(options.threads, 0);  // the machine's cores
     EXPECT_EQ(options.pngEvery, 1);
     EXPECT_TRUE(options.frameOut.empty());
 }
@@ -156,7 +157,8 @@ TEST(RenderOptionsParse, EveryOptionInBothSpellings) {
                      "--png-dir",
                      "d",
                      "--png-every",
-                     "5"},
+                     "5",
+                     "--threads=3"},
                     o, error),
               ParseResult::Run)
         << error;
@@ -178,6 +180,7 @@ TEST(RenderOptionsParse, EveryOptionInBothSpellings) {
     EXPECT_EQ(o.coloursOut, "c.raw");
     EXPECT_EQ(o.pngDir, "d");
     EXPECT_EQ(o.pngEvery, 5);
+    EXPECT_EQ(o.threads, 3);
 }
 
 TEST(RenderOptionsParse, OutOfRangeSettingsAreAcceptedForClamping) {
@@ -234,6 +237,8 @@ TEST(RenderOptionsParse, ErrorsAreOneLineNamingTheOption) {
         {{"--client", "1024x-5"}, "--client"},
         {{"--client", "x"}, "--client"},
         {{"--ticks", "-1"}, "--ticks"},
+        {{"--threads", "0"}, "--threads"},
+        {{"--threads", "65"}, "--threads"},
         {{"--land-seed", "-1"}, "--land-seed"},
         {{"--view-seed", "4294967296"}, "--view-seed"},
         {{"--png-every", "0"}, "--png-every"},
@@ -356,6 +361,34 @@ TEST_F(RenderRunTest, SameSeedsSameFlight) {
     ResetForTest();
     ASSERT_EQ(Run({"--frame-out", (dir / "b.raw").c_str()}), 0);
     EXPECT_EQ(ReadFile(dir / "a.raw"), ReadFile(dir / "b.raw"));
+}
+
+TEST_F(RenderRunTest, EveryThreadCountSameFlight) {
+    // A frame wide enough for several threads' chunks of columns.
+    const std::vector<const char*> wide = {"--output-width", "700", "--client", "700x500",
+                                           "--objects",      "40",  "--ticks",  "12"};
+    std::vector<uint8_t> first;
+    for (const char* threads : {"1", "2", "3", "8"}) {
+        std::vector<const char*> args = wide;
+        const std::string out = dir / "frame.raw", heights = dir / "h.raw", colours = dir / "c.raw";
+        for (const char* a : {"--threads", threads, "--frame-out", out.c_str(), "--heights-out",
+                              heights.c_str(), "--colours-out", colours.c_str()}) {
+            args.push_back(a);
+        }
+        ASSERT_EQ(Run(args), 0);
+        ResetForTest();
+        std::vector<uint8_t> all = ReadFile(out);
+        for (const char* map : {"h.raw", "c.raw"}) {
+            const std::vector<uint8_t> words = ReadFile(dir / map);
+            all.insert(all.end(), words.begin(), words.end());
+        }
+        if (first.empty()) {
+            first = all;
+            ASSERT_EQ(first.size(), (700u * 500u + 2u * 64u * 64u) * 4u);
+        } else {
+            EXPECT_TRUE(all == first) << threads << " threads";
+        }
+    }
 }
 
 TEST_F(RenderRunTest, OnlyGenerationTicksLeaveTheFrameBlack) {

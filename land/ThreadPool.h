@@ -1,0 +1,73 @@
+// ThreadPool.h - a small fixed set of worker threads for the core's
+// parallel passes (the renderer's columns, the land passes' rows, columns
+// and transforms).
+//
+// A pool of size n is the calling thread plus n - 1 workers. Run hands one
+// task to all of them at once, each with its worker index 0 ... n - 1 (0 is
+// the caller), and returns when every one has returned: callers split their
+// work by that index (or take pieces from a shared atomic counter), so the
+// result never depends on how the threads were scheduled. A pool of size 1
+// has no workers and Run calls the task directly.
+//
+// Ownership: a pool belongs to whoever made it (a flight, a test, a
+// benchmark) and is lent to the generator and the view that use it; there is
+// no process-wide pool. One Run at a time per pool, from one thread; tasks
+// must not call Run on the pool that runs them.
+//
+// Sizes: a requested size below 1 means the machine's cores
+// (std::thread::hardware_concurrency, 1 when unknown); sizes are capped at
+// kMaxThreads. Workers that cannot be started (no memory, no threads left)
+// make a smaller pool, down to size 1; nothing throws. Builds without thread
+// support (WebAssembly without shared memory) always make pools of size 1.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class ThreadPool {
+public:
+    static constexpr int32_t kMaxThreads = 64;
+
+    explicit ThreadPool(int32_t threads);
+    ~ThreadPool();
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
+
+    // The machine's cores, at least 1, at most kMaxThreads.
+    static int32_t MachineThreads();
+
+    // Threads that run each task, the caller included (>= 1).
+    int32_t size() const { return size_; }
+
+    // Calls task(context, worker) once for every worker index and returns
+    // when all calls have returned.
+    void Run(void (*task)(void* context, int32_t worker), void* context);
+
+    // Run with a callable taking the worker index.
+    template <typename F>
+    void Run(F& function) {
+        Run([](void* context, int32_t worker) { (*static_cast<F*>(context))(worker); }, &function);
+    }
+
+private:
+    void WorkerLoop(int32_t worker);
+
+    int32_t size_ = 1;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable start_;
+    std::condition_variable finished_;
+    uint64_t generation_ = 0;  // counts tasks handed out
+    int32_t running_ = 0;      // workers still in the current task
+    bool stopping_ = false;
+    void (*task_)(void*, int32_t) = nullptr;
+    void* context_ = nullptr;
+};
+
+// The pool's size, or 1 for no pool.
+inline int32_t PoolSize(const ThreadPool* pool) {
+    return pool == nullptr ? 1 : pool->size();
+}

@@ -1,0 +1,150 @@
+// The land passes on several threads against one thread and the plain
+// passes: whole pipelines at 1, 2, 3 and 8 threads (the golden checksums,
+// the plain pipeline on small maps with random seeds), pipelines aborted at
+// random polls, and the threaded passes alone on random maps.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
+#include "land/ThreadPool.h"
+#include "tests/land/LandTestSupport.h"
+#include "tests/land/ReferenceLand.h"
+
+namespace {
+
+using landtest::Fnv1a;
+using landtest::TestLand;
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSlowBuild = true;
+#else
+constexpr bool kSlowBuild = false;
+#endif
+
+TEST(LandThreads, GoldenPipelinesAtOneTwoThreeAndEightThreads) {
+    struct Golden {
+        int32_t log2Side;
+        uint32_t seed;
+        uint64_t heights;
+        uint64_t colours;
+    };
+    // The checksums of tests/land/PipelineTest.cpp.
+    const Golden goldens[] = {
+        {6, 1, 0x1283a1a911f07bf6ull, 0x4f30bdb429e6270aull},
+        {8, 1700000000, 0x97bb1dfb12c6cdd4ull, 0x7e9ac5e13efd15b7ull},
+        {10, 1700000000, 0x86e191d6bc0fe6b1ull, 0x25ac66a41f99c0f0ull},
+    };
+    for (const Golden& g : goldens) {
+        if (kSlowBuild && g.log2Side > 8) continue;
+        for (int32_t threads : {1, 2, 3, 8}) {
+            ThreadPool pool(threads);
+            TestLand t(1 << g.log2Side);
+            t.land.threadPool = &pool;
+            ASSERT_EQ(RunLandPipeline(t.land, g.seed, nullptr), 13);
+            EXPECT_EQ(Fnv1a(t.heights.data(), t.heights.size()), g.heights)
+                << "side " << (1 << g.log2Side) << ", " << threads << " threads";
+            EXPECT_EQ(Fnv1a(t.colours.data(), t.colours.size()), g.colours)
+                << "side " << (1 << g.log2Side) << ", " << threads << " threads";
+        }
+    }
+}
+
+TEST(LandThreads, RandomSeedsMatchThePlainPipeline) {
+    std::mt19937 random(808u);
+    ThreadPool pools[] = {ThreadPool(2), ThreadPool(3), ThreadPool(8)};
+    for (int32_t i = 0; i < (kSlowBuild ? 3 : 8); ++i) {
+        const int32_t side = 1 << std::uniform_int_distribution<int32_t>(6, 8)(random);
+        const uint32_t seed = static_cast<uint32_t>(random());
+        const reference::Maps expected = reference::Pipeline(side, seed);
+        ThreadPool& pool = pools[i % 3];
+        TestLand t(side);
+        t.land.threadPool = &pool;
+        ASSERT_EQ(RunLandPipeline(t.land, seed, nullptr), 13);
+        EXPECT_TRUE(t.heights == expected.heights)
+            << "side " << side << " seed " << seed << ", " << pool.size() << " threads";
+        EXPECT_TRUE(t.colours == expected.colours)
+            << "side " << side << " seed " << seed << ", " << pool.size() << " threads";
+    }
+}
+
+TEST(LandThreads, AbortsLeaveWhatOneThreadLeaves) {
+    // The same poll stops the same work: the maps, the step the pipeline
+    // stopped at and the polls made agree with one thread's.
+    std::mt19937 random(4242u);
+    const int32_t side = 128;
+    landtest::ResetPolls();
+    {
+        TestLand t(side, landtest::CountingProgress);
+        ASSERT_EQ(RunLandPipeline(t.land, 99, nullptr), 13);
+    }
+    const int64_t totalPolls = landtest::pollCounter.polls;
+    ThreadPool pool(3);
+    for (int32_t i = 0; i < (kSlowBuild ? 4 : 12); ++i) {
+        const int64_t abortAt = std::uniform_int_distribution<int64_t>(1, totalPolls)(random);
+        int32_t steps[2];
+        int64_t polls[2];
+        std::vector<int32_t> heights[2];
+        std::vector<uint32_t> colours[2];
+        for (int32_t k = 0; k < 2; ++k) {
+            landtest::ResetPolls(abortAt);
+            TestLand t(side, landtest::CountingProgress);
+            if (k == 1) t.land.threadPool = &pool;
+            steps[k] = RunLandPipeline(t.land, 99, &landtest::pollCounter.abortFlag);
+            polls[k] = landtest::pollCounter.polls;
+            heights[k] = t.heights;
+            colours[k] = t.colours;
+        }
+        EXPECT_EQ(steps[1], steps[0]) << "abort at poll " << abortAt;
+        EXPECT_EQ(polls[1], polls[0]) << "abort at poll " << abortAt;
+        EXPECT_TRUE(heights[1] == heights[0]) << "abort at poll " << abortAt;
+        EXPECT_TRUE(colours[1] == colours[0]) << "abort at poll " << abortAt;
+    }
+    landtest::ResetPolls();
+}
+
+TEST(LandThreads, ThreadedPassesMatchThePlainPasses) {
+    ThreadPool pool(3);
+    for (const int32_t side : {64, 256}) {
+        // Colour blur with palette snapping and height blur on random maps.
+        {
+            reference::Maps maps;
+            maps.width = maps.height = side;
+            maps.heights = landtest::RandomHeights(side, side, 5, 4000);
+            maps.colours = landtest::RandomColours(static_cast<size_t>(side) * side, 6);
+            TestLand t(side);
+            t.land.threadPool = &pool;
+            t.SetHeights(maps.heights);
+            t.SetColours(maps.colours);
+            ASSERT_TRUE(t.land.BlurColours(2, 2, true));
+            ASSERT_TRUE(t.land.BlurHeights(1, 3));
+            reference::BlurColours(maps, 2, 2, true);
+            reference::BlurHeights(maps.heights, side, side, 1, 3);
+            EXPECT_TRUE(t.colours == maps.colours) << "side " << side;
+            EXPECT_TRUE(t.heights == maps.heights) << "side " << side;
+        }
+        // A forward and an inverse 2-D transform of random cells.
+        std::mt19937 random(static_cast<uint32_t>(side));
+        std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+        std::vector<ComplexCell> cells(static_cast<size_t>(side) * side);
+        for (ComplexCell& c : cells) c = {value(random), value(random)};
+        for (int32_t direction : {1, -1}) {
+            std::vector<ComplexCell> expected = cells;
+            reference::Fft2D(expected.data(), side, direction);
+            std::vector<ComplexCell> actual = cells;
+            TestLand t(side);
+            t.land.threadPool = &pool;
+            ASSERT_TRUE(t.land.Fft2D(actual.data(), side, side, direction));
+            bool same = true;
+            for (size_t i = 0; i < cells.size(); ++i) {
+                same = same && actual[i].re == expected[i].re && actual[i].im == expected[i].im;
+            }
+            EXPECT_TRUE(same) << "side " << side << " direction " << direction;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The thread pool: every worker index runs once per task, tasks follow one
+// another on the same workers, and sizes below 1 or above the cap are
+// brought into range.
+#include "land/ThreadPool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+TEST(ThreadPool, EveryWorkerRunsEachTaskOnce) {
+    for (int32_t threads : {1, 2, 3, 8}) {
+        ThreadPool pool(threads);
+        ASSERT_EQ(pool.size(), threads);
+        std::vector<std::atomic<int32_t>> calls(static_cast<size_t>(threads));
+        for (int32_t round = 0; round < 200; ++round) {
+            auto task = [&](int32_t worker) {
+                ASSERT_GE(worker, 0);
+                ASSERT_LT(worker, threads);
+                calls[static_cast<size_t>(worker)].fetch_add(1);
+            };
+            pool.Run(task);
+            // Run returns only after every worker has returned.
+            for (auto& count : calls) EXPECT_EQ(count.load(), round + 1);
+        }
+    }
+}
+
+TEST(ThreadPool, SizesAreBroughtIntoRange) {
+    ThreadPool machine(0);
+    EXPECT_EQ(machine.size(), ThreadPool::MachineThreads());
+    EXPECT_GE(ThreadPool::MachineThreads(), 1);
+    ThreadPool negative(-5);
+    EXPECT_EQ(negative.size(), ThreadPool::MachineThreads());
+    ThreadPool capped(1000);
+    EXPECT_EQ(capped.size(), ThreadPool::kMaxThreads);
+    EXPECT_EQ(PoolSize(nullptr), 1);
+    EXPECT_EQ(PoolSize(&capped), ThreadPool::kMaxThreads);
+}
+
+TEST(ThreadPool, WorkersSeeTheCallersDataAndTheCallerSeesTheirs) {
+    // Plain (non-atomic) data written before Run is read by the workers, and
+    // what they write is read after it: Run orders both.
+    ThreadPool pool(4);
+    std::vector<int64_t> input(4000), output(4000, 0);
+    for (int32_t round = 0; round < 50; ++round) {
+        for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<int64_t>(i) * round;
+        auto task = [&](int32_t worker) {
+            for (size_t i = static_cast<size_t>(worker); i < input.size(); i += 4) {
+                output[i] = input[i] + 1;
+            }
+        };
+        pool.Run(task);
+        for (size_t i = 0; i < input.size(); ++i) ASSERT_EQ(output[i], input[i] + 1);
+    }
+}
+
+}  // namespace
