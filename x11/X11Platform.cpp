@@ -64,13 +64,18 @@ unsigned long Channel(uint32_t value8, unsigned long mask) {
 struct ShiftScan {
     const KeyCode* keys;  // the two Shift key codes
     Time after;           // presses up to this time were seen before
+    Window window;        // the window drawn on
     Time latest = 0;
     bool found = false;
+    bool windowGone = false;
 };
 
 // Looks at every queued event and removes none.
 Bool SeeShiftPress(Display*, XEvent* event, XPointer argument) {
     auto* scan = reinterpret_cast<ShiftScan*>(argument);
+    if (event->type == DestroyNotify && event->xdestroywindow.window == scan->window) {
+        scan->windowGone = true;
+    }
     if (event->type == KeyPress &&
         (event->xkey.keycode == scan->keys[0] || event->xkey.keycode == scan->keys[1]) &&
         event->xkey.time > scan->after) {
@@ -317,7 +322,8 @@ void X11Platform::DrawStatusText(const char* text, int32_t x, int32_t y, uint32_
 }
 
 bool X11Platform::QueryShift() {
-    // A stop request ends a generation under way as Shift would.
+    // A stop request ends a generation under way as Shift would (so does
+    // the window's destruction, below).
     if (stop_ != nullptr && *stop_ != 0) return true;
     const int64_t now = MonotonicMicroseconds();
     if (lastShiftPollUs_ >= 0 && now - lastShiftPollUs_ < kShiftPollMicroseconds) return false;
@@ -325,10 +331,13 @@ bool X11Platform::QueryShift() {
     // Pressed since the last query: the generator may not ask for seconds,
     // and a short press in between is still queued as an event (in a window
     // that takes key presses; the events stay queued for the closing rules).
-    ShiftScan scan{shiftKeys_, lastShiftPress_};
+    ShiftScan scan{shiftKeys_, lastShiftPress_, window_};
     XEvent unused;
     XCheckIfEvent(display_, &unused, SeeShiftPress, reinterpret_cast<XPointer>(&scan));
     if (scan.found) lastShiftPress_ = scan.latest;
+    // A window that went away ends the saver once the tick returns: no use
+    // making the rest of the land for it.
+    if (scan.windowGone || X11LastBadWindow() == window_) return true;
     // Down now.
     char keys[32] = {};
     XQueryKeymap(display_, keys);

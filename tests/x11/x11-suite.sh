@@ -27,7 +27,7 @@ shift 3
 sections=("$@")
 [ ${#sections[@]} -eq 0 ] && sections=(cli xml window windowid resize noshm shift lost daemon)
 
-for tool in Xvfb xdotool xwd xwininfo xlogo convert ipcs pgrep python3; do
+for tool in Xvfb xdotool xwd xwininfo xprop xlogo convert ipcs pgrep python3; do
     if ! command -v "$tool" >/dev/null; then
         echo "x11-suite: missing $tool (run scripts/deps.sh x11)" >&2
         exit 1
@@ -317,6 +317,10 @@ section_window() {
     geometry=$(xdotool getwindowgeometry "$id" 2>/dev/null | tr -d '\n')
     [[ "$geometry" == *"Position: 0,0"*"Geometry: 1024x768"* ]] && ok "-fullscreen covers the screen" ||
         bad "-fullscreen covers the screen" "$geometry"
+    local state
+    state=$(xprop -id "$id" _NET_WM_STATE 2>&1)
+    [[ "$state" == *_NET_WM_STATE_FULLSCREEN* ]] && ok "-fullscreen asks for the full-screen state" ||
+        bad "-fullscreen asks for the full-screen state" "$state"
     if wait_landscape fullscreen-landscape 60; then ok "-fullscreen flies"; else bad "-fullscreen flies"; fi
     eval "$(xdotool getmouselocation --shell)"
     xdotool mousemove $((X - 10)) "$Y"
@@ -359,6 +363,20 @@ section_windowid() {
     kill "$logo"
     wait_exit "$pid" 20
     expect "destroying the window ends it with 0" "$exit_code" 0
+
+    # Gone in the middle of a long generation: it ends soon all the same.
+    xlogo -geometry 480x360+100+100 >>"$work/xlogo.log" 2>&1 &
+    logo=$!
+    children+=("$logo")
+    shell=$(timeout 20 xdotool search --sync --onlyvisible --class '^xlogo$' 2>/dev/null | head -n1)
+    local second
+    second=$(xwininfo -children -id "${shell:-0}" 2>/dev/null | awk '/^ +0x[0-9a-f]+ / { print $1; exit }')
+    run_saver "$work/windowid4.log" -window-id "${second:-0}" -land-size 12
+    pid=$saver_pid
+    sleep 3
+    kill "$logo"
+    wait_exit "$pid" 10
+    expect "destroyed while the land is made: exit 0 within 10 s" "$exit_code" 0
 
     run_saver "$work/windowid3.log" -window-id "$id"
     wait_exit "$saver_pid" 20
