@@ -58,6 +58,7 @@ void ThreadPool::Run(void (*task)(void*, int32_t), void* context) {
         task(context, 0);
         return;
     }
+    std::lock_guard<std::mutex> turn(turn_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         assert(running_ == 0 && "ThreadPool::Run: one task at a time");

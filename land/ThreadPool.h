@@ -11,8 +11,9 @@
 //
 // Ownership: a pool belongs to whoever made it (a flight, a test, a
 // benchmark) and is lent to the generator and the view that use it; there is
-// no process-wide pool. One Run at a time per pool, from one thread; tasks
-// must not call Run on the pool that runs them.
+// no process-wide pool. Runs from several threads (a generator working on its
+// own thread while the view draws) take turns: a Run waits for the one in
+// progress. Tasks must not call Run on the pool that runs them.
 //
 // Sizes: a requested size below 1 means the machine's cores
 // (std::thread::hardware_concurrency, 1 when unknown); sizes are capped at
@@ -57,6 +58,7 @@ private:
 
     int32_t size_ = 1;
     std::vector<std::thread> workers_;
+    std::mutex turn_;  // held by the Run in progress
     std::mutex mutex_;
     std::condition_variable start_;
     std::condition_variable finished_;

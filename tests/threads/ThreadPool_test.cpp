@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -56,6 +57,33 @@ TEST(ThreadPool, WorkersSeeTheCallersDataAndTheCallerSeesTheirs) {
         pool.Run(task);
         for (size_t i = 0; i < input.size(); ++i) ASSERT_EQ(output[i], input[i] + 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ThreadPool, RunsFromTwoThreadsTakeTurns) {
+    // A generator on its own thread and a view on another may share a pool.
+    ThreadPool pool(3);
+    std::atomic<int32_t> inside{0};
+    std::atomic<int32_t> overlaps{0};
+    std::atomic<int64_t> calls{0};
+    auto caller = [&] {
+        for (int32_t round = 0; round < 300; ++round) {
+            auto task = [&](int32_t worker) {
+                if (worker == 0 && inside.fetch_add(1) != 0) overlaps.fetch_add(1);
+                calls.fetch_add(1);
+                if (worker == 0) inside.fetch_sub(1);
+            };
+            pool.Run(task);
+        }
+    };
+    std::thread other(caller);
+    caller();
+    other.join();
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_EQ(calls.load(), 2 * 300 * 3);
 }
 
 }  // namespace
