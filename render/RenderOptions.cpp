@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -105,8 +106,39 @@ const char* RenderUsage() {
            "  --version           the program's version\n";
 }
 
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", code);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+namespace {
+
+ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& options,
+                           std::string& error);
+
+}  // namespace
+
 ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions& options,
                                std::string& error) {
+    const ParseResult result = ParseArguments(argc, argv, options, error);
+    if (result == ParseResult::Error) error = OneLine(error);
+    return result;
+}
+
+namespace {
+
+ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& options,
+                           std::string& error) {
     options = RenderOptions{};
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
@@ -252,3 +284,5 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
     if (SharedOutputs(options, error)) return ParseResult::Error;
     return ParseResult::Run;
 }
+
+}  // namespace

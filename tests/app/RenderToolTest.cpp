@@ -250,6 +250,8 @@ TEST(RenderOptionsParse, ErrorsAreOneLineNamingTheOption) {
         {{"--fly"}, "--fly"},
         {{"land.png"}, "land.png"},
         {{"--help=yes"}, "--help"},
+        {{"--fly\nx"}, "--fly\\x0ax"},
+        {{"--frame-out", "a\r.png", "--heights-out", "a\r.png"}, "a\\x0d.png"},
     };
     for (const Case& c : cases) {
         const std::string error = ErrorOf(c.args);
