@@ -11,10 +11,16 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_render_options fuzz_setting_text fuzz_frame_loop)
-
 cmake --preset fuzz -DGLIDESCAPE_WERROR=ON >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
+if [ ${#targets[@]} -eq 0 ]; then
+    # Every target this machine builds (the Linux saver's needs Xlib).
+    cmake --build --preset fuzz -j "$(nproc)"
+    for target in fuzz_render_options fuzz_setting_text fuzz_frame_loop fuzz_x11_options; do
+        if [ -x "build/fuzz/fuzz/$target" ]; then targets+=("$target"); fi
+    done
+else
+    cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
+fi
 
 status=0
 for target in "${targets[@]}"; do
