@@ -70,7 +70,7 @@ void SaveAndClose(HWND dialog) {
         char text[MAX_PATH + 160];
         wsprintfA(text,
                   "The settings could not be saved to\n%s\n\n"
-                  "Check that this folder can be written, then press OK again, "
+                  "Check that this folder and the file can be written, then press OK again, "
                   "or press Cancel to leave the settings unchanged.",
                   path);
         MessageBoxA(dialog, text, kDialogTitle, MB_OK | MB_ICONWARNING);

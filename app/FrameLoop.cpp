@@ -1,6 +1,7 @@
 #include "app/FrameLoop.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
 #include "app/NewLand.h"
@@ -18,6 +19,9 @@ namespace {
 // The tallest frame the view can set itself up for; a taller one (a client
 // area far taller than wide) would only cost a huge buffer it cannot draw.
 constexpr int32_t kMaxOutputHeight = 16384;
+
+// The line shown while no landscape could be made for want of memory.
+constexpr uint32_t kMemoryTextGrey = 0xCFCFCF;
 
 // Timer ticks per second of "Newland Wait".
 constexpr int64_t kTicksPerSecond = 25;
@@ -132,8 +136,15 @@ TickResult FrameLoopTick() {
         // during generation aborts it.
         (void)s.platform->QueryShift();
         s.newLandCountdown = NewLandTicks(newlandWait);
-        GenerateNewLand();
+        if (GenerateNewLand() == 0) s.landMade = true;
         return TickResult::Generated;
+    }
+    if (!s.landMade) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Land Size %d needs more memory than is free",
+                      static_cast<int>(landSize));
+        DrawStatusText(text, 5, 15, kMemoryTextGrey);
+        return TickResult::Skipped;
     }
 
     FlightView& view = *s.flightView;

@@ -11,10 +11,17 @@
 // missing); ticks then do nothing. Nothing is built on a missing buffer.
 //
 // Timing: "Newland Wait" x 25 ticks between landscapes, at least 25 (a wait
-// of 0 still flies one second per landscape), saturated at INT32_MAX ticks. A frame tick whose view
-// cannot draw (its tables or sky could not be set up; the tables are retried at every frame tick,
-// before the autopilot reads them) is skipped whole: no steering, no motion, no blit, and the frame
+// of 0 still flies one second per landscape), saturated at INT32_MAX ticks.
+// A frame tick whose view cannot draw (its tables or sky could not be set up;
+// the tables are retried at every frame tick, before the autopilot reads
+// them) is skipped whole: no steering, no motion, no blit, and the frame
 // counter stays. A view without its objects flies on without them.
+//
+// Memory: a generation that runs out of memory (GenerateNewLand's result)
+// leaves the land as the pipeline left it; the loop flies on over it and tries
+// again when the next landscape is due. Until a first landscape was made,
+// frame ticks draw one line instead ("Land Size N needs more memory than is
+// free") and are skipped.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +51,8 @@ struct FrameLoopState {
     int32_t horizonBase = 0;
     int32_t prevTurnCommand = 0;
     int32_t prevClimbRate = 0;
-    bool ready = false;  // everything exists: ticks may fly
+    bool ready = false;     // everything exists: ticks may fly
+    bool landMade = false;  // a generation ran without running out of memory
 };
 
 extern FrameLoopState frameLoop;

@@ -23,15 +23,16 @@ uint32_t Grey(int32_t level) {
 
 }  // namespace
 
-void GenerateNewLand() {
+int32_t GenerateNewLand() {
     LandGenerator* generator = frameLoop.landGenerator;
     FlightView* view = frameLoop.flightView;
     SaverPlatform* platform = frameLoop.platform;
-    if (generator == nullptr || platform == nullptr) return;
+    if (generator == nullptr || platform == nullptr) return 0;
 
     // Two landscapes made within the same second are identical.
     const uint32_t seed = platform->CalendarSeconds();
-    const int32_t lastStep = RunLandPipeline(*generator, seed, &newLand.abortGeneration);
+    const int32_t lastStep =
+        RunLandPipeline(*generator, seed, &newLand.abortGeneration, &newLand.failedStep);
     // The pipeline's land steps do not read these two view fields, so setting
     // them afterwards equals setting them at their steps, for an aborted run
     // too: the seed once step 2 ran, the sea level once step 11 ran.
@@ -39,6 +40,7 @@ void GenerateNewLand() {
         if (lastStep >= kFirstPipelineStepWithSeed) view->randomState = seed;
         if (lastStep >= kFloodStep) view->waterLevel = kSeaLevel;
     }
+    return newLand.failedStep;
 }
 
 int32_t GenerationProgress(int32_t /*hint*/) {

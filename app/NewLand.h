@@ -20,12 +20,15 @@ struct NewLandState {
     int32_t progressLevel = 255;   // 0 ... 255
     int32_t progressStep = 7;      // flips sign at either end
     int32_t progressLastTick = 0;  // process clock >> 7 at the last drawing
+    int32_t failedStep = 0;        // the last generation's step without memory, 0: none
 };
 
 extern NewLandState newLand;
 
 // Uses frameLoop's generator, view and platform; does nothing without them.
-void GenerateNewLand();
+// Returns the pipeline step that could not get its memory (see
+// land/LandPipeline.h; also kept in newLand.failedStep), 0 when none failed.
+int32_t GenerateNewLand();
 // The generator's ProgressCallback: nonzero means abort. The hint is ignored.
 int32_t GenerationProgress(int32_t hint);
 // Forwards to the frame loop's platform (nothing without one).

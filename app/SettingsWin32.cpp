@@ -59,16 +59,41 @@ void LoadSettings() {
     LoadSettingsFrom(ReadIniInteger, const_cast<char*>(file));
 }
 
+// The keys go into a copy of the file beside it, which then replaces the file
+// in one step: a failure half way leaves the old settings whole, and every
+// other line of the file is kept.
 bool SaveSettings() {
     char userFile[MAX_PATH];
     if (!UserSettingsPath(userFile, sizeof(userFile), true)) return false;
-    for (int i = 0; i < kSettingCount; ++i) {
+    char folder[MAX_PATH];
+    std::snprintf(folder, sizeof(folder), "%s", userFile);
+    char* slash = std::strrchr(folder, '\\');
+    if (slash == nullptr) return false;
+    *slash = '\0';
+    char temporary[MAX_PATH];
+    if (GetTempFileNameA(folder, "gls", 0, temporary) == 0) return false;
+    const DWORD existing = GetFileAttributesA(userFile);
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        // A read-only file stays as it is: the replace below is refused.
+        if ((existing & FILE_ATTRIBUTE_READONLY) != 0 || !CopyFileA(userFile, temporary, FALSE)) {
+            DeleteFileA(temporary);
+            return false;
+        }
+        SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+    }
+    bool written = true;
+    for (int i = 0; written && i < kSettingCount; ++i) {
         const SettingEntry& entry = kSettings[kSettingsWriteOrder[i]];
         char text[16];
         std::snprintf(text, sizeof(text), "%ld", static_cast<long>(*entry.variable));
-        if (!WritePrivateProfileStringA(kSection, entry.key, text, userFile)) return false;
+        written = WritePrivateProfileStringA(kSection, entry.key, text, temporary) != 0;
     }
-    // Flushes the profile cache to the file.
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, userFile);
+    // Flushes the profile cache to the copy before it is moved.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, temporary);
+    if (!written ||
+        !MoveFileExA(temporary, userFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary);
+        return false;
+    }
     return true;
 }

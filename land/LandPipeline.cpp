@@ -1,8 +1,59 @@
 #include "land/LandPipeline.h"
 
-int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag) {
+#include <new>
+
+#include "land/Scratch.h"
+
+namespace {
+
+// The most scratch memory one step holds at once: the spectral synthesis,
+// 16 bytes a cell plus its transform lines. Obtained and given back before
+// the first step, so that a landscape too large for the free memory is
+// refused before the maps are touched and the previous land stays whole.
+bool PeakScratchAvailable(int32_t side) {
+    const int64_t cells = static_cast<int64_t>(side) * side;
+    const int64_t bytes = cells * 16 + int64_t{2} * LandGenerator::kFftBatchColumns * side * 8;
+    if (side < 0 || bytes > static_cast<int64_t>(scratch::kMaxAllocationBytes)) return false;
+    if (scratch::AllocationsFailing()) return false;
+    void* probe = ::operator new(static_cast<std::size_t>(bytes), std::nothrow);
+    if (probe == nullptr) return false;
+    ::operator delete(probe);
+    return true;
+}
+
+}  // namespace
+
+const char* LandPipelineStepName(int32_t step) {
+    switch (step) {
+        case 4:
+            return "height synthesis";
+        case 7:
+            return "colour blur";
+        case 8:
+            return "flow carving";
+        case 12:
+            return "slope shading";
+        case 13:
+            return "cast shadows";
+        default:
+            return "landscape";
+    }
+}
+
+int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
+                        int32_t* failedStep) {
     auto aborted = [abortFlag]() { return abortFlag != nullptr && *abortFlag != 0; };
+    // A step that returns false without an abort could not get its memory.
+    auto failed = [&](int32_t step) {
+        if (failedStep != nullptr) *failedStep = step;
+        return step - 1;
+    };
+    if (failedStep != nullptr) *failedStep = 0;
     const int32_t side = land.width;
+    if (!PeakScratchAvailable(side)) {
+        failed(4);
+        return 0;  // nothing ran
+    }
 
     land.FillMap(land.heightMap, 0);
     if (aborted()) return 1;
@@ -10,15 +61,15 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     LandGenerator::noiseMode = 0;
     land.synthesisMethod = -1;
     land.spectralExponent = 2.2;
-    land.GenerateHeights();
+    if (!land.GenerateHeights() && !aborted()) return failed(4);
     if (aborted()) return 4;
     land.ScaleHeights(side * 2);
     if (aborted()) return 5;
     land.ColourByHeight(256);
     if (aborted()) return 6;
-    land.BlurColours(3, false);
+    if (!land.BlurColours(3, false) && !aborted()) return failed(7);
     if (aborted()) return 7;
-    land.CarveFlowChannels(-(side / 4), -100, 16, 4, 3);
+    if (!land.CarveFlowChannels(-(side / 4), -100, 16, 4, 3) && !aborted()) return failed(8);
     if (aborted()) return 8;
     land.RebaseHeights(0);
     if (aborted()) return 9;
@@ -26,8 +77,8 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     if (aborted()) return 10;
     land.FloodToLevel(kLandWaterLevel);
     if (aborted()) return 11;
-    land.ShadeSlopes(20, 'r', 1, 0);
+    if (!land.ShadeSlopes(20, 'r', 1, 0) && !aborted()) return failed(12);
     if (aborted()) return 12;
-    land.CastShadows(-35, 5, 'r', 1024, 1, 0);
+    if (!land.CastShadows(-35, 5, 'r', 1024, 1, 0) && !aborted()) return failed(13);
     return 13;
 }

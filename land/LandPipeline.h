@@ -24,8 +24,15 @@
 // result is >= 2 and its waterLevel to 25 when the result is >= 11.
 //
 // abortFlag is normally the flag that the generator's progress callback
-// sets; a null abortFlag never aborts. A step that cannot obtain its scratch
-// memory leaves the maps as they were and the pipeline goes on.
+// sets; a null abortFlag never aborts.
+//
+// Memory: before step 1 the pipeline makes sure the largest scratch block it
+// will need (the synthesis, 16 bytes a cell) can be had; when it cannot, no
+// step runs, the maps stay as they were, the result is 0 and *failedStep 4.
+// A step that still cannot obtain its scratch memory (4, 7, 8, 12 or 13)
+// leaves its maps as they were and stops the pipeline: the result is the
+// step before it and *failedStep names it. *failedStep is 0 when nothing
+// failed; failedStep may be null.
 #pragma once
 
 #include <cstdint>
@@ -35,4 +42,9 @@
 // Sea level the pipeline floods to; the flight view draws it as water.
 constexpr int32_t kLandWaterLevel = 25;
 
-int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag);
+int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
+                        int32_t* failedStep = nullptr);
+
+// What a failed step makes, for messages: "height synthesis", "colour blur",
+// "flow carving", "slope shading", "cast shadows" ("landscape" otherwise).
+const char* LandPipelineStepName(int32_t step);

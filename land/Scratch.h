@@ -21,9 +21,22 @@ namespace scratch {
 // failure countdown is active).
 bool AllocationAllowed();
 
+// True when injected failures have begun: the next allocation will fail.
+// Consumes nothing (for checks ahead of the real allocations).
+bool AllocationsFailing();
+
 // Test seam: n >= 0 lets n more allocations succeed and fails the rest;
 // n < 0 turns the failures off.
 void FailAllocationsAfter(int32_t n);
+
+// Allocations through AllocateArray and AllocateArrayForOverwrite that came
+// back null, since the start or the last ResetFailureCount: a caller that must
+// know whether everything it asked for was complete (the headless renderer)
+// reads it after its run.
+int64_t FailureCount();
+void ResetFailureCount();
+// Counts one failure; returns null for the callers' convenience.
+std::nullptr_t CountFailure();
 
 // The largest single allocation the core will attempt (bytes).
 constexpr std::size_t kMaxAllocationBytes = std::size_t{1} << 31;
@@ -35,11 +48,12 @@ constexpr std::size_t kMaxAllocationBytes = std::size_t{1} << 31;
 // scratch::kMaxAllocationBytes or the memory is not there.
 template <typename T>
 T* AllocateArray(int64_t count) {
-    if (count < 0) return nullptr;
+    if (count < 0) return scratch::CountFailure();
     const auto n = static_cast<uint64_t>(count);
-    if (n > scratch::kMaxAllocationBytes / sizeof(T)) return nullptr;
-    if (!scratch::AllocationAllowed()) return nullptr;
-    return new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)]();
+    if (n > scratch::kMaxAllocationBytes / sizeof(T)) return scratch::CountFailure();
+    if (!scratch::AllocationAllowed()) return scratch::CountFailure();
+    T* array = new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)]();
+    return array != nullptr ? array : scratch::CountFailure();
 }
 
 // Like AllocateArray, but the elements are default-initialised (left
@@ -47,11 +61,12 @@ T* AllocateArray(int64_t count) {
 // full, so a large buffer is not written twice.
 template <typename T>
 T* AllocateArrayForOverwrite(int64_t count) {
-    if (count < 0) return nullptr;
+    if (count < 0) return scratch::CountFailure();
     const auto n = static_cast<uint64_t>(count);
-    if (n > scratch::kMaxAllocationBytes / sizeof(T)) return nullptr;
-    if (!scratch::AllocationAllowed()) return nullptr;
-    return new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)];
+    if (n > scratch::kMaxAllocationBytes / sizeof(T)) return scratch::CountFailure();
+    if (!scratch::AllocationAllowed()) return scratch::CountFailure();
+    T* array = new (std::nothrow) T[static_cast<std::size_t>(n == 0 ? 1 : n)];
+    return array != nullptr ? array : scratch::CountFailure();
 }
 
 // Releases what AllocateArray or AllocateArrayForOverwrite returned; null is fine.

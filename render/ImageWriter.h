@@ -6,7 +6,8 @@
 // up: the frame's row 0 becomes the picture's last row.
 //
 // Every writer returns false (and sets `error` to one line) when the file
-// cannot be written.
+// cannot be written, its memory included; a failed write leaves the
+// destination as it was (see render/OutputFile.h).
 #pragma once
 
 #include <cstdint>

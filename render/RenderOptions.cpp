@@ -2,10 +2,14 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "host/HostLogic.h"
+#include "render/OutputFile.h"
 
 namespace {
 
@@ -32,6 +36,40 @@ bool ParseClient(const std::string& text, int32_t& width, int32_t& height) {
     if (x == std::string::npos) return false;
     return ParseInt32(text.substr(0, x), 1, INT32_MAX, width) &&
            ParseInt32(text.substr(x + 1), 1, INT32_MAX, height);
+}
+
+// The same file however it is named (./x, a link to it, a/../x): each
+// existing folder and link on the way is resolved. Hard links are found
+// apart, by equivalence.
+std::filesystem::path Identity(const std::string& path) {
+    std::error_code failure;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, failure);
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, failure);
+    return failure ? absolute.lexically_normal() : resolved;
+}
+
+// Two outputs written to one file would leave only the last; a device such as
+// /dev/null may take several.
+bool SharedOutputs(const RenderOptions& options, std::string& error) {
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--frame-out", &options.frameOut},
+        {"--heights-out", &options.heightsOut},
+        {"--colours-out", &options.coloursOut}};
+    for (size_t i = 0; i < 3; ++i) {
+        for (size_t j = i + 1; j < 3; ++j) {
+            const std::string& a = *outputs[i].second;
+            const std::string& b = *outputs[j].second;
+            if (a.empty() || b.empty() || IsSpecialFile(a)) continue;
+            std::error_code failure;  // a file not there yet is no hard link
+            if (a == b || Identity(a) == Identity(b) ||
+                std::filesystem::equivalent(a, b, failure)) {
+                error = std::string(outputs[j].first) + ": '" + b + "' is the same file as " +
+                        outputs[i].first + " '" + a + "'";
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -68,8 +106,39 @@ const char* RenderUsage() {
            "  --version           the program's version\n";
 }
 
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", code);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+namespace {
+
+ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& options,
+                           std::string& error);
+
+}  // namespace
+
 ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions& options,
                                std::string& error) {
+    const ParseResult result = ParseArguments(argc, argv, options, error);
+    if (result == ParseResult::Error) error = OneLine(error);
+    return result;
+}
+
+namespace {
+
+ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& options,
+                           std::string& error) {
     options = RenderOptions{};
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
@@ -212,5 +281,8 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
         error = "--png-every: needs --png-dir";
         return ParseResult::Error;
     }
+    if (SharedOutputs(options, error)) return ParseResult::Error;
     return ParseResult::Run;
 }
+
+}  // namespace

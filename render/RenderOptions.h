@@ -51,3 +51,7 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions&
                                std::string& error);
 
 const char* RenderUsage();
+
+// `text` with every control character (a newline in a path, say) written as
+// \xHH, so that a message naming it stays one line.
+std::string OneLine(const std::string& text);

@@ -9,13 +9,18 @@
 #include <system_error>
 
 #include "app/FrameLoop.h"
+#include "app/NewLand.h"
 #include "app/Settings.h"
+#include "land/LandPipeline.h"
+#include "land/Scratch.h"
 #include "render/ImageWriter.h"
 
 namespace {
 
 void Report(std::FILE* errors, const std::string& message) {
-    if (errors != nullptr) std::fprintf(errors, "glidescape-render: %s\n", message.c_str());
+    if (errors != nullptr) {
+        std::fprintf(errors, "glidescape-render: %s\n", OneLine(message).c_str());
+    }
 }
 
 // Puts every given option into its setting; ClampSettings then treats them
@@ -122,12 +127,30 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
             return 1;
         }
     }
+    // The saver flies on with whatever memory gives; the renderer promises
+    // the same picture as any other run or none: a landscape step, the view
+    // or any part of the sky and objects without its memory ends the run.
+    scratch::ResetFailureCount();
+    std::string error;
     for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty(); ++tick) {
-        FrameLoopTick();
+        const TickResult result = FrameLoopTick();
+        if (newLand.failedStep != 0) {
+            const std::string side = std::to_string(frameLoop.landSide);
+            error = std::string("not enough memory for the ") +
+                    LandPipelineStepName(newLand.failedStep) + " of a " + side + " x " + side +
+                    " landscape (land size " + std::to_string(landSize) + ")";
+            break;
+        }
+        if (result == TickResult::Skipped) {
+            error = "not enough memory for the view's tables or sky";
+            break;
+        }
     }
     platform.EndProgress();
-
-    std::string error = platform.writeError();
+    if (error.empty() && scratch::FailureCount() != 0) {
+        error = "not enough memory for the sky or the airborne objects";
+    }
+    if (error.empty()) error = platform.writeError();
     const bool anyOutput = !options.frameOut.empty() || !options.heightsOut.empty() ||
                            !options.coloursOut.empty() || !options.pngDir.empty();
     const std::string frameOut = anyOutput ? options.frameOut : std::string("glidescape.png");

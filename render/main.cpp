@@ -1,13 +1,17 @@
 // glidescape-render: flies the saver's frame loop without a window and writes
 // the last frame and the land maps (see --help).
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "app/Version.h"
 #include "render/RenderOptions.h"
 #include "render/RenderRun.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     RenderOptions options;
     std::string error;
     switch (ParseRenderOptions(argc, argv, options, error)) {
@@ -24,4 +28,20 @@ int main(int argc, char** argv) {
             break;
     }
     return RunRender(options, stderr);
+}
+
+}  // namespace
+
+// Nothing in the program throws on purpose; should the standard library run
+// out of memory for a string or a name all the same, the run still ends with
+// one line and exit code 1.
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("glidescape-render: not enough memory\n", stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "glidescape-render: %s\n", failure.what());
+    }
+    return 1;
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine and runs every test:
 #   1. the unit tests natively (warnings as errors),
-#   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-#      threaded tests under ThreadSanitizer,
+#   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer (with a
+#      5,000-tick soak and, natively, a few address-space limits), the
+#      threaded tests under ThreadSanitizer, then each libFuzzer target for
+#      60 s,
 #   3. the Linux X11 saver on private Xvfb servers, with the XScreenSaver daemon,
 #   4. the Windows saver cross-built with MinGW-w64 (64-bit, and 32-bit as a
 #      compile-and-link check),
@@ -28,6 +30,9 @@ echo "=== tsan: threaded tests under ThreadSanitizer ==="
 cmake --preset tsan -DGLIDESCAPE_WERROR=ON -DGLIDESCAPE_TESTS=ON >/dev/null
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" --no-tests=error
+
+echo "=== fuzzing: each libFuzzer target for 60 s ==="
+scripts/fuzz.sh 60
 
 echo "=== Linux X11 saver on Xvfb ==="
 ctest --test-dir build/default -L x11 --output-on-failure --no-tests=error

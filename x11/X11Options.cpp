@@ -146,8 +146,42 @@ const char* X11Usage() {
            "While a landscape is made, Shift aborts it.\n";
 }
 
+namespace {
+
+// Control characters of an argument (a newline, say) as \xHH, so that a
+// message naming it stays one line.
+std::string OneLine(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string line;
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F) {
+            line += "\\x";
+            line += kHex[code >> 4];
+            line += kHex[code & 0xF];
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& options,
+                              std::string& error);
+
+}  // namespace
+
 X11ParseResult ParseX11Options(int argc, const char* const* argv, X11Options& options,
                                std::string& error) {
+    const X11ParseResult result = ParseArguments(argc, argv, options, error);
+    if (result == X11ParseResult::Error) error = OneLine(error);
+    return result;
+}
+
+namespace {
+
+X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& options,
+                              std::string& error) {
     options = X11Options{};
     error.clear();
     for (int i = 1; i < argc; ++i) {
@@ -240,6 +274,8 @@ X11ParseResult ParseX11Options(int argc, const char* const* argv, X11Options& op
     }
     return X11ParseResult::Run;
 }
+
+}  // namespace
 
 void ApplyOptionSettings(const X11Options& options) {
     if (options.hasSpeed) flightSpeed = options.speed;

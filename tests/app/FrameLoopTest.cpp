@@ -171,12 +171,13 @@ TEST_F(FrameLoopTest, AMissingGeneratorOrViewStopsTheSaverFromFlying) {
 }
 
 TEST_F(FrameLoopTest, FailuresAnywhereInCreationOrGenerationNeverCrash) {
-    // Let n allocations succeed for every n up to well past creation: each
-    // failing set-up (sky, objects, tables, land scratch) must leave a loop
-    // that either refuses to fly or skips what it cannot draw.
+    // Let n allocations succeed for every n up to well past creation and the
+    // first landscape: each failing set-up (sky, objects, tables, land
+    // scratch) must leave a loop that either refuses to fly or skips what it
+    // cannot draw.
     int createdButSkipped = 0;
     int flew = 0;
-    for (int allowed = 0; allowed < 40; ++allowed) {
+    for (int allowed = 0; allowed < 64; ++allowed) {
         SCOPED_TRACE(allowed);
         TestPlatform p;
         scratch::FailAllocationsAfter(allowed);
@@ -273,6 +274,50 @@ TEST_F(FrameLoopTest, NewlandWaitBelowOneSecondFliesOneSecondBetweenLands) {
         EXPECT_EQ(newlandWait, wait);
         FrameLoopDestroy();
     }
+}
+
+// The first landscape cannot get its memory: one line says so on every tick
+// instead of a frame, and the landscape is tried again when the next is due.
+TEST_F(FrameLoopTest, AFirstLandscapeWithoutMemoryShowsOneLineAndIsRetried) {
+    newlandWait = 1;
+    ASSERT_TRUE(Create());
+    scratch::FailAllocationsAfter(0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_EQ(newLand.failedStep, 4);
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(FrameLoopTick(), TickResult::Skipped) << i;
+    EXPECT_EQ(platform.blits, 0);
+    ASSERT_FALSE(platform.texts.empty());
+    EXPECT_EQ(platform.texts.back().text, "Land Size 6 needs more memory than is free");
+    EXPECT_EQ(platform.texts.back().y, 15);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    EXPECT_EQ(newLand.failedStep, 0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+}
+
+// A later landscape that cannot get its memory leaves the land as it was and
+// the flight goes on over it.
+TEST_F(FrameLoopTest, ALaterLandscapeWithoutMemoryKeepsTheLandAndFlies) {
+    ASSERT_TRUE(Create());
+    FrameLoopTick();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    const std::vector<int32_t> heights(frameLoop.heightMapPixels,
+                                       frameLoop.heightMapPixels + 64 * 64);
+    const std::vector<uint32_t> colours(frameLoop.colourMapPixels,
+                                        frameLoop.colourMapPixels + 64 * 64);
+    platform.calendarSeconds = 77;
+    frameLoop.newLandCountdown = 0;
+    scratch::FailAllocationsAfter(0);
+    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_EQ(newLand.failedStep, 4);
+    EXPECT_EQ(std::vector<int32_t>(frameLoop.heightMapPixels, frameLoop.heightMapPixels + 64 * 64),
+              heights);
+    EXPECT_EQ(std::vector<uint32_t>(frameLoop.colourMapPixels, frameLoop.colourMapPixels + 64 * 64),
+              colours);
+    const int blits = platform.blits;
+    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    EXPECT_EQ(platform.blits, blits + 1);
 }
 
 TEST_F(FrameLoopTest, NewlandWaitOneGivesTwentyFiveFramesBetweenLands) {

@@ -1,6 +1,8 @@
 // glidescape-render: option parsing, output formats and a whole run.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -248,6 +250,8 @@ TEST(RenderOptionsParse, ErrorsAreOneLineNamingTheOption) {
         {{"--fly"}, "--fly"},
         {{"land.png"}, "land.png"},
         {{"--help=yes"}, "--help"},
+        {{"--fly\nx"}, "--fly\\x0ax"},
+        {{"--frame-out", "a\r.png", "--heights-out", "a\r.png"}, "a\\x0d.png"},
     };
     for (const Case& c : cases) {
         const std::string error = ErrorOf(c.args);
@@ -447,6 +451,122 @@ TEST_F(RenderRunTest, FailuresExitWithOne) {
         ResetForTest();
         EXPECT_EQ(Run({option, blocked.c_str()}), 1) << option;
     }
+}
+
+// Every entry of a folder, hidden ones (a temporary file) included.
+std::vector<std::string> Entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(RenderOptionsParse, OneFileForTwoOutputsIsRefused) {
+    TempDir dir;
+    const std::string a = dir / "a.png";
+    const std::string dotted = (dir.path() / "." / "a.png").string();
+    fs::create_symlink(a, dir / "link.png");
+    const std::string link = dir / "link.png";
+    std::ofstream(dir / "a.png") << "x";
+    const std::string hard = dir / "hard.png";
+    fs::create_hard_link(a, hard);
+    struct Case {
+        std::vector<const char*> args;
+        const char* names;
+    };
+    const std::vector<Case> cases = {
+        {{"--frame-out", a.c_str(), "--heights-out", a.c_str()}, "--heights-out"},
+        {{"--frame-out", a.c_str(), "--colours-out", dotted.c_str()}, "--colours-out"},
+        {{"--heights-out", link.c_str(), "--colours-out", a.c_str()}, "--colours-out"},
+        {{"--frame-out", hard.c_str(), "--heights-out", a.c_str()}, "--heights-out"},
+        {{"--frame-out", "x.png", "--heights-out", "./x.png"}, "--heights-out"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = ErrorOf(c.args);
+        EXPECT_NE(error.find(c.names), std::string::npos) << c.names << ": " << error;
+        EXPECT_NE(error.find("same file"), std::string::npos) << error;
+    }
+    // Distinct files, and a device that can take several outputs.
+    EXPECT_EQ(ErrorOf({"--frame-out", a.c_str(), "--heights-out", (dir / "b.png").c_str()}), "");
+    EXPECT_EQ(ErrorOf({"--frame-out", "/dev/null", "--heights-out", "/dev/null"}), "");
+}
+
+TEST_F(RenderRunTest, OutputsReplaceFilesWholeAndKeepLinksAndPermissions) {
+    const std::string target = dir / "target.raw";
+    std::ofstream(target) << "old";
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    fs::create_symlink("target.raw", dir / "link.raw");
+    ASSERT_EQ(Run({"--frame-out", (dir / "link.raw").c_str()}), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.raw"));
+    EXPECT_EQ(fs::file_size(target), 128u * 96u * 4u);
+    struct stat status;
+    ASSERT_EQ(stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.raw", "target.raw"}));
+}
+
+TEST_F(RenderRunTest, ADeviceIsWrittenDirectlyAndALinkToItStays) {
+    ResetForTest();
+    EXPECT_EQ(Run({"--frame-out", "/dev/null", "--heights-out", "/dev/null"}), 0);
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    fs::create_symlink("/dev/full", dir / "full.png");
+    for (const char* option : {"--frame-out", "--colours-out"}) {
+        ResetForTest();
+        EXPECT_EQ(Run({option, (dir / "full.png").c_str()}), 1) << option;
+        EXPECT_TRUE(fs::is_symlink(dir / "full.png")) << option;
+        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"full.png"}) << option;
+    }
+}
+
+// A file system that fills up half way through a write: the destination is
+// either untouched or absent, and no temporary file stays behind.
+TEST_F(RenderRunTest, AFullFileSystemLeavesEveryDestinationAsItWas) {
+    const std::string mountPoint = dir / "small";
+    fs::create_directory(mountPoint);
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a 64 KiB tmpfs needs root";
+    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount(path.c_str()); }
+    } unmount{mountPoint};
+    const fs::path small(mountPoint);
+    // The default frame (128 x 96) as raw words is 48 KiB, as a PNG less;
+    // 40 KiB of filler leave room for neither.
+    std::ofstream(small / "filler") << std::string(40 * 1024, 'f');
+    std::ofstream(small / "old.png") << "old picture";
+    std::ofstream(small / "old.raw") << "old words";
+    struct Case {
+        const char* option;
+        const char* name;
+        const char* before;  // null: no file before
+    };
+    const Case cases[] = {{"--frame-out", "new.raw", nullptr},
+                          {"--frame-out", "old.raw", "old words"},
+                          {"--frame-out", "old.png", "old picture"},
+                          {"--heights-out", "old.raw", "old words"},
+                          {"--colours-out", "old.png", "old picture"}};
+    for (const Case& c : cases) {
+        ResetForTest();
+        const fs::path path = small / c.name;
+        EXPECT_EQ(Run({"--land-size", "8", c.option, path.c_str()}), 1) << c.name;
+        if (c.before == nullptr) {
+            EXPECT_FALSE(fs::exists(path)) << c.name;
+        } else {
+            const std::vector<uint8_t> bytes = ReadFile(path);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.before) << c.name;
+        }
+        EXPECT_EQ(Entries(small), (std::vector<std::string>{"filler", "old.png", "old.raw"}))
+            << c.name;
+    }
+    // With the room back the same outputs are written whole.
+    fs::remove(small / "filler");
+    ResetForTest();
+    EXPECT_EQ(Run({"--frame-out", (small / "old.raw").c_str()}), 0);
+    EXPECT_EQ(fs::file_size(small / "old.raw"), 128u * 96u * 4u);
 }
 
 }  // namespace

@@ -61,16 +61,33 @@ TEST(LandScratch, EveryAllocationPointLeavesBothMapsAlone) {
     }
 }
 
-TEST(LandScratch, PipelineWithoutMemoryStillLeavesValidMaps) {
-    for (int32_t allowed : {0, 2, 3, 6}) {
+// A step without its scratch memory stops the pipeline and is named; the
+// steps that need memory fail in pipeline order as the allowance grows, and
+// with enough of it nothing fails.
+TEST(LandScratch, PipelineStopsAtTheStepWithoutMemory) {
+    int32_t previous = 0;
+    for (int32_t allowed = 0; allowed < 64; ++allowed) {
         TestLand t(64);
+        int32_t failedStep = -1;
         scratch::FailAllocationsAfter(allowed);
-        const int32_t result = RunLandPipeline(t.land, 5, nullptr);
+        const int32_t result = RunLandPipeline(t.land, 5, nullptr, &failedStep);
         scratch::FailAllocationsAfter(-1);
-        EXPECT_EQ(result, 13);
-        EXPECT_GE(*std::min_element(t.heights.begin(), t.heights.end()), 25);
-        EXPECT_LE(*std::max_element(t.heights.begin(), t.heights.end()), 32);
+        if (failedStep == 0) {
+            EXPECT_EQ(result, 13) << allowed;
+            EXPECT_GT(previous, 0);
+            return;
+        }
+        // Without any memory nothing runs; later the step before the failed one
+        // is the last.
+        EXPECT_EQ(result, allowed == 0 ? 0 : failedStep - 1) << allowed;
+        EXPECT_GE(failedStep, previous) << allowed;
+        EXPECT_TRUE(failedStep == 4 || failedStep == 7 || failedStep == 8 || failedStep == 12 ||
+                    failedStep == 13)
+            << failedStep;
+        EXPECT_STRNE(LandPipelineStepName(failedStep), "landscape");
+        previous = failedStep;
     }
+    ADD_FAILURE() << "the pipeline never ran to the end";
 }
 
 TEST(LandScratch, SizesBeyondTheLimitAreRefusedBeforeAllocating) {

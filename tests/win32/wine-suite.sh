@@ -554,6 +554,25 @@ fields_of() {
     printf '%s' "$(for id in 1004 1005 1006 1007 1008 1009; do field "field$id" "$out"; done | tr '\n' ' ')speed $(field speed "$out")"
 }
 
+# refused_save NAME: opens the dialog, presses OK, expects the failed-save
+# message and the dialog still open, then cancels it.
+refused_save() {
+    local dialog out
+    dialog=$(open_dialog)
+    H command "$dialog" 1001 >/dev/null
+    out=$(H owned "$dialog" 10000)
+    if grep -q 'could not be saved' <<<"$(field text "$out")"; then
+        ok "$1: failed save is reported"
+    else
+        bad "$1: failed save is reported" "$out"
+    fi
+    H command "$(field window "$out")" 1 >/dev/null
+    sleep 0.5
+    expect "$1: the dialog stays open" "$(exit_of dialog 0)" "running"
+    H command "$dialog" 1002 >/dev/null
+    expect "$1: then Cancel ends it with 0" "$(exit_of dialog 15)" "0"
+}
+
 section_dialog() {
     note "configuration dialog"
     local dialog out before
@@ -680,6 +699,39 @@ section_dialog() {
         "10 512 6 90 0 -5 speed 25"
     H command "$dialog" 1002 >/dev/null
     expect "Cancel again ends with 0" "$(exit_of dialog 15)" "0"
+
+    # OK replaces the file in one step: other lines stay, no copy is left.
+    write_ini "$user_ini" "Flight Speed=40" "Sky Note=kept"
+    printf '[Other]\r\nKey=1\r\n' >>"$user_ini"
+    dialog=$(open_dialog)
+    H command "$dialog" 1001 >/dev/null
+    expect "OK on a file with other lines ends with 1" "$(exit_of dialog 15)" "1"
+    expect "the other lines and sections stay" \
+        "$(tr -d '\r' <"$user_ini" | grep -c '^Sky Note=kept$\|^\[Other\]$\|^Key=1$')" "3"
+    expect "the new settings are in" "$(tr -d '\r' <"$user_ini" | grep -c '^Tilt=0$')" "1"
+    expect "no temporary copy is left" "$(ls "$appdata/Glidescape")" "Glidescp.ini"
+
+    # A read-only file, then a read-only folder: OK says so, the file keeps
+    # the old settings whole and no temporary copy stays behind.
+    write_ini "$user_ini" "Flight Speed=41" "Land Size=7" "Newland Wait=60"
+    before=$(md5sum <"$user_ini")
+    chmod 444 "$user_ini"
+    refused_save "read-only file"
+    expect "a read-only file keeps the old settings" "$(md5sum <"$user_ini")" "$before"
+    expect "a read-only file leaves no copy" "$(ls "$appdata/Glidescape")" "Glidescp.ini"
+    chmod 644 "$user_ini"
+    local folder="$appdata/Glidescape" ro_mount=""
+    if [ "$(id -u)" = 0 ] && mount --bind "$folder" "$folder" 2>/dev/null; then
+        # Permissions do not stop root: a read-only bind mount does.
+        ro_mount=$folder
+        mount -o remount,bind,ro "$folder"
+    else
+        chmod 555 "$folder"
+    fi
+    refused_save "read-only folder"
+    expect "a read-only folder keeps the old settings" "$(md5sum <"$user_ini")" "$before"
+    expect "a read-only folder leaves no copy" "$(ls "$folder")" "Glidescp.ini"
+    if [ -n "$ro_mount" ]; then umount "$ro_mount"; else chmod 755 "$folder"; fi
 
     # A settings folder that cannot be made: OK says so and keeps the dialog.
     rm -rf "$appdata/Glidescape"

@@ -138,6 +138,10 @@ TEST(X11Options, EveryBadValueIsOneLineNamingTheOption) {
     EXPECT_NE(p.error.find("'stray'"), std::string::npos) << p.error;
     EXPECT_EQ(Parse({"-"}).result, X11ParseResult::Error);
     EXPECT_EQ(Parse({"--"}).result, X11ParseResult::Error);
+    // A control character in an argument is written out, the message stays one line.
+    p = Parse({"\n", "-speed"});
+    EXPECT_EQ(p.result, X11ParseResult::Error);
+    EXPECT_NE(p.error.find("'\\x0a'"), std::string::npos) << p.error;
 }
 
 TEST(X11Options, WindowIds) {

@@ -75,7 +75,7 @@ TEST_F(X11SettingsFile, OutOfRangeNonNumericEmptyAndMissingValues) {
         "Land Size=13\n"              // out of range
         "Object Count=lots\n"         // not a number: default
         "Output Width=\n"             // empty: default
-        "Newland Wait=99999999999\n"  // saturates, stays valid (no upper bound)
+        "Newland Wait=99999999999\n"  // beyond 32 bits: default, as out of range
         "Tilt=\t-129 \n");            // blanks allowed; out of range
     // AutoPilot Intensity missing: default.
     EXPECT_TRUE(LoadX11Settings(path_));

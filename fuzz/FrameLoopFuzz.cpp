@@ -1,0 +1,97 @@
+// Fuzzes the whole saver from its settings and window size: any values of the
+// seven settings (Land Size kept at 6 so that a run takes milliseconds), any
+// client size, Shift, the clocks and failed allocations anywhere, through
+// FrameLoopCreate and a few ticks (a landscape, then frames).
+//
+// A client size whose frame would have more than 2^18 pixels is only sized,
+// not created: under the sanitizers such a frame costs seconds a run and
+// exercises nothing the smaller ones do not.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/FrameLoop.h"
+#include "app/Platform.h"
+#include "app/Settings.h"
+#include "land/Scratch.h"
+
+namespace {
+
+class FuzzPlatform : public SaverPlatform {
+public:
+    explicit FuzzPlatform(FuzzedDataProvider& input) : input_(input) {}
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override {
+        // Touches the frame's first and last pixel: it must be all there.
+        if (width <= 0 || height <= 0) std::abort();
+        sink_ ^= pixels[0] ^ pixels[static_cast<size_t>(width) * height - 1];
+    }
+    void DrawStatusText(const char* text, int32_t, int32_t, uint32_t) override {
+        if (text == nullptr) std::abort();
+    }
+    bool QueryShift() override { return input_.ConsumeIntegralInRange<int>(0, 15) == 0; }
+    int32_t ProcessClockMs() override { return clock_ += input_.ConsumeIntegral<uint8_t>(); }
+    uint32_t CalendarSeconds() override { return seconds_; }
+    uint32_t MillisecondTime() override { return milliseconds_; }
+
+    uint32_t seconds_ = 0;
+    uint32_t milliseconds_ = 0;
+
+private:
+    FuzzedDataProvider& input_;
+    int32_t clock_ = 0;
+    uint32_t sink_ = 0;
+};
+
+// Mostly values near the key's range, sometimes any 32-bit value.
+int32_t SettingValue(FuzzedDataProvider& input, const SettingEntry& entry) {
+    if (input.ConsumeBool()) return input.ConsumeIntegral<int32_t>();
+    const int64_t low = static_cast<int64_t>(entry.minimum) - 2;
+    const int64_t high =
+        entry.maximum == INT32_MAX ? 5000 : static_cast<int64_t>(entry.maximum) + 2;
+    return static_cast<int32_t>(input.ConsumeIntegralInRange<int64_t>(low, high));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    for (const SettingEntry& entry : kSettings) *entry.variable = SettingValue(input, entry);
+    landSize = 6;
+    const int32_t clientWidth = input.ConsumeBool() ? input.ConsumeIntegral<int32_t>()
+                                                    : input.ConsumeIntegralInRange(0, 4000);
+    const int32_t clientHeight = input.ConsumeBool() ? input.ConsumeIntegral<int32_t>()
+                                                     : input.ConsumeIntegralInRange(0, 4000);
+    const int ticks = input.ConsumeIntegralInRange(0, 5);
+    const int32_t failAfter = input.ConsumeBool() ? input.ConsumeIntegralInRange(0, 80) : -1;
+    FuzzPlatform platform(input);
+    platform.seconds_ = input.ConsumeIntegral<uint32_t>();
+    platform.milliseconds_ = input.ConsumeIntegral<uint32_t>();
+
+    if (std::getenv("GLIDESCAPE_FUZZ_PRINT") != nullptr) {
+        // Reproducing a finding: the run's values, before clamping.
+        for (const SettingEntry& entry : kSettings) {
+            std::fprintf(stderr, "%s=%d\n", entry.key, static_cast<int>(*entry.variable));
+        }
+        std::fprintf(stderr, "client %dx%d, %d ticks, failing after %d, seconds %u, ms %u\n",
+                     static_cast<int>(clientWidth), static_cast<int>(clientHeight), ticks,
+                     static_cast<int>(failAfter), platform.seconds_, platform.milliseconds_);
+    }
+    ClampSettings();
+    const int64_t rows = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
+    if (rows * outputWidth > (int64_t{1} << 18)) return 0;
+
+    scratch::FailAllocationsAfter(failAfter);
+    if (FrameLoopCreate(platform, clientWidth, clientHeight)) {
+        for (int t = 0; t < ticks; ++t) FrameLoopTick();
+    } else {
+        // A loop that could not be made does nothing, however often it ticks.
+        if (FrameLoopTick() != TickResult::Skipped) std::abort();
+    }
+    FrameLoopDestroy();
+    scratch::FailAllocationsAfter(-1);
+    RestoreDefaultSettings();
+    return 0;
+}
