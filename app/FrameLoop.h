@@ -1,14 +1,17 @@
-// FrameLoop.h - the saver's frame loop and its module state, portable.
+// FrameLoop.h - one flight: the saver's frame loop and new-land pipeline on
+// one window (or one monitor's part of it), portable.
 //
-// One saver window per process, so the state is module-level. A front end:
+// Each Flight owns its maps, frame, generator and view and keeps all of its
+// state in itself, so several flights can run in one process (one per
+// monitor, or a test beside another). A front end:
 //   1. loads the settings (LoadSettingsFrom / the platform's LoadSettings),
-//   2. calls FrameLoopCreate with its platform and client size,
-//   3. calls FrameLoopTick every 40 ms (the first tick makes the land),
-//   4. calls FrameLoopDestroy when its window goes away.
-// FrameLoopCreate returns false when the saver cannot fly (a client area
-// without width or height, an output height that truncates to 0 or exceeds
-// the 16384 rows the view can draw, a buffer, the generator or the view
-// missing); ticks then do nothing. Nothing is built on a missing buffer.
+//   2. calls Create with its platform, the settings and its client size,
+//   3. calls Tick every 40 ms (the first tick makes the land),
+//   4. calls Destroy (or destroys the Flight) when its window goes away.
+// Create returns false when the flight cannot fly (a client area without
+// width or height, an output height that truncates to 0 or exceeds the 16384
+// rows the view can draw, a buffer, the generator or the view missing);
+// ticks then do nothing. Nothing is built on a missing buffer.
 //
 // Timing: "Newland Wait" x 25 ticks between landscapes, at least 25 (a wait
 // of 0 still flies one second per landscape), saturated at INT32_MAX ticks. A frame tick whose view
@@ -19,7 +22,9 @@
 
 #include <cstdint>
 
+#include "app/NewLand.h"
 #include "app/Platform.h"
+#include "app/Settings.h"
 
 class FlightView;
 class LandGenerator;
@@ -29,7 +34,7 @@ struct FrameLoopState {
     SaverPlatform* platform = nullptr;
     int32_t clientWidth = 0;  // destination of every blit
     int32_t clientHeight = 0;
-    int32_t outputHeight = 0;  // rows of the frame (columns: outputWidth)
+    int32_t outputHeight = 0;  // rows of the frame (columns: settings.outputWidth)
     int32_t landSide = 0;      // 1 << landSize
     int32_t* heightMapPixels = nullptr;
     uint32_t* colourMapPixels = nullptr;
@@ -47,8 +52,6 @@ struct FrameLoopState {
     bool ready = false;  // everything exists: ticks may fly
 };
 
-extern FrameLoopState frameLoop;
-
 // What one tick did.
 enum class TickResult {
     Generated,  // made (or tried to make, if aborted) a landscape; drew nothing
@@ -64,18 +67,43 @@ int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHe
 // width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
 
-// Uses the current settings (load them first; values out of range get their
-// fall-backs here too). Starts from the initial state
-// (destroys a loop that still exists). The platform must outlive the loop.
-// threads: the land passes and the frames run on that many threads (below
-// 1: the machine's cores); the pictures are the same for every count.
-bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight,
-                     int32_t threads = 0);
-// The three buffers, the thread pool (without it everything runs on the
-// calling thread), the generator and the view; true when the buffers, the
-// generator and the view exist.
-bool CreateSaverObjects();
-TickResult FrameLoopTick();
-// Releases the view, the generator and the three buffers (through the
-// platform) and resets the frame loop's and the new-land pipeline's state.
-void FrameLoopDestroy();
+class Flight {
+public:
+    Flight() = default;
+    ~Flight();
+    Flight(const Flight&) = delete;
+    Flight& operator=(const Flight&) = delete;
+
+    // Takes a clamped copy of the settings and starts from the initial state
+    // (destroys what an earlier Create built). The platform must outlive the
+    // flight or its next Destroy. threads: the land passes and the frames run
+    // on that many threads (below 1: the machine's cores); the pictures are
+    // the same for every count.
+    bool Create(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
+                int32_t clientHeight, int32_t threads = 0);
+    // The three buffers, the thread pool (without it everything runs on the
+    // calling thread), the generator and the view; true when the buffers, the
+    // generator and the view exist.
+    bool CreateSaverObjects();
+    TickResult Tick();
+    // Releases the view, the generator and the three buffers (through the
+    // platform) and resets the frame loop's and the new-land pipeline's state.
+    void Destroy();
+
+    // --- New-land pipeline (app/NewLand.cpp) ----------------------------------
+    // Runs the land pipeline on this flight's generator and view; does nothing
+    // without them.
+    void GenerateNewLand();
+    // The progress callback of this flight's generator: nonzero means abort.
+    // The hint is ignored. The context is the Flight.
+    static int32_t GenerationProgress(void* flight, int32_t hint);
+    // Forwards to this flight's platform (nothing without one).
+    void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);
+
+    Settings settings;  // clamped at Create
+    FrameLoopState frameLoop;
+    NewLandState newLand;
+
+private:
+    int32_t Progress();
+};

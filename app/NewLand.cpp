@@ -6,8 +6,6 @@
 #include "land/Units.h"
 #include "view/FlightView.h"
 
-NewLandState newLand;
-
 namespace {
 
 constexpr uint32_t kProgressGrey = 0xCFCFCF;       // red, green, blue 207
@@ -23,7 +21,7 @@ uint32_t Grey(int32_t level) {
 
 }  // namespace
 
-void GenerateNewLand() {
+void Flight::GenerateNewLand() {
     LandGenerator* generator = frameLoop.landGenerator;
     FlightView* view = frameLoop.flightView;
     SaverPlatform* platform = frameLoop.platform;
@@ -41,7 +39,11 @@ void GenerateNewLand() {
     }
 }
 
-int32_t GenerationProgress(int32_t /*hint*/) {
+int32_t Flight::GenerationProgress(void* flight, int32_t /*hint*/) {
+    return static_cast<Flight*>(flight)->Progress();
+}
+
+int32_t Flight::Progress() {
     SaverPlatform* platform = frameLoop.platform;
     if (platform == nullptr) return newLand.abortGeneration;
 
@@ -68,7 +70,7 @@ int32_t GenerationProgress(int32_t /*hint*/) {
     return s.abortGeneration;
 }
 
-void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
+void Flight::DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
     if (frameLoop.platform != nullptr && text != nullptr) {
         frameLoop.platform->DrawStatusText(text, x, y, colour);
     }

@@ -1,10 +1,10 @@
-// NewLand.h - the new-land pipeline and its progress display, portable.
+// NewLand.h - the state of a flight's new-land pipeline and progress display.
 //
-// GenerateNewLand runs the fixed sequence of LandGenerator operations on the
-// frame loop's maps, testing the abort flag after each; GenerationProgress is
-// the generator's progress callback: it animates the progress texts (at most
-// once per 128 ms of process clock) and sets the abort flag for good when the
-// platform reports Shift.
+// Flight::GenerateNewLand (app/NewLand.cpp) runs the fixed sequence of
+// LandGenerator operations on the flight's maps, testing the abort flag after
+// each; Flight::GenerationProgress is the generator's progress callback: it
+// animates the progress texts (at most once per 128 ms of process clock) and
+// sets the abort flag when the platform reports Shift.
 //
 // The land seed is the platform's calendar time in whole seconds; it also
 // becomes the flight view's randomState once the pipeline got past setting
@@ -21,12 +21,3 @@ struct NewLandState {
     int32_t progressStep = 7;      // flips sign at either end
     int32_t progressLastTick = 0;  // process clock >> 7 at the last drawing
 };
-
-extern NewLandState newLand;
-
-// Uses frameLoop's generator, view and platform; does nothing without them.
-void GenerateNewLand();
-// The generator's ProgressCallback: nonzero means abort. The hint is ignored.
-int32_t GenerationProgress(int32_t hint);
-// Forwards to the frame loop's platform (nothing without one).
-void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);

@@ -110,7 +110,10 @@ private:
     Section sections_[4];  // height map, colour map, frame (and one spare)
 };
 
+// One saver window per process (Windows' rule for savers): the host's and
+// this window's state are per process, the flight's lives in its object.
 Win32SaverPlatform platform;
+Flight flight;
 HWND saverWindow = nullptr;
 RECT clientRect = {};
 UINT_PTR timerId = 0;
@@ -156,24 +159,23 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_CREATE:
             saverWindow = window;
             platform.window = window;
-            LoadSettings();
             GetClientRect(window, &clientRect);
             // When the saver cannot fly (no client area, a buffer or an
             // object missing) the window stays black and still closes on
             // input; ticks then do nothing.
-            if (!FrameLoopCreate(platform, clientRect.right, clientRect.bottom)) {
-                FrameLoopDestroy();
+            if (!flight.Create(platform, LoadSettings(), clientRect.right, clientRect.bottom)) {
+                flight.Destroy();
                 platform.ReleaseAll();
             }
             timerId = SetTimer(window, kFrameTimer, kFramePeriodMs, nullptr);
             break;
         case WM_TIMER:
-            if (frameLoop.ready) FrameLoopTick();
+            if (flight.frameLoop.ready) flight.Tick();
             break;
         case WM_DESTROY:
             if (timerId != 0) KillTimer(window, timerId);
             timerId = 0;
-            FrameLoopDestroy();
+            flight.Destroy();
             platform.ReleaseAll();
             break;
         default:

@@ -49,23 +49,23 @@ bool UserSettingsPath(char* path, std::size_t size, bool createFolder) {
     return length > 0 && static_cast<std::size_t>(length) < size;
 }
 
-void LoadSettings() {
+Settings LoadSettings() {
     char userFile[MAX_PATH];
     const char* file = kIniName;  // bare name: the Windows folder
     if (UserSettingsPath(userFile, sizeof(userFile), false) &&
         GetFileAttributesA(userFile) != INVALID_FILE_ATTRIBUTES) {
         file = userFile;
     }
-    LoadSettingsFrom(ReadIniInteger, const_cast<char*>(file));
+    return LoadSettingsFrom(ReadIniInteger, const_cast<char*>(file));
 }
 
-bool SaveSettings() {
+bool SaveSettings(const Settings& settings) {
     char userFile[MAX_PATH];
     if (!UserSettingsPath(userFile, sizeof(userFile), true)) return false;
     for (int i = 0; i < kSettingCount; ++i) {
         const SettingEntry& entry = kSettings[kSettingsWriteOrder[i]];
         char text[16];
-        std::snprintf(text, sizeof(text), "%ld", static_cast<long>(*entry.variable));
+        std::snprintf(text, sizeof(text), "%ld", static_cast<long>(settings.*entry.field));
         if (!WritePrivateProfileStringA(kSection, entry.key, text, userFile)) return false;
     }
     // Flushes the profile cache to the file.

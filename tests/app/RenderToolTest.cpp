@@ -91,9 +91,6 @@ private:
 
 class RenderRunTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetForTest(); }
-    void TearDown() override { ResetForTest(); }
-
     // A small, fixed flight plus `extra` options.
     int Run(std::vector<const char*> extra) {
         std::vector<const char*> args = {"--land-size", "6",      "--output-width", "128",
@@ -343,7 +340,6 @@ TEST_F(RenderRunTest, RawOutputsHaveTheirSizesAndValues) {
 
 TEST_F(RenderRunTest, PngFrameMatchesTheRawFrameUpsideDown) {
     ASSERT_EQ(Run({"--frame-out", (dir / "frame.raw").c_str()}), 0);
-    ResetForTest();
     ASSERT_EQ(Run({"--frame-out", (dir / "frame.png").c_str()}), 0);
     const std::vector<uint32_t> raw = LittleEndianWords(ReadFile(dir / "frame.raw"));
     const Picture picture = ReadPng(dir / "frame.png");
@@ -358,7 +354,6 @@ TEST_F(RenderRunTest, PngFrameMatchesTheRawFrameUpsideDown) {
 
 TEST_F(RenderRunTest, SameSeedsSameFlight) {
     ASSERT_EQ(Run({"--frame-out", (dir / "a.raw").c_str()}), 0);
-    ResetForTest();
     ASSERT_EQ(Run({"--frame-out", (dir / "b.raw").c_str()}), 0);
     EXPECT_EQ(ReadFile(dir / "a.raw"), ReadFile(dir / "b.raw"));
 }
@@ -376,7 +371,6 @@ TEST_F(RenderRunTest, EveryThreadCountSameFlight) {
             args.push_back(a);
         }
         ASSERT_EQ(Run(args), 0);
-        ResetForTest();
         std::vector<uint8_t> all = ReadFile(out);
         for (const char* map : {"h.raw", "c.raw"}) {
             const std::vector<uint8_t> words = ReadFile(dir / map);
@@ -444,7 +438,6 @@ TEST_F(RenderRunTest, FailuresExitWithOne) {
     std::ofstream(dir / "file") << "x";
     const std::string blocked = dir / "file/f.png";
     for (const char* option : {"--frame-out", "--heights-out", "--colours-out", "--png-dir"}) {
-        ResetForTest();
         EXPECT_EQ(Run({option, blocked.c_str()}), 1) << option;
     }
 }

@@ -78,17 +78,13 @@ public:
     uint32_t MillisecondTime() override { return millisecondTime; }
 };
 
-// Small, fast settings and the process-wide state of a fresh start.
-inline void ResetForTest() {
-    FrameLoopDestroy();
-    scratch::FailAllocationsAfter(-1);
-    RestoreDefaultSettings();
-    landSize = 6;
-    outputWidth = 128;
-    objectCount = 2;
-    FlightView::altitudeFilter = 256;
-    FlightView::groundFilter = 512;
-    FlightView::turnFilter = 0;
+// Small, fast settings: land side 64, 128-pixel frames, two objects.
+inline Settings SmallTestSettings() {
+    Settings settings;
+    settings.landSize = 6;
+    settings.outputWidth = 128;
+    settings.objectCount = 2;
+    return settings;
 }
 
 // FNV-1a 64 over 32-bit words, low byte first.
