@@ -27,6 +27,9 @@ void Flight::GenerateNewLand() {
     SaverPlatform* platform = frameLoop.platform;
     if (generator == nullptr || platform == nullptr) return;
 
+    // A Shift press ends the generation it interrupts, not every later one:
+    // the next landscape is made when the countdown runs out again.
+    newLand.abortGeneration = 0;
     // Two landscapes made within the same second are identical.
     const uint32_t seed = platform->CalendarSeconds();
     const int32_t lastStep = RunLandPipeline(*generator, seed, &newLand.abortGeneration);

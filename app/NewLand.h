@@ -4,7 +4,9 @@
 // LandGenerator operations on the flight's maps, testing the abort flag after
 // each; Flight::GenerationProgress is the generator's progress callback: it
 // animates the progress texts (at most once per 128 ms of process clock) and
-// sets the abort flag when the platform reports Shift.
+// sets the abort flag when the platform reports Shift. The abort ends the
+// generation in progress only; the flight flies on over the land as the
+// aborted run left it, and the next countdown makes a new landscape.
 //
 // The land seed is the platform's calendar time in whole seconds; it also
 // becomes the flight view's randomState once the pipeline got past setting
@@ -16,7 +18,7 @@
 #include <cstdint>
 
 struct NewLandState {
-    int32_t abortGeneration = 0;   // set by Shift, never cleared
+    int32_t abortGeneration = 0;   // set by Shift; cleared as each generation starts
     int32_t progressLevel = 255;   // 0 ... 255
     int32_t progressStep = 7;      // flips sign at either end
     int32_t progressLastTick = 0;  // process clock >> 7 at the last drawing

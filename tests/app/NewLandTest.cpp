@@ -10,6 +10,7 @@
 #include "app/NewLand.h"
 #include "app/Settings.h"
 #include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
 #include "tests/app/TestPlatform.h"
 #include "view/FlightView.h"
 
@@ -112,7 +113,7 @@ TEST_F(ProgressTest, TheSecondClockReadIsTheOneRemembered) {
     EXPECT_EQ(platform.texts.size(), 6u);
 }
 
-TEST_F(ProgressTest, ShiftAbortsForGood) {
+TEST_F(ProgressTest, ShiftAbortsTheRestOfTheGeneration) {
     platform.shiftPressed = true;
     EXPECT_EQ(CallAt(0), 1);
     ASSERT_EQ(platform.texts.size(), 1u);
@@ -191,14 +192,37 @@ TEST_F(NewLandTest, ShiftHeldAtTheStartAbortsAtTheFirstCallback) {
     EXPECT_EQ(view.randomState, 1234u);
     EXPECT_EQ(view.waterLevel, 7);
 
-    // Released: every later generation stops at once, leaving the maps.
+    // Released: the abort ended that generation only; the next one makes a
+    // whole landscape.
     platform.shiftHeld = false;
     platform.calendarSeconds = 12;
     flight.frameLoop.newLandCountdown = 0;
     EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 0);
+    EXPECT_NE(Heights(), heights);
+    EXPECT_EQ(view.randomState, 12u);
+    EXPECT_EQ(view.waterLevel, 25);
+}
+
+TEST_F(NewLandTest, AfterAnAbortTheFlightFliesOnAndTheNextCountdownMakesANewLand) {
+    settings.newlandWait = 1;
+    ASSERT_TRUE(Create());
+    platform.calendarSeconds = 4242;
+    platform.pressAtQuery = 40;  // inside the height synthesis
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 1);
+    // 25 frames over the partial land, with Shift no longer down.
+    for (int i = 0; i < 25; ++i) ASSERT_EQ(flight.Tick(), TickResult::DrewFrame) << i;
+    platform.calendarSeconds = 4243;
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 0);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 25);
+    std::vector<int32_t> heights(64 * 64);
+    std::vector<uint32_t> colours(64 * 64);
+    LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
+    ASSERT_EQ(RunLandPipeline(land, 4243, nullptr), 13);
     EXPECT_EQ(Heights(), heights);
     EXPECT_EQ(Colours(), colours);
-    EXPECT_EQ(view.randomState, 1234u);
 }
 
 TEST_F(NewLandTest, AbortAtTheVeryFirstGenerationLeavesTheMapsAsFillMapLeftThem) {
