@@ -102,8 +102,9 @@ bool Flight::CreateSaverObjects() {
 }
 
 bool Flight::Create(SaverPlatform& platform, const Settings& flightSettings, int32_t clientWidth,
-                    int32_t clientHeight, int32_t threads) {
+                    int32_t clientHeight, int32_t threads, Generation generation) {
     Destroy();  // start from the initial state
+    generation_ = generation;
     // The loaders clamp already; a front end that set a field directly must
     // not get shifts or slot counts out of range either.
     settings = flightSettings;
@@ -127,13 +128,24 @@ TickResult Flight::Tick() {
     FrameLoopState& s = frameLoop;
     if (!s.ready) return TickResult::Skipped;
 
+    if (onWorker_) {
+        if (!WorkerDone()) {
+            AnimateProgress();
+            (void)QueryShiftAbort();
+            return TickResult::Generating;
+        }
+        // The landscape is there: this tick counts and flies as the first
+        // tick after an inline generation does.
+        FinishWorker();
+    }
+
     --s.newLandCountdown;
     if (s.newLandCountdown < 0) {
         // Clears the key's mark of an earlier press, so that only a press
         // during generation aborts it.
         (void)s.platform->QueryShift();
         s.newLandCountdown = NewLandTicks(settings.newlandWait);
-        GenerateNewLand();
+        if (generation_ != Generation::Worker || !StartWorker()) GenerateNewLand();
         return TickResult::Generated;
     }
 
@@ -165,6 +177,9 @@ TickResult Flight::Tick() {
 }
 
 void Flight::Destroy() {
+    // The worker writes into the maps and calls the generator: it stops at
+    // its next poll and is waited for before anything goes away.
+    StopWorker();
     FrameLoopState& s = frameLoop;
     delete s.flightView;
     s.flightView = nullptr;

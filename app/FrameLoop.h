@@ -13,13 +13,27 @@
 // rows the view can draw, a buffer, the generator or the view missing);
 // ticks then do nothing. Nothing is built on a missing buffer.
 //
+// Generation: inline (the landscape is made inside the tick; deterministic,
+// and the only way where there are no threads, as in WebAssembly) or on a
+// worker thread (one at a time per flight): the tick that starts the worker
+// returns at once, every later tick until the worker is done only updates the
+// progress texts (at the same 128 ms cadence) and reads Shift, and the first
+// tick after the worker finished takes its result and flies on. The maps, the
+// view's randomState and waterLevel and every later frame are exactly those
+// of the inline pipeline. Where the platform has no thread to give, the
+// landscape is made inline. Destroy during a generation makes the worker stop
+// at its next poll and waits for it.
+//
 // Timing: "Newland Wait" x 25 ticks between landscapes, at least 25 (a wait
-// of 0 still flies one second per landscape), saturated at INT32_MAX ticks. A frame tick whose view
-// cannot draw (its tables or sky could not be set up; the tables are retried at every frame tick,
-// before the autopilot reads them) is skipped whole: no steering, no motion, no blit, and the frame
-// counter stays. A view without its objects flies on without them.
+// of 0 still flies one second per landscape), saturated at INT32_MAX ticks;
+// ticks that find the worker still busy do not count. A frame tick whose view
+// cannot draw (its tables or sky could not be set up; the tables are retried
+// at every frame tick, before the autopilot reads them) is skipped whole: no
+// steering, no motion, no blit, and the frame counter stays. A view without
+// its objects flies on without them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "app/NewLand.h"
@@ -54,9 +68,17 @@ struct FrameLoopState {
 
 // What one tick did.
 enum class TickResult {
-    Generated,  // made (or tried to make, if aborted) a landscape; drew nothing
-    DrewFrame,  // flew one frame and blitted it
-    Skipped,    // nothing: the loop cannot fly, or the view cannot draw yet
+    Generated,   // made (or tried to make, if aborted) a landscape, or started
+                 // the worker on one; drew nothing
+    Generating,  // the worker is still making the landscape: progress only
+    DrewFrame,   // flew one frame and blitted it
+    Skipped,     // nothing: the loop cannot fly, or the view cannot draw yet
+};
+
+// Where a flight makes its landscapes.
+enum class Generation {
+    Inline,  // inside the tick
+    Worker,  // on a thread of the flight's own
 };
 
 // Output height for a client area: width / clientWidth x clientHeight in
@@ -80,7 +102,8 @@ public:
     // on that many threads (below 1: the machine's cores); the pictures are
     // the same for every count.
     bool Create(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
-                int32_t clientHeight, int32_t threads = 0);
+                int32_t clientHeight, int32_t threads = 0,
+                Generation generation = Generation::Inline);
     // The three buffers, the thread pool (without it everything runs on the
     // calling thread), the generator and the view; true when the buffers, the
     // generator and the view exist.
@@ -100,10 +123,48 @@ public:
     // Forwards to this flight's platform (nothing without one).
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);
 
+    // True from the tick that started the worker until the tick that takes
+    // its result (the worker itself may already be done).
+    bool WorkerRunning() const { return onWorker_; }
+    // True once the running worker has finished its pipeline.
+    bool WorkerDone() const { return worker_.done.load(std::memory_order_acquire); }
+    // Test seam: the next worker acts on an abort at its poll number `poll`
+    // (from 1) as on a close or Shift; 0 never.
+    void AbortWorkerAtPoll(int64_t poll) { worker_.abortAtPoll = poll; }
+    // Progress calls of the last worker (valid once it is done).
+    int64_t WorkerPolls() const { return worker_.polls; }
+
     Settings settings;  // clamped at Create
     FrameLoopState frameLoop;
     NewLandState newLand;
 
 private:
+    // The worker's state. The window thread writes the plain fields before
+    // the worker starts and reads them after it has joined; while it runs,
+    // only `abort` (window to worker) and `done` (worker to window) are
+    // shared.
+    struct Worker {
+        void* thread = nullptr;   // the platform's handle
+        uint32_t seed = 0;        // the land seed, read on the window thread
+        int32_t lastStep = 0;     // the pipeline's result
+        int32_t abortSeen = 0;    // the worker's abort flag, tested between steps
+        int64_t polls = 0;        // progress calls so far
+        int64_t abortAtPoll = 0;  // test seam
+        std::atomic<int32_t> abort{0};
+        std::atomic<bool> done{false};
+    };
+
     int32_t Progress();
+    int32_t WorkerPoll();
+    void AnimateProgress();
+    bool QueryShiftAbort();
+    bool StartWorker();
+    void FinishWorker();
+    void StopWorker();
+    void TakeLandResult(uint32_t seed, int32_t lastStep);
+    static void RunWorker(void* flight);
+
+    Generation generation_ = Generation::Inline;
+    bool onWorker_ = false;  // a worker was started and not yet joined
+    Worker worker_;
 };

@@ -23,7 +23,6 @@ uint32_t Grey(int32_t level) {
 
 void Flight::GenerateNewLand() {
     LandGenerator* generator = frameLoop.landGenerator;
-    FlightView* view = frameLoop.flightView;
     SaverPlatform* platform = frameLoop.platform;
     if (generator == nullptr || platform == nullptr) return;
 
@@ -33,6 +32,11 @@ void Flight::GenerateNewLand() {
     // Two landscapes made within the same second are identical.
     const uint32_t seed = platform->CalendarSeconds();
     const int32_t lastStep = RunLandPipeline(*generator, seed, &newLand.abortGeneration);
+    TakeLandResult(seed, lastStep);
+}
+
+void Flight::TakeLandResult(uint32_t seed, int32_t lastStep) {
+    FlightView* view = frameLoop.flightView;
     // The pipeline's land steps do not read these two view fields, so setting
     // them afterwards equals setting them at their steps, for an aborted run
     // too: the seed once step 2 ran, the sea level once step 11 ran.
@@ -43,13 +47,21 @@ void Flight::GenerateNewLand() {
 }
 
 int32_t Flight::GenerationProgress(void* flight, int32_t /*hint*/) {
-    return static_cast<Flight*>(flight)->Progress();
+    Flight& f = *static_cast<Flight*>(flight);
+    // onWorker_ is set before the worker starts and cleared after it joined,
+    // so the worker reads it safely.
+    return f.onWorker_ ? f.WorkerPoll() : f.Progress();
 }
 
 int32_t Flight::Progress() {
-    SaverPlatform* platform = frameLoop.platform;
-    if (platform == nullptr) return newLand.abortGeneration;
+    if (frameLoop.platform == nullptr) return newLand.abortGeneration;
+    AnimateProgress();
+    (void)QueryShiftAbort();
+    return newLand.abortGeneration;
+}
 
+void Flight::AnimateProgress() {
+    SaverPlatform* platform = frameLoop.platform;
     NewLandState& s = newLand;
     // Draws at most once per 128 ms of process clock.
     const int32_t tick = Asr(platform->ProcessClockMs(), 7);
@@ -66,11 +78,67 @@ int32_t Flight::Progress() {
         DrawStatusText("Press Shift to abort landscape generation...", 5, 42, kProgressGrey);
         DrawStatusText("Processing...", 5, 69, static_cast<uint32_t>(255 - s.progressLevel) << 16);
     }
-    if (platform->QueryShift()) {
-        s.abortGeneration = 1;
-        DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
-    }
-    return s.abortGeneration;
+}
+
+bool Flight::QueryShiftAbort() {
+    if (!frameLoop.platform->QueryShift()) return false;
+    newLand.abortGeneration = 1;
+    worker_.abort.store(1, std::memory_order_relaxed);
+    DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
+    return true;
+}
+
+// --- The worker ------------------------------------------------------------
+
+bool Flight::StartWorker() {
+    SaverPlatform* platform = frameLoop.platform;
+    if (frameLoop.landGenerator == nullptr || platform == nullptr) return false;
+    newLand.abortGeneration = 0;
+    Worker& w = worker_;
+    w.seed = platform->CalendarSeconds();
+    w.lastStep = 0;
+    w.abortSeen = 0;
+    w.polls = 0;
+    w.abort.store(0, std::memory_order_relaxed);
+    w.done.store(false, std::memory_order_relaxed);
+    onWorker_ = true;
+    w.thread = platform->StartWorker(&Flight::RunWorker, this);
+    if (w.thread == nullptr) onWorker_ = false;
+    return onWorker_;
+}
+
+void Flight::RunWorker(void* flight) {
+    Flight& f = *static_cast<Flight*>(flight);
+    Worker& w = f.worker_;
+    w.lastStep = RunLandPipeline(*f.frameLoop.landGenerator, w.seed, &w.abortSeen);
+    // Publishes the maps and lastStep to the window thread.
+    w.done.store(true, std::memory_order_release);
+}
+
+int32_t Flight::WorkerPoll() {
+    Worker& w = worker_;
+    ++w.polls;
+    if (w.abortAtPoll > 0 && w.polls >= w.abortAtPoll) w.abort.store(1, std::memory_order_relaxed);
+    // Once seen, the abort holds for the rest of this generation, as Shift
+    // does inline.
+    if (w.abort.load(std::memory_order_relaxed) != 0) w.abortSeen = 1;
+    return w.abortSeen;
+}
+
+void Flight::FinishWorker() {
+    if (!onWorker_) return;
+    frameLoop.platform->JoinWorker(worker_.thread);
+    worker_.thread = nullptr;
+    onWorker_ = false;
+    TakeLandResult(worker_.seed, worker_.lastStep);
+}
+
+void Flight::StopWorker() {
+    if (!onWorker_) return;
+    worker_.abort.store(1, std::memory_order_relaxed);
+    frameLoop.platform->JoinWorker(worker_.thread);
+    worker_.thread = nullptr;
+    onWorker_ = false;
 }
 
 void Flight::DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {

@@ -55,6 +55,7 @@ WebTick WebFlightTick() {
             return WebTick::Generated;
         case TickResult::DrewFrame:
             return WebTick::DrewFrame;
+        case TickResult::Generating:
         case TickResult::Skipped:
             break;
     }
