@@ -25,15 +25,22 @@ const char kDialogTitle[] = "Glidescape Screensaver Setup";
 
 struct NumberField {
     int controlId;
-    int32_t* variable;
+    int32_t Settings::*field;
     bool isSigned;
 };
 
 const NumberField kFields[] = {
-    {IDC_LAND_SIZE, &landSize, false},           {IDC_OUTPUT_WIDTH, &outputWidth, false},
-    {IDC_OBJECT_COUNT, &objectCount, false},     {IDC_NEWLAND_WAIT, &newlandWait, false},
-    {IDC_AUTOPILOT, &autoPilotIntensity, false}, {IDC_TILT, &tilt, true},
+    {IDC_LAND_SIZE, &Settings::landSize, false},
+    {IDC_OUTPUT_WIDTH, &Settings::outputWidth, false},
+    {IDC_OBJECT_COUNT, &Settings::objectCount, false},
+    {IDC_NEWLAND_WAIT, &Settings::newlandWait, false},
+    {IDC_AUTOPILOT, &Settings::autoPilotIntensity, false},
+    {IDC_TILT, &Settings::tilt, true},
 };
+
+// The values the dialog shows; the speed bar edits flightSpeed directly.
+// One dialog at a time per process.
+Settings dialogSettings;
 
 void ShowNumber(HWND dialog, const NumberField& field, int32_t value) {
     if (field.isSigned) {
@@ -49,9 +56,9 @@ int32_t ReadNumber(HWND dialog, const NumberField& field) {
     return hostlogic::DialogNumber(text, field.isSigned);
 }
 
-int32_t DefaultOf(const int32_t* variable) {
+int32_t DefaultOf(int32_t Settings::*field) {
     for (const SettingEntry& entry : kSettings) {
-        if (entry.variable == variable) return entry.defaultValue;
+        if (entry.field == field) return entry.defaultValue;
     }
     return 0;
 }
@@ -61,9 +68,11 @@ void SetSpeedBar(HWND dialog, int32_t position) {
 }
 
 void SaveAndClose(HWND dialog) {
-    for (const NumberField& field : kFields) *field.variable = ReadNumber(dialog, field);
-    ClampSettings();
-    if (!SaveSettings()) {
+    for (const NumberField& field : kFields) {
+        dialogSettings.*field.field = ReadNumber(dialog, field);
+    }
+    ClampSettings(dialogSettings);
+    if (!SaveSettings(dialogSettings)) {
         // Closing as if saved would lose the user's choice without a word.
         char path[MAX_PATH] = "Glidescp.ini";
         UserSettingsPath(path, sizeof(path), false);
@@ -80,12 +89,13 @@ void SaveAndClose(HWND dialog) {
 }
 
 void RestoreDefaults(HWND dialog) {
-    for (const NumberField& field : kFields) ShowNumber(dialog, field, DefaultOf(field.variable));
-    flightSpeed = DefaultOf(&flightSpeed);
-    SetSpeedBar(dialog, flightSpeed);
+    for (const NumberField& field : kFields) ShowNumber(dialog, field, DefaultOf(field.field));
+    dialogSettings.flightSpeed = DefaultOf(&Settings::flightSpeed);
+    SetSpeedBar(dialog, dialogSettings.flightSpeed);
 }
 
 INT_PTR OnScroll(HWND dialog, WPARAM wParam) {
+    int32_t& flightSpeed = dialogSettings.flightSpeed;
     switch (LOWORD(wParam)) {
         case SB_LINELEFT:
         case SB_PAGELEFT:  // a page is one step, like a line
@@ -126,11 +136,13 @@ BOOL PrepareDialogClasses(HINSTANCE) {
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG: {
-            LoadSettings();
+            dialogSettings = LoadSettings();
             HWND speedBar = GetDlgItem(dialog, IDC_FLIGHT_SPEED);
             SetScrollRange(speedBar, SB_CTL, 0, 100, FALSE);
-            SetScrollPos(speedBar, SB_CTL, flightSpeed, TRUE);
-            for (const NumberField& field : kFields) ShowNumber(dialog, field, *field.variable);
+            SetScrollPos(speedBar, SB_CTL, dialogSettings.flightSpeed, TRUE);
+            for (const NumberField& field : kFields) {
+                ShowNumber(dialog, field, dialogSettings.*field.field);
+            }
             return TRUE;
         }
         case WM_COMMAND:

@@ -4,15 +4,11 @@
 #include <cstdio>
 #include <new>
 
-#include "app/NewLand.h"
-#include "app/Settings.h"
 #include "land/LandGenerator.h"
 #include "land/Scratch.h"
 #include "land/ThreadPool.h"
 #include "land/Units.h"
 #include "view/FlightView.h"
-
-FrameLoopState frameLoop;
 
 namespace {
 
@@ -30,10 +26,8 @@ uint32_t* AsWords(int32_t* cells) {
     return reinterpret_cast<uint32_t*>(cells);
 }
 
-void ReleaseBuffer(uint32_t*& pixels) {
-    if (pixels != nullptr && frameLoop.platform != nullptr) {
-        frameLoop.platform->ReleasePixels(pixels);
-    }
+void ReleaseBuffer(SaverPlatform* platform, uint32_t*& pixels) {
+    if (pixels != nullptr && platform != nullptr) platform->ReleasePixels(pixels);
     pixels = nullptr;
 }
 
@@ -70,9 +64,15 @@ int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
     return static_cast<int32_t>(tiltPart + basePart);
 }
 
-bool CreateSaverObjects() {
+Flight::~Flight() {
+    Destroy();
+}
+
+bool Flight::CreateSaverObjects() {
     FrameLoopState& s = frameLoop;
     if (s.platform == nullptr) return false;
+    const int32_t landSize = settings.landSize;
+    const int32_t outputWidth = settings.outputWidth;
     // Clamped to 6 ... 12 by the store; anything else would shift out of
     // range or ask for absurd maps.
     if (landSize < 0 || landSize > 15) return false;
@@ -86,18 +86,18 @@ bool CreateSaverObjects() {
     // they are only made on buffers that exist.
     if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr &&
         scratch::AllocationAllowed()) {
-        s.landGenerator =
-            new (std::nothrow) LandGenerator(s.landSide, s.landSide, s.heightMapPixels,
-                                             s.colourMapPixels, 0, 255, GenerationProgress);
+        s.landGenerator = new (std::nothrow)
+            LandGenerator(s.landSide, s.landSide, s.heightMapPixels, s.colourMapPixels, 0, 255,
+                          &Flight::GenerationProgress, this);
     }
     if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr && s.framePixels != nullptr &&
         scratch::AllocationAllowed()) {
         s.flightView = new (std::nothrow)
             FlightView(s.framePixels, outputWidth, s.outputHeight, s.heightMapPixels, s.landSide,
-                       s.landSide, s.colourMapPixels, s.landSide, s.landSide, objectCount + 1, 8,
-                       s.platform->MillisecondTime());
+                       s.landSide, s.colourMapPixels, s.landSide, s.landSide,
+                       settings.objectCount + 1, 8, s.platform->MillisecondTime());
     }
-    if (s.flightView != nullptr) s.flightView->speed = flightSpeed;
+    if (s.flightView != nullptr) s.flightView->speed = settings.flightSpeed;
     // A pool that cannot be made leaves everything on this thread.
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
     if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
@@ -105,44 +105,57 @@ bool CreateSaverObjects() {
     return s.landGenerator != nullptr && s.flightView != nullptr;
 }
 
-bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight,
-                     int32_t threads) {
-    FrameLoopDestroy();  // one loop at a time: start from the initial state
+bool Flight::Create(SaverPlatform& platform, const Settings& flightSettings, int32_t clientWidth,
+                    int32_t clientHeight, int32_t threads, Generation generation) {
+    Destroy();  // start from the initial state
+    generation_ = generation;
+    // The loaders clamp already; a front end that set a field directly must
+    // not get shifts or slot counts out of range either.
+    settings = flightSettings;
+    ClampSettings(settings);
     FrameLoopState& s = frameLoop;
     s.platform = &platform;
     s.threads = threads;
     s.clientWidth = clientWidth;
     s.clientHeight = clientHeight;
-    // The loaders clamp already; a front end that set a variable directly
-    // must not get shifts or slot counts out of range either.
-    ClampSettings();
     // A client area without width or height gives no frame to draw into;
     // neither does one so flat that the output height truncates to 0.
-    s.outputHeight = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
+    s.outputHeight = ComputeOutputHeight(settings.outputWidth, clientWidth, clientHeight);
     if (s.outputHeight <= 0 || s.outputHeight > kMaxOutputHeight) return false;
     const bool created = CreateSaverObjects();
-    s.horizonBase = ComputeHorizonBase(tilt, outputWidth);
+    s.horizonBase = ComputeHorizonBase(settings.tilt, settings.outputWidth);
     s.ready = created;
     return s.ready;
 }
 
-TickResult FrameLoopTick() {
+TickResult Flight::Tick() {
     FrameLoopState& s = frameLoop;
     if (!s.ready) return TickResult::Skipped;
+
+    if (onWorker_) {
+        if (!WorkerDone()) {
+            AnimateProgress();
+            (void)QueryShiftAbort();
+            return TickResult::Generating;
+        }
+        // The landscape is there: this tick counts and flies as the first
+        // tick after an inline generation does.
+        FinishWorker();
+    }
 
     --s.newLandCountdown;
     if (s.newLandCountdown < 0) {
         // Clears the key's mark of an earlier press, so that only a press
         // during generation aborts it.
         (void)s.platform->QueryShift();
-        s.newLandCountdown = NewLandTicks(newlandWait);
-        if (GenerateNewLand() == 0) s.landMade = true;
+        s.newLandCountdown = NewLandTicks(settings.newlandWait);
+        if (generation_ != Generation::Worker || !StartWorker()) GenerateNewLand();
         return TickResult::Generated;
     }
     if (!s.landMade) {
         char text[64];
         std::snprintf(text, sizeof text, "Land Size %d needs more memory than is free",
-                      static_cast<int>(landSize));
+                      static_cast<int>(settings.landSize));
         DrawStatusText(text, 5, 15, kMemoryTextGrey);
         return TickResult::Skipped;
     }
@@ -161,7 +174,7 @@ TickResult FrameLoopTick() {
         // +1 for the first 256 frames of every block of 1024, else -1.
         s.autopilotDirection = (s.frameCounter & 0x300) == 0 ? 1 : -1;
     }
-    view.SteerAutopilot(s.autopilotDirection, autoPilotIntensity);
+    view.SteerAutopilot(s.autopilotDirection, settings.autoPilotIntensity);
     view.headingRate = Asr(view.turnCommand, 1);
     view.climbRate = view.climbCommand;
     view.SetBankAngle(view.turnCommand + s.prevTurnCommand);
@@ -174,7 +187,10 @@ TickResult FrameLoopTick() {
     return TickResult::DrewFrame;
 }
 
-void FrameLoopDestroy() {
+void Flight::Destroy() {
+    // The worker writes into the maps and calls the generator: it stops at
+    // its next poll and is waited for before anything goes away.
+    StopWorker();
     FrameLoopState& s = frameLoop;
     delete s.flightView;
     s.flightView = nullptr;
@@ -183,12 +199,11 @@ void FrameLoopDestroy() {
     delete s.threadPool;
     s.threadPool = nullptr;
     uint32_t* heights = AsWords(s.heightMapPixels);
-    ReleaseBuffer(heights);
-    ReleaseBuffer(s.colourMapPixels);
-    ReleaseBuffer(s.framePixels);
-    // The saver destroys its loop once, at exit; resetting lets tests and the
-    // renderer run it again from the initial state (the generation abort
-    // included, which otherwise lasts for the process).
+    ReleaseBuffer(s.platform, heights);
+    ReleaseBuffer(s.platform, s.colourMapPixels);
+    ReleaseBuffer(s.platform, s.framePixels);
+    // Resetting lets a front end create the flight again from the initial
+    // state.
     s = FrameLoopState{};
     newLand = NewLandState{};
 }

@@ -1,32 +1,50 @@
-// FrameLoop.h - the saver's frame loop and its module state, portable.
+// FrameLoop.h - one flight: the saver's frame loop and new-land pipeline on
+// one window (or one monitor's part of it), portable.
 //
-// One saver window per process, so the state is module-level. A front end:
+// Each Flight owns its maps, frame, generator and view and keeps all of its
+// state in itself, so several flights can run in one process (one per
+// monitor, or a test beside another). A front end:
 //   1. loads the settings (LoadSettingsFrom / the platform's LoadSettings),
-//   2. calls FrameLoopCreate with its platform and client size,
-//   3. calls FrameLoopTick every 40 ms (the first tick makes the land),
-//   4. calls FrameLoopDestroy when its window goes away.
-// FrameLoopCreate returns false when the saver cannot fly (a client area
-// without width or height, an output height that truncates to 0 or exceeds
-// the 16384 rows the view can draw, a buffer, the generator or the view
-// missing); ticks then do nothing. Nothing is built on a missing buffer.
+//   2. calls Create with its platform, the settings and its client size,
+//   3. calls Tick every 40 ms (the first tick makes the land),
+//   4. calls Destroy (or destroys the Flight) when its window goes away.
+// Create returns false when the flight cannot fly (a client area without
+// width or height, an output height that truncates to 0 or exceeds the 16384
+// rows the view can draw, a buffer, the generator or the view missing);
+// ticks then do nothing. Nothing is built on a missing buffer.
+//
+// Generation: inline (the landscape is made inside the tick; deterministic,
+// and the only way where there are no threads, as in WebAssembly) or on a
+// worker thread (one at a time per flight): the tick that starts the worker
+// returns at once, every later tick until the worker is done only updates the
+// progress texts (at the same 128 ms cadence) and reads Shift, and the first
+// tick after the worker finished takes its result and flies on. The maps, the
+// view's randomState and waterLevel and every later frame are exactly those
+// of the inline pipeline. Where the platform has no thread to give, the
+// landscape is made inline. Destroy during a generation makes the worker stop
+// at its next poll and waits for it.
 //
 // Timing: "Newland Wait" x 25 ticks between landscapes, at least 25 (a wait
-// of 0 still flies one second per landscape), saturated at INT32_MAX ticks.
-// A frame tick whose view cannot draw (its tables or sky could not be set up;
-// the tables are retried at every frame tick, before the autopilot reads
-// them) is skipped whole: no steering, no motion, no blit, and the frame
-// counter stays. A view without its objects flies on without them.
+// of 0 still flies one second per landscape), saturated at INT32_MAX ticks;
+// ticks that find the worker still busy do not count. A frame tick whose view
+// cannot draw (its tables or sky could not be set up; the tables are retried
+// at every frame tick, before the autopilot reads them) is skipped whole: no
+// steering, no motion, no blit, and the frame counter stays. A view without
+// its objects flies on without them.
 //
-// Memory: a generation that runs out of memory (GenerateNewLand's result)
-// leaves the land as the pipeline left it; the loop flies on over it and tries
-// again when the next landscape is due. Until a first landscape was made,
-// frame ticks draw one line instead ("Land Size N needs more memory than is
-// free") and are skipped.
+// Memory: a generation that runs out of memory (newLand.failedStep) leaves
+// the land as the pipeline left it; the loop flies on over it and tries again
+// when the next landscape is due. Until a first landscape was made, frame
+// ticks draw one line instead ("Land Size N needs more memory than is free")
+// and are skipped.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "app/NewLand.h"
 #include "app/Platform.h"
+#include "app/Settings.h"
 
 class FlightView;
 class LandGenerator;
@@ -36,7 +54,7 @@ struct FrameLoopState {
     SaverPlatform* platform = nullptr;
     int32_t clientWidth = 0;  // destination of every blit
     int32_t clientHeight = 0;
-    int32_t outputHeight = 0;  // rows of the frame (columns: outputWidth)
+    int32_t outputHeight = 0;  // rows of the frame (columns: settings.outputWidth)
     int32_t landSide = 0;      // 1 << landSize
     int32_t* heightMapPixels = nullptr;
     uint32_t* colourMapPixels = nullptr;
@@ -55,13 +73,19 @@ struct FrameLoopState {
     bool landMade = false;  // a generation ran without running out of memory
 };
 
-extern FrameLoopState frameLoop;
-
 // What one tick did.
 enum class TickResult {
-    Generated,  // made (or tried to make, if aborted) a landscape; drew nothing
-    DrewFrame,  // flew one frame and blitted it
-    Skipped,    // nothing: the loop cannot fly, or the view cannot draw yet
+    Generated,   // made (or tried to make, if aborted) a landscape, or started
+                 // the worker on one; drew nothing
+    Generating,  // the worker is still making the landscape: progress only
+    DrewFrame,   // flew one frame and blitted it
+    Skipped,     // nothing: the loop cannot fly, or the view cannot draw yet
+};
+
+// Where a flight makes its landscapes.
+enum class Generation {
+    Inline,  // inside the tick
+    Worker,  // on a thread of the flight's own
 };
 
 // Output height for a client area: width / clientWidth x clientHeight in
@@ -72,18 +96,85 @@ int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHe
 // width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
 
-// Uses the current settings (load them first; values out of range get their
-// fall-backs here too). Starts from the initial state
-// (destroys a loop that still exists). The platform must outlive the loop.
-// threads: the land passes and the frames run on that many threads (below
-// 1: the machine's cores); the pictures are the same for every count.
-bool FrameLoopCreate(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight,
-                     int32_t threads = 0);
-// The three buffers, the thread pool (without it everything runs on the
-// calling thread), the generator and the view; true when the buffers, the
-// generator and the view exist.
-bool CreateSaverObjects();
-TickResult FrameLoopTick();
-// Releases the view, the generator and the three buffers (through the
-// platform) and resets the frame loop's and the new-land pipeline's state.
-void FrameLoopDestroy();
+class Flight {
+public:
+    Flight() = default;
+    ~Flight();
+    Flight(const Flight&) = delete;
+    Flight& operator=(const Flight&) = delete;
+
+    // Takes a clamped copy of the settings and starts from the initial state
+    // (destroys what an earlier Create built). The platform must outlive the
+    // flight or its next Destroy. threads: the land passes and the frames run
+    // on that many threads (below 1: the machine's cores); the pictures are
+    // the same for every count.
+    bool Create(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
+                int32_t clientHeight, int32_t threads = 0,
+                Generation generation = Generation::Inline);
+    // The three buffers, the thread pool (without it everything runs on the
+    // calling thread), the generator and the view; true when the buffers, the
+    // generator and the view exist.
+    bool CreateSaverObjects();
+    TickResult Tick();
+    // Releases the view, the generator and the three buffers (through the
+    // platform) and resets the frame loop's and the new-land pipeline's state.
+    void Destroy();
+
+    // --- New-land pipeline (app/NewLand.cpp) ----------------------------------
+    // Runs the land pipeline on this flight's generator and view; does nothing
+    // without them.
+    void GenerateNewLand();
+    // The progress callback of this flight's generator: nonzero means abort.
+    // The hint is ignored. The context is the Flight.
+    static int32_t GenerationProgress(void* flight, int32_t hint);
+    // Forwards to this flight's platform (nothing without one).
+    void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);
+
+    // True from the tick that started the worker until the tick that takes
+    // its result (the worker itself may already be done).
+    bool WorkerRunning() const { return onWorker_; }
+    // True once the running worker has finished its pipeline.
+    bool WorkerDone() const { return worker_.done.load(std::memory_order_acquire); }
+    // Test seam: the next worker acts on an abort at its poll number `poll`
+    // (from 1) as on a close or Shift; 0 never.
+    void AbortWorkerAtPoll(int64_t poll) { worker_.abortAtPoll = poll; }
+    // Progress calls of the last worker (valid once it is done).
+    int64_t WorkerPolls() const { return worker_.polls; }
+
+    Settings settings;  // clamped at Create
+    FrameLoopState frameLoop;
+    NewLandState newLand;
+
+private:
+    // The worker's state. The window thread writes the plain fields before
+    // the worker starts and reads them after it has joined; while it runs,
+    // only `abort` (window to worker) and `done` (worker to window) are
+    // shared.
+    struct Worker {
+        void* thread = nullptr;   // the platform's handle
+        uint32_t seed = 0;        // the land seed, read on the window thread
+        int32_t lastStep = 0;     // the pipeline's result
+        int32_t failedStep = 0;   // the step that could not get its memory, 0: none
+        int32_t abortSeen = 0;    // the worker's abort flag, tested between steps
+        int64_t polls = 0;        // progress calls so far
+        int64_t abortAtPoll = 0;  // test seam
+        std::atomic<int32_t> abort{0};
+        std::atomic<bool> done{false};
+    };
+
+    int32_t Progress();
+    int32_t WorkerPoll();
+    void AnimateProgress();
+    bool QueryShiftAbort();
+    bool StartWorker();
+    void FinishWorker();
+    void StopWorker();
+    // Applies a finished generation on the window thread: the view's seed and
+    // sea level, and whether the flight now has a landscape to fly over.
+    void TakeLandResult(uint32_t seed, int32_t lastStep, int32_t failedStep);
+    static void RunWorker(void* flight);
+
+    Generation generation_ = Generation::Inline;
+    bool onWorker_ = false;  // a worker was started and not yet joined
+    Worker worker_;
+};

@@ -6,8 +6,6 @@
 #include "land/Units.h"
 #include "view/FlightView.h"
 
-NewLandState newLand;
-
 namespace {
 
 constexpr uint32_t kProgressGrey = 0xCFCFCF;       // red, green, blue 207
@@ -23,16 +21,25 @@ uint32_t Grey(int32_t level) {
 
 }  // namespace
 
-int32_t GenerateNewLand() {
+void Flight::GenerateNewLand() {
     LandGenerator* generator = frameLoop.landGenerator;
-    FlightView* view = frameLoop.flightView;
     SaverPlatform* platform = frameLoop.platform;
-    if (generator == nullptr || platform == nullptr) return 0;
+    if (generator == nullptr || platform == nullptr) return;
 
+    // A Shift press ends the generation it interrupts, not every later one:
+    // the next landscape is made when the countdown runs out again.
+    newLand.abortGeneration = 0;
     // Two landscapes made within the same second are identical.
     const uint32_t seed = platform->CalendarSeconds();
-    const int32_t lastStep =
-        RunLandPipeline(*generator, seed, &newLand.abortGeneration, &newLand.failedStep);
+    const int32_t lastStep = RunLandPipeline(*generator, seed, &newLand.abortGeneration,
+                                             &newLand.failedStep);
+    TakeLandResult(seed, lastStep, newLand.failedStep);
+}
+
+void Flight::TakeLandResult(uint32_t seed, int32_t lastStep, int32_t failedStep) {
+    FlightView* view = frameLoop.flightView;
+    newLand.failedStep = failedStep;
+    if (failedStep == 0) frameLoop.landMade = true;
     // The pipeline's land steps do not read these two view fields, so setting
     // them afterwards equals setting them at their steps, for an aborted run
     // too: the seed once step 2 ran, the sea level once step 11 ran.
@@ -40,13 +47,24 @@ int32_t GenerateNewLand() {
         if (lastStep >= kFirstPipelineStepWithSeed) view->randomState = seed;
         if (lastStep >= kFloodStep) view->waterLevel = kSeaLevel;
     }
-    return newLand.failedStep;
 }
 
-int32_t GenerationProgress(int32_t /*hint*/) {
-    SaverPlatform* platform = frameLoop.platform;
-    if (platform == nullptr) return newLand.abortGeneration;
+int32_t Flight::GenerationProgress(void* flight, int32_t /*hint*/) {
+    Flight& f = *static_cast<Flight*>(flight);
+    // onWorker_ is set before the worker starts and cleared after it joined,
+    // so the worker reads it safely.
+    return f.onWorker_ ? f.WorkerPoll() : f.Progress();
+}
 
+int32_t Flight::Progress() {
+    if (frameLoop.platform == nullptr) return newLand.abortGeneration;
+    AnimateProgress();
+    (void)QueryShiftAbort();
+    return newLand.abortGeneration;
+}
+
+void Flight::AnimateProgress() {
+    SaverPlatform* platform = frameLoop.platform;
     NewLandState& s = newLand;
     // Draws at most once per 128 ms of process clock.
     const int32_t tick = Asr(platform->ProcessClockMs(), 7);
@@ -63,14 +81,72 @@ int32_t GenerationProgress(int32_t /*hint*/) {
         DrawStatusText("Press Shift to abort landscape generation...", 5, 42, kProgressGrey);
         DrawStatusText("Processing...", 5, 69, static_cast<uint32_t>(255 - s.progressLevel) << 16);
     }
-    if (platform->QueryShift()) {
-        s.abortGeneration = 1;
-        DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
-    }
-    return s.abortGeneration;
 }
 
-void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
+bool Flight::QueryShiftAbort() {
+    if (!frameLoop.platform->QueryShift()) return false;
+    newLand.abortGeneration = 1;
+    worker_.abort.store(1, std::memory_order_relaxed);
+    DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
+    return true;
+}
+
+// --- The worker ------------------------------------------------------------
+
+bool Flight::StartWorker() {
+    SaverPlatform* platform = frameLoop.platform;
+    if (frameLoop.landGenerator == nullptr || platform == nullptr) return false;
+    newLand.abortGeneration = 0;
+    Worker& w = worker_;
+    w.seed = platform->CalendarSeconds();
+    w.lastStep = 0;
+    w.failedStep = 0;
+    w.abortSeen = 0;
+    w.polls = 0;
+    w.abort.store(0, std::memory_order_relaxed);
+    w.done.store(false, std::memory_order_relaxed);
+    onWorker_ = true;
+    w.thread = platform->StartWorker(&Flight::RunWorker, this);
+    if (w.thread == nullptr) onWorker_ = false;
+    return onWorker_;
+}
+
+void Flight::RunWorker(void* flight) {
+    Flight& f = *static_cast<Flight*>(flight);
+    Worker& w = f.worker_;
+    w.lastStep =
+        RunLandPipeline(*f.frameLoop.landGenerator, w.seed, &w.abortSeen, &w.failedStep);
+    // Publishes the maps and lastStep to the window thread.
+    w.done.store(true, std::memory_order_release);
+}
+
+int32_t Flight::WorkerPoll() {
+    Worker& w = worker_;
+    ++w.polls;
+    if (w.abortAtPoll > 0 && w.polls >= w.abortAtPoll) w.abort.store(1, std::memory_order_relaxed);
+    // Once seen, the abort holds for the rest of this generation, as Shift
+    // does inline.
+    if (w.abort.load(std::memory_order_relaxed) != 0) w.abortSeen = 1;
+    return w.abortSeen;
+}
+
+void Flight::FinishWorker() {
+    if (!onWorker_) return;
+    frameLoop.platform->JoinWorker(worker_.thread);
+    worker_.thread = nullptr;
+    onWorker_ = false;
+    TakeLandResult(worker_.seed, worker_.lastStep, worker_.failedStep);
+}
+
+void Flight::StopWorker() {
+    if (!onWorker_) return;
+    worker_.abort.store(1, std::memory_order_relaxed);
+    frameLoop.platform->JoinWorker(worker_.thread);
+    worker_.thread = nullptr;
+    onWorker_ = false;
+}
+
+void Flight::DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
     if (frameLoop.platform != nullptr && text != nullptr) {
         frameLoop.platform->DrawStatusText(text, x, y, colour);
     }

@@ -1,6 +1,20 @@
 #include "app/Platform.h"
 
+#include <new>
+
 #include "land/Scratch.h"
+
+// The C++ library's threads exist unless its thread model has none (GCC's
+// win32 model before GCC 13 and Emscripten without pthreads).
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define GLIDESCAPE_STD_THREADS 0
+#elif defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+#define GLIDESCAPE_STD_THREADS 0
+#else
+#define GLIDESCAPE_STD_THREADS 1
+#include <system_error>
+#include <thread>
+#endif
 
 SaverPlatform::~SaverPlatform() = default;
 
@@ -14,3 +28,32 @@ uint32_t* SaverPlatform::CreatePixels(int32_t width, int32_t height) {
 void SaverPlatform::ReleasePixels(uint32_t* pixels) {
     FreeArray(pixels);
 }
+
+#if GLIDESCAPE_STD_THREADS
+void* SaverPlatform::StartWorker(void (*run)(void* context), void* context) {
+    auto* thread = new (std::nothrow) std::thread;
+    if (thread == nullptr) return nullptr;
+    // The library reports a thread it cannot start by throwing; that is
+    // turned into the null handle the caller checks.
+    try {
+        *thread = std::thread(run, context);
+    } catch (const std::system_error&) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void SaverPlatform::JoinWorker(void* handle) {
+    auto* thread = static_cast<std::thread*>(handle);
+    if (thread == nullptr) return;
+    if (thread->joinable()) thread->join();
+    delete thread;
+}
+#else
+void* SaverPlatform::StartWorker(void (*)(void*), void*) {
+    return nullptr;
+}
+
+void SaverPlatform::JoinWorker(void*) {}
+#endif

@@ -5,7 +5,8 @@
 // saver, the Linux saver, the headless renderer, the tests) supplies one
 // SaverPlatform and nothing more.
 //
-// All calls come from the one thread that runs the frame loop.
+// All calls come from the thread that runs the frame loop; the land worker
+// (StartWorker) never calls the platform.
 #pragma once
 
 #include <cstdint>
@@ -40,4 +41,13 @@ public:
 
     // The system's millisecond time: the flight view's seed.
     virtual uint32_t MillisecondTime() = 0;
+
+    // Runs run(context) on a new thread and returns a handle for JoinWorker,
+    // or null when no thread can be had (the caller then runs the work
+    // inline). The default uses the C++ library's threads where it has them
+    // and returns null where it has none (WebAssembly without pthreads, the
+    // MinGW win32 thread model); the Win32 saver uses the system's threads.
+    virtual void* StartWorker(void (*run)(void* context), void* context);
+    // Waits until the worker of `handle` has returned, then releases it.
+    virtual void JoinWorker(void* handle);
 };

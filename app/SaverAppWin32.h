@@ -13,12 +13,14 @@
 
 #include <cstddef>
 
-// Reads the seven settings (defaults for what is missing) and clamps them.
-void LoadSettings();
+#include "app/Settings.h"
+
+// Reads the seven settings (defaults for what is missing), clamped.
+Settings LoadSettings();
 
 // Writes the seven settings, in the dialog's write order, to the per-user
 // file, creating its folder. False when the file could not be written.
-bool SaveSettings();
+bool SaveSettings(const Settings& settings);
 
 // The per-user INI file's full path, or false when the application-data
 // folder is not known. With createFolder the "Glidescape" folder is made.

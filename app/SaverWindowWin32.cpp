@@ -4,12 +4,14 @@
 // The land maps and the frame live in 32-bit DIB sections (CreateDib32) so
 // the frame can be stretched onto the window with StretchBlt (BlitFrame).
 // Everything else of the saver, from settings to land generation, runs in
-// the portable frame loop (app/FrameLoop.h).
+// the portable frame loop (app/FrameLoop.h); land generation runs on a
+// worker thread of the flight's (StartWorker).
 #include <windows.h>
 
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "app/FrameLoop.h"
 #include "app/Platform.h"
@@ -93,7 +95,35 @@ public:
 
     uint32_t MillisecondTime() override { return timeGetTime(); }
 
+    // The land worker on a system thread (the C++ library's threads are not
+    // there in every MinGW thread model).
+    void* StartWorker(void (*run)(void* context), void* context) override {
+        auto* work = new (std::nothrow) Work{run, context};
+        if (work == nullptr) return nullptr;
+        HANDLE thread = CreateThread(nullptr, 0, &Win32SaverPlatform::RunWork, work, 0, nullptr);
+        if (thread == nullptr) delete work;
+        return thread;
+    }
+
+    void JoinWorker(void* handle) override {
+        if (handle == nullptr) return;
+        WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE);
+        CloseHandle(static_cast<HANDLE>(handle));
+    }
+
 private:
+    struct Work {
+        void (*run)(void* context);
+        void* context;
+    };
+
+    static DWORD WINAPI RunWork(void* parameter) {
+        const Work work = *static_cast<Work*>(parameter);
+        delete static_cast<Work*>(parameter);
+        work.run(work.context);
+        return 0;
+    }
+
     struct Section {
         HBITMAP bitmap = nullptr;
         uint32_t* pixels = nullptr;
@@ -110,7 +140,10 @@ private:
     Section sections_[4];  // height map, colour map, frame (and one spare)
 };
 
+// One saver window per process (Windows' rule for savers): the host's and
+// this window's state are per process, the flight's lives in its object.
 Win32SaverPlatform platform;
+Flight flight;
 HWND saverWindow = nullptr;
 RECT clientRect = {};
 UINT_PTR timerId = 0;
@@ -156,24 +189,26 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_CREATE:
             saverWindow = window;
             platform.window = window;
-            LoadSettings();
             GetClientRect(window, &clientRect);
             // When the saver cannot fly (no client area, a buffer or an
             // object missing) the window stays black and still closes on
             // input; ticks then do nothing.
-            if (!FrameLoopCreate(platform, clientRect.right, clientRect.bottom)) {
-                FrameLoopDestroy();
+            // The land is made on a worker thread, so the window keeps
+            // answering input (and closing) while a big landscape is made.
+            if (!flight.Create(platform, LoadSettings(), clientRect.right, clientRect.bottom, 0,
+                               Generation::Worker)) {
+                flight.Destroy();
                 platform.ReleaseAll();
             }
             timerId = SetTimer(window, kFrameTimer, kFramePeriodMs, nullptr);
             break;
         case WM_TIMER:
-            if (frameLoop.ready) FrameLoopTick();
+            if (flight.frameLoop.ready) flight.Tick();
             break;
         case WM_DESTROY:
             if (timerId != 0) KillTimer(window, timerId);
             timerId = 0;
-            FrameLoopDestroy();
+            flight.Destroy();
             platform.ReleaseAll();
             break;
         default:

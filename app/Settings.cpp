@@ -2,24 +2,16 @@
 
 #include <cstring>
 
-int32_t flightSpeed = 25;
-int32_t landSize = 10;
-int32_t objectCount = 6;
-int32_t outputWidth = 512;
-int32_t newlandWait = 1200;
-int32_t autoPilotIntensity = 30;
-int32_t tilt = 0;
-
 // Reading order. A value out of range is replaced by the fall-back, which is
 // the default for every key, never moved to the nearer bound.
 const SettingEntry kSettings[kSettingCount] = {
-    {"Flight Speed", &flightSpeed, 25, 0, 100, 25},
-    {"Land Size", &landSize, 10, 6, 12, 10},
-    {"Object Count", &objectCount, 6, 0, 255, 6},
-    {"Output Width", &outputWidth, 512, 128, 3000, 512},
-    {"Newland Wait", &newlandWait, 1200, 0, INT32_MAX, 1200},
-    {"AutoPilot Intensity", &autoPilotIntensity, 30, 0, 200, 30},
-    {"Tilt", &tilt, 0, -128, 128, 0},
+    {"Flight Speed", &Settings::flightSpeed, 25, 0, 100, 25},
+    {"Land Size", &Settings::landSize, 10, 6, 12, 10},
+    {"Object Count", &Settings::objectCount, 6, 0, 255, 6},
+    {"Output Width", &Settings::outputWidth, 512, 128, 3000, 512},
+    {"Newland Wait", &Settings::newlandWait, 1200, 0, INT32_MAX, 1200},
+    {"AutoPilot Intensity", &Settings::autoPilotIntensity, 30, 0, 200, 30},
+    {"Tilt", &Settings::tilt, 0, -128, 128, 0},
 };
 
 // The dialog writes Output Width before Object Count.
@@ -33,21 +25,23 @@ const SettingEntry* FindSetting(const char* key) {
     return nullptr;
 }
 
-void LoadSettingsFrom(SettingReader read, void* context) {
+Settings LoadSettingsFrom(SettingReader read, void* context) {
+    Settings settings;
     for (const SettingEntry& entry : kSettings) {
-        *entry.variable =
+        settings.*entry.field =
             read != nullptr ? read(entry.key, entry.defaultValue, context) : entry.defaultValue;
     }
-    ClampSettings();
+    ClampSettings(settings);
+    return settings;
 }
 
-void ClampSettings() {
+void ClampSettings(Settings& settings) {
     for (const SettingEntry& entry : kSettings) {
-        const int32_t value = *entry.variable;
-        if (value < entry.minimum || value > entry.maximum) *entry.variable = entry.fallBack;
+        const int32_t value = settings.*entry.field;
+        if (value < entry.minimum || value > entry.maximum) settings.*entry.field = entry.fallBack;
     }
 }
 
-void RestoreDefaultSettings() {
-    for (const SettingEntry& entry : kSettings) *entry.variable = entry.defaultValue;
+void RestoreDefaultSettings(Settings& settings) {
+    for (const SettingEntry& entry : kSettings) settings.*entry.field = entry.defaultValue;
 }

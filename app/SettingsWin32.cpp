@@ -49,20 +49,20 @@ bool UserSettingsPath(char* path, std::size_t size, bool createFolder) {
     return length > 0 && static_cast<std::size_t>(length) < size;
 }
 
-void LoadSettings() {
+Settings LoadSettings() {
     char userFile[MAX_PATH];
     const char* file = kIniName;  // bare name: the Windows folder
     if (UserSettingsPath(userFile, sizeof(userFile), false) &&
         GetFileAttributesA(userFile) != INVALID_FILE_ATTRIBUTES) {
         file = userFile;
     }
-    LoadSettingsFrom(ReadIniInteger, const_cast<char*>(file));
+    return LoadSettingsFrom(ReadIniInteger, const_cast<char*>(file));
 }
 
 // The keys go into a copy of the file beside it, which then replaces the file
 // in one step: a failure half way leaves the old settings whole, and every
 // other line of the file is kept.
-bool SaveSettings() {
+bool SaveSettings(const Settings& settings) {
     char userFile[MAX_PATH];
     if (!UserSettingsPath(userFile, sizeof(userFile), true)) return false;
     char folder[MAX_PATH];
@@ -85,7 +85,7 @@ bool SaveSettings() {
     for (int i = 0; written && i < kSettingCount; ++i) {
         const SettingEntry& entry = kSettings[kSettingsWriteOrder[i]];
         char text[16];
-        std::snprintf(text, sizeof(text), "%ld", static_cast<long>(*entry.variable));
+        std::snprintf(text, sizeof(text), "%ld", static_cast<long>(settings.*entry.field));
         written = WritePrivateProfileStringA(kSection, entry.key, text, temporary) != 0;
     }
     // Flushes the profile cache to the copy before it is moved.

@@ -41,7 +41,6 @@ struct Flight {
         LandGenerator land(world.mapSide, world.mapSide, world.heights.data(), world.colours.data(),
                            0, 255, nullptr);
         landSteps = RunLandPipeline(land, kLandSeed, nullptr);
-        ResetAutopilotFilters();
         view = world.MakeView(objectCount + 1, 4242u);
         view->threadPool = &pool;
         view->speed = 25;

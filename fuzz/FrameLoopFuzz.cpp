@@ -1,7 +1,7 @@
 // Fuzzes the whole saver from its settings and window size: any values of the
 // seven settings (Land Size kept at 6 so that a run takes milliseconds), any
 // client size, Shift, the clocks and failed allocations anywhere, through
-// FrameLoopCreate and a few ticks (a landscape, then frames).
+// Flight::Create and a few ticks (a landscape, then frames).
 //
 // A client size whose frame would have more than 2^18 pixels is only sized,
 // not created: under the sanitizers such a frame costs seconds a run and
@@ -58,8 +58,9 @@ int32_t SettingValue(FuzzedDataProvider& input, const SettingEntry& entry) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
-    for (const SettingEntry& entry : kSettings) *entry.variable = SettingValue(input, entry);
-    landSize = 6;
+    Settings settings;
+    for (const SettingEntry& entry : kSettings) settings.*entry.field = SettingValue(input, entry);
+    settings.landSize = 6;
     const int32_t clientWidth = input.ConsumeBool() ? input.ConsumeIntegral<int32_t>()
                                                     : input.ConsumeIntegralInRange(0, 4000);
     const int32_t clientHeight = input.ConsumeBool() ? input.ConsumeIntegral<int32_t>()
@@ -73,25 +74,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::getenv("GLIDESCAPE_FUZZ_PRINT") != nullptr) {
         // Reproducing a finding: the run's values, before clamping.
         for (const SettingEntry& entry : kSettings) {
-            std::fprintf(stderr, "%s=%d\n", entry.key, static_cast<int>(*entry.variable));
+            std::fprintf(stderr, "%s=%d\n", entry.key, static_cast<int>(settings.*entry.field));
         }
         std::fprintf(stderr, "client %dx%d, %d ticks, failing after %d, seconds %u, ms %u\n",
                      static_cast<int>(clientWidth), static_cast<int>(clientHeight), ticks,
                      static_cast<int>(failAfter), platform.seconds_, platform.milliseconds_);
     }
-    ClampSettings();
-    const int64_t rows = ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
-    if (rows * outputWidth > (int64_t{1} << 18)) return 0;
+    // Clamped as Create clamps them, to know the frame's size before it is made.
+    Settings clamped = settings;
+    ClampSettings(clamped);
+    const int64_t rows = ComputeOutputHeight(clamped.outputWidth, clientWidth, clientHeight);
+    if (rows * clamped.outputWidth > (int64_t{1} << 18)) return 0;
 
     scratch::FailAllocationsAfter(failAfter);
-    if (FrameLoopCreate(platform, clientWidth, clientHeight)) {
-        for (int t = 0; t < ticks; ++t) FrameLoopTick();
+    Flight flight;
+    if (flight.Create(platform, settings, clientWidth, clientHeight, 1)) {
+        for (int t = 0; t < ticks; ++t) flight.Tick();
     } else {
         // A loop that could not be made does nothing, however often it ticks.
-        if (FrameLoopTick() != TickResult::Skipped) std::abort();
+        if (flight.Tick() != TickResult::Skipped) std::abort();
     }
-    FrameLoopDestroy();
+    flight.Destroy();
     scratch::FailAllocationsAfter(-1);
-    RestoreDefaultSettings();
     return 0;
 }

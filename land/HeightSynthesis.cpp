@@ -348,7 +348,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // forward transform's column pass, which reads the columns from there;
     // the columns it does not reach (after an abort) take the plain noise.
     SetSeed(seed);
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = noiseSource();
+    for (int64_t i = 0; i < cells; ++i) heightMap[i] = (this->*noiseSource)();
     const int32_t hint = Hint(int64_t{width} * 4);
     const int32_t columnBatch = BatchLines(height);
     int32_t columnsDone = 0;
@@ -486,11 +486,11 @@ void LandGenerator::GenerateHeightsMidpoint() {
                 const int64_t b = at(x1, y0);
                 const int64_t c = at(x0, y1);
                 const int64_t d = at(x1, y1);
-                const int64_t r1 = int64_t{noiseSource()} % (range + 1);
-                const int64_t r2 = int64_t{noiseSource()} % (range + 1);
-                const int64_t r3 = int64_t{noiseSource()} % (range + 1);
-                const int64_t r4 = int64_t{noiseSource()} % (range + 1);
-                const int64_t r5 = int64_t{noiseSource()} % (range + 1);
+                const int64_t r1 = int64_t{(this->*noiseSource)()} % (range + 1);
+                const int64_t r2 = int64_t{(this->*noiseSource)()} % (range + 1);
+                const int64_t r3 = int64_t{(this->*noiseSource)()} % (range + 1);
+                const int64_t r4 = int64_t{(this->*noiseSource)()} % (range + 1);
+                const int64_t r5 = int64_t{(this->*noiseSource)()} % (range + 1);
                 const int64_t top = clampHeight(r1 + ((a + b) >> 1) - halfRange);
                 const int64_t bottom = clampHeight(r2 + ((c + d) >> 1) - halfRange);
                 const int64_t right = clampHeight(r3 + ((b + d) >> 1) - halfRange);

@@ -11,10 +11,6 @@
 using land_math::Hint;
 using land_math::WrapToInt32;
 
-uint32_t LandGenerator::noiseState = 0;
-int32_t LandGenerator::noiseAccumulator = 0;
-int32_t LandGenerator::noiseMode = 0;
-
 namespace {
 
 // Largest 2^n (n = 12 ... 1) with min(width, height) / 2^n == 1; 2 otherwise.
@@ -33,8 +29,9 @@ constexpr int32_t kMaxNoiseMode = 31;
 
 LandGenerator::LandGenerator(int32_t mapWidth, int32_t mapHeight, int32_t* heights,
                              uint32_t* colours, int32_t lowest, int32_t highest,
-                             ProgressCallback callback)
+                             ProgressCallback callback, void* callbackContext)
     : progress(callback),
+      progressContext(callbackContext),
       blockSize(ComputeBlockSize(mapWidth, mapHeight)),
       width(mapWidth),
       height(mapHeight),
@@ -45,7 +42,10 @@ LandGenerator::LandGenerator(int32_t mapWidth, int32_t mapHeight, int32_t* heigh
       seed(0),
       synthesisMethod(-1),
       spectralExponent(2.2),
-      noiseSource(&LandGenerator::NextNoise) {
+      noiseSource(&LandGenerator::NextNoise),
+      noiseState(0),
+      noiseAccumulator(0),
+      noiseMode(0) {
     if (maxHeight <= minHeight) {
         maxHeight = minHeight < std::numeric_limits<int32_t>::max() ? minHeight + 1 : minHeight;
     }
@@ -62,7 +62,7 @@ void LandGenerator::ResetParameters() {
 }
 
 bool LandGenerator::Poll(int32_t hint) {
-    return progress != nullptr && progress(hint) != 0;
+    return progress != nullptr && progress(progressContext, hint) != 0;
 }
 
 int32_t LandGenerator::PollColumns(int32_t count, int32_t hint, bool* aborted) {

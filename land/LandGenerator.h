@@ -16,7 +16,8 @@
 // CastShadows in that order; the flight view only reads the maps.
 //
 // Progress: long operations poll `progress` (per column, per scan line or
-// per 256 cells) and stop when it returns nonzero; what each leaves behind is
+// per 256 cells), passing it `progressContext`, and stop when it returns
+// nonzero; what each leaves behind is
 // documented at the operation. A null callback never aborts.
 //
 // Memory: operations that need scratch memory obtain all of it before they
@@ -31,15 +32,17 @@
 // aborted synthesis) saturates at the int32 limits instead of overflowing;
 // on every cell that fits, results are those of plain 32-bit arithmetic.
 //
-// Noise: one process-wide LcgRandom state (noiseState, noiseAccumulator,
-// noiseMode) shared by every generator; only one generator may run at a time.
+// Noise: each generator has its own LcgRandom state (noiseState,
+// noiseAccumulator, noiseMode), so generators on different maps (or threads)
+// never disturb each other's landscapes.
 #pragma once
 
 #include <cstdint>
 
 #include "land/ThreadPool.h"
 
-using ProgressCallback = int32_t (*)(int32_t hint);
+// context: the generator's progressContext (the caller's own object).
+using ProgressCallback = int32_t (*)(void* context, int32_t hint);
 
 struct ComplexCell {
     double re;
@@ -51,16 +54,18 @@ extern const uint32_t EarthPalette[256];
 
 class LandGenerator {
 public:
-    using NoiseSource = int32_t (*)();
+    using NoiseSource = int32_t (LandGenerator::*)();
 
     LandGenerator(int32_t width, int32_t height, int32_t* heightMap, uint32_t* colourMap,
-                  int32_t minHeight, int32_t maxHeight, ProgressCallback progress);
+                  int32_t minHeight, int32_t maxHeight, ProgressCallback progress,
+                  void* progressContext = nullptr);
     virtual ~LandGenerator();
     LandGenerator(const LandGenerator&) = delete;
     LandGenerator& operator=(const LandGenerator&) = delete;
 
     // --- The record ---------------------------------------------------------
     ProgressCallback progress;  // may be null
+    void* progressContext;      // handed to every progress call
     int32_t blockSize;          // midpoint-displacement grid extent and stride
     int32_t width;              // cells per row of both maps
     int32_t height;             // rows of both maps
@@ -79,19 +84,19 @@ public:
     // maps (and what an abort leaves) are the same for every pool size.
     ThreadPool* threadPool = nullptr;
 
-    // --- Module-level noise state, shared by every generator ------------------
-    static uint32_t noiseState;
-    static int32_t noiseAccumulator;
-    static int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift (32+ act as 31)
+    // --- Noise state -----------------------------------------------------------
+    uint32_t noiseState;
+    int32_t noiseAccumulator;
+    int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift (32+ act as 31)
 
     void ResetParameters();
 
     // --- Noise ----------------------------------------------------------------
     void SetSeed(uint32_t newSeed);
     void SetNoiseMode(int32_t mode);
-    static int32_t NextNoise();
-    static int32_t NextNoiseAveraged();
-    static int32_t NextNoiseLowPass();
+    int32_t NextNoise();
+    int32_t NextNoiseAveraged();
+    int32_t NextNoiseLowPass();
 
     // --- Map helpers (indices x + y * width; no wrapping, no bounds checks) ----
     void FillMap(int32_t* map, int32_t value);

@@ -58,7 +58,7 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     land.FillMap(land.heightMap, 0);
     if (aborted()) return 1;
     land.SetSeed(seed);
-    LandGenerator::noiseMode = 0;
+    land.noiseMode = 0;
     land.synthesisMethod = -1;
     land.spectralExponent = 2.2;
     if (!land.GenerateHeights() && !aborted()) return failed(4);

@@ -25,16 +25,17 @@ void Report(std::FILE* errors, const std::string& message) {
 
 // Puts every given option into its setting; ClampSettings then treats them
 // exactly as values read from the INI file.
-void ApplySettings(const RenderOptions& o) {
-    RestoreDefaultSettings();
-    if (o.hasLandSize) landSize = o.landSize;
-    if (o.hasOutputWidth) outputWidth = o.outputWidth;
-    if (o.hasObjects) objectCount = o.objects;
-    if (o.hasSpeed) flightSpeed = o.speed;
-    if (o.hasAutopilot) autoPilotIntensity = o.autopilot;
-    if (o.hasTilt) tilt = o.tilt;
-    if (o.hasNewlandWait) newlandWait = o.newlandWait;
-    ClampSettings();
+Settings ApplySettings(const RenderOptions& o) {
+    Settings s;
+    if (o.hasLandSize) s.landSize = o.landSize;
+    if (o.hasOutputWidth) s.outputWidth = o.outputWidth;
+    if (o.hasObjects) s.objectCount = o.objects;
+    if (o.hasSpeed) s.flightSpeed = o.speed;
+    if (o.hasAutopilot) s.autoPilotIntensity = o.autopilot;
+    if (o.hasTilt) s.tilt = o.tilt;
+    if (o.hasNewlandWait) s.newlandWait = o.newlandWait;
+    ClampSettings(s);
+    return s;
 }
 
 }  // namespace
@@ -93,25 +94,27 @@ uint32_t RenderPlatform::MillisecondTime() {
 }
 
 int RunRender(const RenderOptions& options, std::FILE* errors) {
-    ApplySettings(options);
+    const Settings settings = ApplySettings(options);
     std::FILE* progressOut = errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
     RenderPlatform platform(options, progressOut);
+    Flight flight;
 
-    if (!FrameLoopCreate(platform, options.clientWidth, options.clientHeight, options.threads)) {
+    if (!flight.Create(platform, settings, options.clientWidth, options.clientHeight,
+                       options.threads)) {
         // The true row count, even where it does not fit the frame loop's
         // 32 bits: the frame loop's formula (quotient first) in double, where
         // width x height < 2^53 is exact.
         const int64_t rows = options.clientWidth <= 0 || options.clientHeight <= 0
                                  ? 0
-                                 : static_cast<int64_t>(static_cast<double>(outputWidth) /
+                                 : static_cast<int64_t>(static_cast<double>(settings.outputWidth) /
                                                         static_cast<double>(options.clientWidth) *
                                                         static_cast<double>(options.clientHeight));
-        FrameLoopDestroy();
+        flight.Destroy();
         const std::string client =
             std::to_string(options.clientWidth) + "x" + std::to_string(options.clientHeight);
         if (rows <= 0 || rows > 16384) {
-            Report(errors, "output width " + std::to_string(outputWidth) + " on a " + client +
-                               " client gives " + std::to_string(rows) +
+            Report(errors, "output width " + std::to_string(settings.outputWidth) + " on a " +
+                               client + " client gives " + std::to_string(rows) +
                                " frame rows (1 to 16384 can be drawn)");
         } else {
             Report(errors, "not enough memory for the land maps, the frame or the view");
@@ -122,7 +125,7 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
         std::error_code failure;
         std::filesystem::create_directories(options.pngDir, failure);
         if (failure) {
-            FrameLoopDestroy();
+            flight.Destroy();
             Report(errors, "cannot make folder " + options.pngDir + ": " + failure.message());
             return 1;
         }
@@ -133,12 +136,12 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     scratch::ResetFailureCount();
     std::string error;
     for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty(); ++tick) {
-        const TickResult result = FrameLoopTick();
-        if (newLand.failedStep != 0) {
-            const std::string side = std::to_string(frameLoop.landSide);
+        const TickResult result = flight.Tick();
+        if (flight.newLand.failedStep != 0) {
+            const std::string side = std::to_string(flight.frameLoop.landSide);
             error = std::string("not enough memory for the ") +
-                    LandPipelineStepName(newLand.failedStep) + " of a " + side + " x " + side +
-                    " landscape (land size " + std::to_string(landSize) + ")";
+                    LandPipelineStepName(flight.newLand.failedStep) + " of a " + side + " x " +
+                    side + " landscape (land size " + std::to_string(settings.landSize) + ")";
             break;
         }
         if (result == TickResult::Skipped) {
@@ -154,9 +157,9 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     const bool anyOutput = !options.frameOut.empty() || !options.heightsOut.empty() ||
                            !options.coloursOut.empty() || !options.pngDir.empty();
     const std::string frameOut = anyOutput ? options.frameOut : std::string("glidescape.png");
-    const FrameLoopState& s = frameLoop;
+    const FrameLoopState& s = flight.frameLoop;
     if (error.empty() && !frameOut.empty()) {
-        WriteFrame(frameOut, s.framePixels, outputWidth, s.outputHeight, error);
+        WriteFrame(frameOut, s.framePixels, settings.outputWidth, s.outputHeight, error);
     }
     if (error.empty() && !options.heightsOut.empty()) {
         WriteHeights(options.heightsOut, s.heightMapPixels, s.landSide, s.landSide, error);
@@ -164,7 +167,7 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     if (error.empty() && !options.coloursOut.empty()) {
         WriteColours(options.coloursOut, s.colourMapPixels, s.landSide, s.landSide, error);
     }
-    FrameLoopDestroy();
+    flight.Destroy();
     if (!error.empty()) {
         Report(errors, error);
         return 1;

@@ -19,10 +19,6 @@
 #include "sky/CoreMath.h"
 #include "view/FlightView.h"
 
-int32_t FlightView::altitudeFilter = 256;  // smoothed altitude x 8
-int32_t FlightView::groundFilter = 512;    // smoothed target height x 16
-int32_t FlightView::turnFilter = 0;        // smoothed steering input x 4
-
 namespace {
 
 bool CanSample(const FlightView& view) {

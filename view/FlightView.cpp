@@ -43,8 +43,6 @@ int32_t TruncateSaturated(double value) {
 
 }  // namespace
 
-int32_t FlightView::lastGoodViewDistance = 0;
-
 FlightView::FlightView(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeight_,
                        int32_t* heightMap_, int32_t heightMapWidth_, int32_t heightMapHeight_,
                        uint32_t* colourMap_, int32_t colourMapWidth_, int32_t colourMapHeight_,

@@ -12,7 +12,7 @@
 // they belong to the frame loop and must outlive the view. Both maps have
 // the same size (square, side 2^landSize in the saver).
 //
-// Callers: the frame loop constructs one view per saver window and, every
+// Callers: each Flight (app/FrameLoop.h) constructs one view and, every
 // frame, calls SteerAutopilot, sets headingRate/climbRate/horizonRow, calls
 // SetBankAngle, Move and Render; the new-land pipeline writes waterLevel and
 // randomState after each landscape.
@@ -122,11 +122,11 @@ public:
     // march). The frame is the same bits for every pool size.
     ThreadPool* threadPool = nullptr;
 
-    // --- Process-wide state ---------------------------------------------------------
-    static int32_t lastGoodViewDistance;  // 0 until the first SetViewDistance
-    static int32_t altitudeFilter;        // autopilot: smoothed altitude x 8 (starts 256)
-    static int32_t groundFilter;          // autopilot: smoothed target x 16 (starts 512)
-    static int32_t turnFilter;            // autopilot: smoothed steering x 4 (starts 0)
+    // --- State that lives as long as the view (ResetDefaults keeps it) ---------------
+    int32_t lastGoodViewDistance = 0;  // 0 until the first SetViewDistance
+    int32_t altitudeFilter = 256;      // autopilot: smoothed altitude x 8
+    int32_t groundFilter = 512;        // autopilot: smoothed target height x 16
+    int32_t turnFilter = 0;            // autopilot: smoothed steering input x 4
 
     // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
     void ResetDefaults();  // releases what the view owns, then every field to its default

@@ -1,55 +1,61 @@
 #include "web/WebFlight.h"
 
 #include "app/FrameLoop.h"
-#include "app/NewLand.h"
-#include "view/FlightView.h"
+
+namespace {
+
+// The page's settings and its one flight. Each WebFlightStart creates the
+// flight anew, so it flies as a fresh saver would (the same frames as
+// glidescape-render for the same seeds).
+Settings settings;
+Flight flight;
+bool aborted = false;  // a Shift press stopped a landscape of this flight
+
+}  // namespace
 
 void WebSettingsLoad(SettingReader read, void* context) {
-    LoadSettingsFrom(read, context);
+    settings = LoadSettingsFrom(read, context);
 }
 
 void WebSettingsRestoreDefaults() {
-    RestoreDefaultSettings();
+    RestoreDefaultSettings(settings);
 }
 
 int32_t WebSettingValue(int index) {
     if (index < 0 || index >= kSettingCount) return 0;
-    return *kSettings[index].variable;
+    return settings.*kSettings[index].field;
 }
 
 void WebSettingSet(int index, int32_t value) {
     if (index < 0 || index >= kSettingCount) return;
-    *kSettings[index].variable = value;
-    ClampSettings();
+    settings.*kSettings[index].field = value;
+    ClampSettings(settings);
 }
 
 int32_t WebSettingsOutputWidth() {
-    return outputWidth;
+    return settings.outputWidth;
 }
 
 bool WebFlightStart(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight) {
-    // A saver process flies once; the page starts many flights, each of which
-    // must fly as a fresh process would (the same frames as glidescape-render
-    // for the same seeds), so the view's process-wide filters start over.
-    FlightView::altitudeFilter = 256;
-    FlightView::groundFilter = 512;
-    FlightView::turnFilter = 0;
-    FlightView::lastGoodViewDistance = 0;
-    if (FrameLoopCreate(platform, clientWidth, clientHeight)) return true;
-    FrameLoopDestroy();
+    aborted = false;
+    // Inline generation: the page has no threads.
+    if (flight.Create(platform, settings, clientWidth, clientHeight)) return true;
+    flight.Destroy();
     return false;
 }
 
 void WebFlightStop() {
-    FrameLoopDestroy();
+    flight.Destroy();
 }
 
 WebTick WebFlightTick() {
-    switch (FrameLoopTick()) {
+    switch (flight.Tick()) {
         case TickResult::Generated:
+            if (flight.newLand.abortGeneration != 0) aborted = true;
             return WebTick::Generated;
         case TickResult::DrewFrame:
             return WebTick::DrewFrame;
+        case TickResult::Generating:
         case TickResult::Skipped:
             break;
     }
@@ -57,17 +63,17 @@ WebTick WebFlightTick() {
 }
 
 const uint32_t* WebFlightFrame() {
-    return frameLoop.ready ? frameLoop.framePixels : nullptr;
+    return flight.frameLoop.ready ? flight.frameLoop.framePixels : nullptr;
 }
 
 int32_t WebFlightOutputHeight() {
-    return frameLoop.ready ? frameLoop.outputHeight : 0;
+    return flight.frameLoop.ready ? flight.frameLoop.outputHeight : 0;
 }
 
 int32_t WebFlightLandSide() {
-    return frameLoop.ready ? frameLoop.landSide : 0;
+    return flight.frameLoop.ready ? flight.frameLoop.landSide : 0;
 }
 
 bool WebFlightAborted() {
-    return newLand.abortGeneration != 0;
+    return aborted || flight.newLand.abortGeneration != 0;
 }

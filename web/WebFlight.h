@@ -1,10 +1,9 @@
 // WebFlight.h - the page's one use of the portable frame loop.
 //
-// Everything the page needs from app/FrameLoop.h, app/NewLand.h and the
-// settings variables of app/Settings.h goes
-// through these few calls, so a change of the frame loop's interface is
-// adapted here and nowhere else. Called from web/WebMain.cpp only, on the
-// browser's main thread.
+// Everything the page needs from app/FrameLoop.h (its one Flight) and
+// app/Settings.h (its Settings value) goes through these few calls, so a change of the frame loop's
+// interface is adapted here and nowhere else. Called from web/WebMain.cpp only, on the browser's
+// main thread.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +21,7 @@ int32_t WebSettingsOutputWidth();
 
 // Builds a new flight for a client area of clientWidth x clientHeight CSS
 // pixels with the settings above. False when it cannot
-// fly (see FrameLoopCreate); a flight that existed is gone either way.
+// fly (see Flight::Create); a flight that existed is gone either way.
 bool WebFlightStart(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight);
 void WebFlightStop();
 

@@ -1,22 +1,28 @@
 #include "x11/FlightLoop.h"
 
 #include "app/FrameLoop.h"
-#include "app/Settings.h"
 
-bool StartFlight(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight) {
-    if (FrameLoopCreate(platform, clientWidth, clientHeight)) return true;
-    FrameLoopDestroy();
+namespace {
+
+Flight flight;
+
+}  // namespace
+
+bool StartFlight(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
+                 int32_t clientHeight) {
+    if (flight.Create(platform, settings, clientWidth, clientHeight)) return true;
+    flight.Destroy();
     return false;
 }
 
 bool TickFlight() {
-    return FrameLoopTick() == TickResult::DrewFrame;
+    return flight.Tick() == TickResult::DrewFrame;
 }
 
-int32_t FlightFrameRows(int32_t clientWidth, int32_t clientHeight) {
-    return ComputeOutputHeight(outputWidth, clientWidth, clientHeight);
+int32_t FlightFrameRows(const Settings& settings, int32_t clientWidth, int32_t clientHeight) {
+    return ComputeOutputHeight(settings.outputWidth, clientWidth, clientHeight);
 }
 
 void StopFlight() {
-    FrameLoopDestroy();
+    flight.Destroy();
 }

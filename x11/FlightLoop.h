@@ -2,18 +2,21 @@
 //
 // X11Saver.cpp starts, ticks and stops the flight through these four calls,
 // so a change of the frame loop's interface touches this file pair alone.
+// The Linux saver flies one flight per process; it lives in FlightLoop.cpp.
 #pragma once
 
 #include <cstdint>
 
 #include "app/Platform.h"
+#include "app/Settings.h"
 
 // Builds a flight for a client area of width x height pixels on `platform`
-// with the current settings; false when that area cannot fly (nothing is
-// left built then). A running flight is stopped first.
-bool StartFlight(SaverPlatform& platform, int32_t clientWidth, int32_t clientHeight);
+// with `settings`; false when that area cannot fly (nothing is left built
+// then). A running flight is stopped first.
+bool StartFlight(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
+                 int32_t clientHeight);
 // One 40 ms tick; true when it drew a frame.
 bool TickFlight();
 // Frame rows the settings give on a client area (0: it cannot fly).
-int32_t FlightFrameRows(int32_t clientWidth, int32_t clientHeight);
+int32_t FlightFrameRows(const Settings& settings, int32_t clientWidth, int32_t clientHeight);
 void StopFlight();

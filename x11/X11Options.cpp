@@ -277,13 +277,13 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
 
 }  // namespace
 
-void ApplyOptionSettings(const X11Options& options) {
-    if (options.hasSpeed) flightSpeed = options.speed;
-    if (options.hasLandSize) landSize = options.landSize;
-    if (options.hasObjects) objectCount = options.objects;
-    if (options.hasOutputWidth) outputWidth = options.outputWidth;
-    if (options.hasNewlandWait) newlandWait = options.newlandWait;
-    if (options.hasAutopilot) autoPilotIntensity = options.autopilot;
-    if (options.hasTilt) tilt = options.tilt;
-    ClampSettings();
+void ApplyOptionSettings(const X11Options& options, Settings& settings) {
+    if (options.hasSpeed) settings.flightSpeed = options.speed;
+    if (options.hasLandSize) settings.landSize = options.landSize;
+    if (options.hasObjects) settings.objectCount = options.objects;
+    if (options.hasOutputWidth) settings.outputWidth = options.outputWidth;
+    if (options.hasNewlandWait) settings.newlandWait = options.newlandWait;
+    if (options.hasAutopilot) settings.autoPilotIntensity = options.autopilot;
+    if (options.hasTilt) settings.tilt = options.tilt;
+    ClampSettings(settings);
 }

@@ -11,6 +11,8 @@
 // 0 to 4294967295; window ids are decimal or 0x hexadecimal, 1 to 0xFFFFFFFF.
 #pragma once
 
+#include "app/Settings.h"
+
 #include <cstdint>
 #include <string>
 
@@ -64,8 +66,8 @@ X11ParseResult ParseX11Options(int argc, const char* const* argv, X11Options& op
 // A window id: decimal or 0x/0X hexadecimal digits only, 1 to 0xFFFFFFFF.
 bool ParseWindowId(const char* text, uint32_t* id);
 
-// Puts every given settings option into its variable of the settings table
-// and clamps the table (call after loading the INI file).
-void ApplyOptionSettings(const X11Options& options);
+// Puts every given settings option into `settings` and clamps them (call
+// after loading the INI file).
+void ApplyOptionSettings(const X11Options& options, Settings& settings);
 
 const char* X11Usage();

@@ -137,8 +137,8 @@ bool FindForeignWindow(Display* display, const X11Options& options, Window* wind
 
 class Saver {
 public:
-    Saver(Display* display, const X11Options& options, std::FILE* errors)
-        : display_(display), options_(options), errors_(errors) {}
+    Saver(Display* display, const X11Options& options, const Settings& settings, std::FILE* errors)
+        : display_(display), options_(options), settings_(settings), errors_(errors) {}
 
     int Run();
 
@@ -153,6 +153,7 @@ private:
 
     Display* display_;
     const X11Options& options_;
+    const Settings settings_;
     std::FILE* errors_;
     bool ownsWindow_ = false;
     OwnWindow own_;
@@ -226,7 +227,7 @@ void Saver::HandleEvent(const XEvent& event) {
 }
 
 void Saver::ApplySize(int32_t width, int32_t height) {
-    const int32_t rows = FlightFrameRows(width, height);
+    const int32_t rows = FlightFrameRows(settings_, width, height);
     const bool imageMade = platform_->SetClientSize(width, height);
     if (flying_ && rows == frameRows_ && imageMade) {
         // Same frame, only a new destination: the flight goes on.
@@ -242,7 +243,7 @@ void Saver::ApplySize(int32_t width, int32_t height) {
     platform_->Clear();
     // A size that cannot fly (no rows, too many, no memory) stays black
     // until the next size.
-    if (imageMade) flying_ = StartFlight(*platform_, width, height);
+    if (imageMade) flying_ = StartFlight(*platform_, settings_, width, height);
 }
 
 void Saver::Tick() {
@@ -354,8 +355,8 @@ int Saver::Run() {
         std::fprintf(errors_,
                      "glidescape: %lld frame ticks at %dx%d (frame %dx%d, %s): mean %.2f ms "
                      "(scale + put %.2f ms), longest %.2f ms\n",
-                     static_cast<long long>(frameTicks_), width_, height_, outputWidth, frameRows_,
-                     platform.UsesSharedMemory() ? "MIT-SHM" : "XPutImage", mean, blit,
+                     static_cast<long long>(frameTicks_), width_, height_, settings_.outputWidth,
+                     frameRows_, platform.UsesSharedMemory() ? "MIT-SHM" : "XPutImage", mean, blit,
                      static_cast<double>(longestFrameMicroseconds_) / 1000.0);
     }
     StopFlight();
@@ -374,7 +375,7 @@ void Saver::Finish() {
 
 }  // namespace
 
-int RunX11Saver(const X11Options& options, std::FILE* errors) {
+int RunX11Saver(const X11Options& options, const Settings& settings, std::FILE* errors) {
     stopRequested = 0;
     InstallSignalHandlers();
     const char* name = options.display.empty() ? nullptr : options.display.c_str();
@@ -390,7 +391,7 @@ int RunX11Saver(const X11Options& options, std::FILE* errors) {
     InstallX11ErrorHandlers();
     int code = 0;
     {
-        Saver saver(display, options, errors);
+        Saver saver(display, options, settings, errors);
         code = saver.Run();
     }
     XCloseDisplay(display);

@@ -5,15 +5,16 @@
 // own window (-window, -fullscreen) a key, a button or a pointer drift of
 // more than 4 pixels ends it; on a window of somebody else's (-root,
 // $XSCREENSAVER_WINDOW, -window-id) only that window's destruction, SIGTERM,
-// SIGINT or SIGHUP do. The settings must be loaded and the options applied
-// before. Called by x11/main.cpp.
+// SIGINT or SIGHUP do. `settings` are the loaded settings with the options
+// applied. Called by x11/main.cpp.
 #pragma once
 
 #include <cstdio>
 
+#include "app/Settings.h"
 #include "x11/X11Options.h"
 
 // Exit code: 0 after any normal ending; 1 when the display cannot be opened,
 // the window does not exist or cannot be used. A lost display connection
 // exits with 1 from inside Xlib. One line on `errors` tells why.
-int RunX11Saver(const X11Options& options, std::FILE* errors);
+int RunX11Saver(const X11Options& options, const Settings& settings, std::FILE* errors);

@@ -54,7 +54,7 @@ std::string X11SettingsPath(const char* xdgConfigHome, const char* home) {
     return folder + "/glidescape/" + kFileName;
 }
 
-bool LoadX11Settings(const std::string& path) {
+bool LoadX11Settings(const std::string& path, Settings& settings) {
     IniValues values;
     bool readable = true;
     if (!path.empty()) {
@@ -67,6 +67,6 @@ bool LoadX11Settings(const std::string& path) {
             readable = false;
         }
     }
-    LoadSettingsFrom(ReadIniValue, &values);
+    settings = LoadSettingsFrom(ReadIniValue, &values);
     return readable;
 }

@@ -14,12 +14,14 @@
 
 #include <string>
 
+#include "app/Settings.h"
+
 // The settings file for the given environment values (null when unset). An
 // XDG_CONFIG_HOME that is empty or relative is ignored; without a usable
 // HOME the result is empty.
 std::string X11SettingsPath(const char* xdgConfigHome, const char* home);
 
-// Loads the settings table from `path`; a file that cannot be read gives the
+// Loads `settings` from `path`; a file that cannot be read gives the
 // defaults. Returns false only when the file exists but could not be opened
-// or parsed at all (the table then holds whatever was read, clamped).
-bool LoadX11Settings(const std::string& path);
+// or parsed at all (`settings` then hold whatever was read, clamped).
+bool LoadX11Settings(const std::string& path, Settings& settings);

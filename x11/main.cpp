@@ -29,9 +29,10 @@ int main(int argc, char** argv) {
             break;
     }
     const std::string path = X11SettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-    if (!LoadX11Settings(path)) {
+    Settings settings;
+    if (!LoadX11Settings(path, settings)) {
         std::fprintf(stderr, "glidescape: cannot read %s; using the defaults\n", path.c_str());
     }
-    ApplyOptionSettings(options);
-    return RunX11Saver(options, stderr);
+    ApplyOptionSettings(options, settings);
+    return RunX11Saver(options, settings, stderr);
 }

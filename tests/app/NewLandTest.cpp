@@ -10,6 +10,7 @@
 #include "app/NewLand.h"
 #include "app/Settings.h"
 #include "land/LandGenerator.h"
+#include "land/LandPipeline.h"
 #include "tests/app/TestPlatform.h"
 #include "view/FlightView.h"
 
@@ -19,41 +20,34 @@ constexpr uint32_t kGrey207 = 0xCFCFCF;
 
 class NewLandTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetForTest(); }
-    void TearDown() override {
-        FrameLoopDestroy();
-        ResetForTest();
-        RestoreDefaultSettings();
-    }
-    bool Create() { return FrameLoopCreate(platform, 128, 96); }
+    bool Create() { return flight.Create(platform, settings, 128, 96); }
 
     std::vector<int32_t> Heights() const {
-        return {frameLoop.heightMapPixels, frameLoop.heightMapPixels + 64 * 64};
+        return {flight.frameLoop.heightMapPixels, flight.frameLoop.heightMapPixels + 64 * 64};
     }
     std::vector<uint32_t> Colours() const {
-        return {frameLoop.colourMapPixels, frameLoop.colourMapPixels + 64 * 64};
+        return {flight.frameLoop.colourMapPixels, flight.frameLoop.colourMapPixels + 64 * 64};
     }
 
+    Settings settings = SmallTestSettings();
     TestPlatform platform;
+    Flight flight;
 };
 
 // Drives GenerationProgress alone, with the clock at 128 ms x `update` on the
 // update-th call (two reads per drawing call).
 class ProgressTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ResetForTest();
-        frameLoop.platform = &platform;
-    }
-    void TearDown() override { ResetForTest(); }
+    void SetUp() override { flight.frameLoop.platform = &platform; }
 
     // One call at process clock `ms` (both reads see it).
     int32_t CallAt(int32_t ms) {
         platform.clock = {ms};
         platform.clockReads = 0;
-        return GenerationProgress(0);
+        return Flight::GenerationProgress(&flight, 0);
     }
     TestPlatform platform;
+    Flight flight;
 };
 
 TEST_F(ProgressTest, NothingIsDrawnBeforeTheClockReaches128Ms) {
@@ -101,7 +95,7 @@ TEST_F(ProgressTest, LevelSweepsDownAndUpDrawingEachEndTwice) {
         EXPECT_EQ(platform.texts[0].colour, level * 0x010101u) << i;
         EXPECT_EQ(platform.texts[1].colour, kGrey207) << i;
         EXPECT_EQ(platform.texts[2].colour, (255u - level) << 16) << i;
-        EXPECT_EQ(newLand.progressLevel, expected[i]);
+        EXPECT_EQ(flight.newLand.progressLevel, expected[i]);
     }
 }
 
@@ -110,8 +104,8 @@ TEST_F(ProgressTest, TheSecondClockReadIsTheOneRemembered) {
     // second read's, so a call in that slot draws nothing.
     platform.clock = {128, 300};
     platform.clockReads = 0;
-    GenerationProgress(0);
-    EXPECT_EQ(newLand.progressLastTick, 2);
+    Flight::GenerationProgress(&flight, 0);
+    EXPECT_EQ(flight.newLand.progressLastTick, 2);
     EXPECT_EQ(platform.texts.size(), 3u);
     EXPECT_EQ(CallAt(300), 0);
     EXPECT_EQ(platform.texts.size(), 3u);
@@ -119,7 +113,7 @@ TEST_F(ProgressTest, TheSecondClockReadIsTheOneRemembered) {
     EXPECT_EQ(platform.texts.size(), 6u);
 }
 
-TEST_F(ProgressTest, ShiftAbortsForGood) {
+TEST_F(ProgressTest, ShiftAbortsTheRestOfTheGeneration) {
     platform.shiftPressed = true;
     EXPECT_EQ(CallAt(0), 1);
     ASSERT_EQ(platform.texts.size(), 1u);
@@ -127,108 +121,131 @@ TEST_F(ProgressTest, ShiftAbortsForGood) {
     EXPECT_EQ(platform.texts[0].x, 5);
     EXPECT_EQ(platform.texts[0].y, 69);
     EXPECT_EQ(platform.texts[0].colour, 0xFFCF00u);
-    EXPECT_EQ(newLand.abortGeneration, 1);
+    EXPECT_EQ(flight.newLand.abortGeneration, 1);
     // Released: still aborting, and nothing more to say about it.
     EXPECT_EQ(CallAt(0), 1);
     EXPECT_EQ(platform.texts.size(), 1u);
 }
 
 TEST_F(ProgressTest, StatusTextGoesToThePlatform) {
-    DrawStatusText("x", 1, 2, 3);
+    flight.DrawStatusText("x", 1, 2, 3);
     ASSERT_EQ(platform.texts.size(), 1u);
     EXPECT_EQ(platform.texts[0].colour, 3u);
-    frameLoop.platform = nullptr;
-    DrawStatusText("x", 1, 2, 3);  // no platform: nothing to draw on
-    EXPECT_EQ(GenerationProgress(0), 0);
+    flight.frameLoop.platform = nullptr;
+    flight.DrawStatusText("x", 1, 2, 3);  // no platform: nothing to draw on
+    EXPECT_EQ(Flight::GenerationProgress(&flight, 0), 0);
 }
 
 TEST_F(NewLandTest, ACompleteLandscape) {
     platform.calendarSeconds = 777;
     ASSERT_TRUE(Create());
-    ASSERT_EQ(FrameLoopTick(), TickResult::Generated);
-    EXPECT_EQ(newLand.abortGeneration, 0);
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 0);
     const std::vector<int32_t> heights = Heights();
     EXPECT_EQ(*std::min_element(heights.begin(), heights.end()), 25);
     EXPECT_EQ(*std::max_element(heights.begin(), heights.end()), 64 / 2);
     const std::vector<uint32_t> colours = Colours();
     EXPECT_TRUE(
         std::all_of(colours.begin(), colours.end(), [](uint32_t c) { return (c >> 24) == 0xFF; }));
-    EXPECT_EQ(frameLoop.flightView->randomState, 777u);
-    EXPECT_EQ(frameLoop.flightView->waterLevel, 25);
-    EXPECT_EQ(frameLoop.landGenerator->seed, 777u);
+    EXPECT_EQ(flight.frameLoop.flightView->randomState, 777u);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 25);
+    EXPECT_EQ(flight.frameLoop.landGenerator->seed, 777u);
 }
 
 TEST_F(NewLandTest, TheCalendarSecondDecidesTheLand) {
     ASSERT_TRUE(Create());
     platform.calendarSeconds = 5;
-    FrameLoopTick();
+    flight.Tick();
     const std::vector<int32_t> first = Heights();
     const std::vector<uint32_t> firstColours = Colours();
-    frameLoop.newLandCountdown = 0;  // the next tick makes a landscape
-    FrameLoopTick();
+    flight.frameLoop.newLandCountdown = 0;  // the next tick makes a landscape
+    flight.Tick();
     EXPECT_EQ(Heights(), first);  // same second, same land
     EXPECT_EQ(Colours(), firstColours);
     platform.calendarSeconds = 6;
-    frameLoop.newLandCountdown = 0;
-    FrameLoopTick();
+    flight.frameLoop.newLandCountdown = 0;
+    flight.Tick();
     EXPECT_NE(Heights(), first);
 }
 
 TEST_F(NewLandTest, ShiftHeldAtTheStartAbortsAtTheFirstCallback) {
     platform.calendarSeconds = 10;
     ASSERT_TRUE(Create());
-    FrameLoopTick();  // a complete landscape
+    flight.Tick();  // a complete landscape
     const std::vector<int32_t> heights = Heights();
     const std::vector<uint32_t> colours = Colours();
-    FlightView& view = *frameLoop.flightView;
+    FlightView& view = *flight.frameLoop.flightView;
     view.randomState = 1234;
     view.waterLevel = 7;
 
     platform.shiftHeld = true;
     platform.calendarSeconds = 11;
     const int queries = platform.shiftQueries;
-    frameLoop.newLandCountdown = 0;  // the next tick makes a landscape
-    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    flight.frameLoop.newLandCountdown = 0;  // the next tick makes a landscape
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
     // The discarded query and the first callback's.
     EXPECT_EQ(platform.shiftQueries, queries + 2);
-    EXPECT_EQ(newLand.abortGeneration, 1);
+    EXPECT_EQ(flight.newLand.abortGeneration, 1);
     // FillMap asks before its first write: nothing changed.
     EXPECT_EQ(Heights(), heights);
     EXPECT_EQ(Colours(), colours);
     EXPECT_EQ(view.randomState, 1234u);
     EXPECT_EQ(view.waterLevel, 7);
 
-    // Released: every later generation stops at once, leaving the maps.
+    // Released: the abort ended that generation only; the next one makes a
+    // whole landscape.
     platform.shiftHeld = false;
     platform.calendarSeconds = 12;
-    frameLoop.newLandCountdown = 0;
-    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
+    flight.frameLoop.newLandCountdown = 0;
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 0);
+    EXPECT_NE(Heights(), heights);
+    EXPECT_EQ(view.randomState, 12u);
+    EXPECT_EQ(view.waterLevel, 25);
+}
+
+TEST_F(NewLandTest, AfterAnAbortTheFlightFliesOnAndTheNextCountdownMakesANewLand) {
+    settings.newlandWait = 1;
+    ASSERT_TRUE(Create());
+    platform.calendarSeconds = 4242;
+    platform.pressAtQuery = 40;  // inside the height synthesis
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 1);
+    // 25 frames over the partial land, with Shift no longer down.
+    for (int i = 0; i < 25; ++i) ASSERT_EQ(flight.Tick(), TickResult::DrewFrame) << i;
+    platform.calendarSeconds = 4243;
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 0);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 25);
+    std::vector<int32_t> heights(64 * 64);
+    std::vector<uint32_t> colours(64 * 64);
+    LandGenerator land(64, 64, heights.data(), colours.data(), 0, 255, nullptr);
+    ASSERT_EQ(RunLandPipeline(land, 4243, nullptr), 13);
     EXPECT_EQ(Heights(), heights);
     EXPECT_EQ(Colours(), colours);
-    EXPECT_EQ(view.randomState, 1234u);
 }
 
 TEST_F(NewLandTest, AbortAtTheVeryFirstGenerationLeavesTheMapsAsFillMapLeftThem) {
     platform.shiftHeld = true;
     ASSERT_TRUE(Create());
-    std::fill(frameLoop.heightMapPixels, frameLoop.heightMapPixels + 64 * 64, 9);
-    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
-    EXPECT_EQ(newLand.abortGeneration, 1);
+    std::fill(flight.frameLoop.heightMapPixels, flight.frameLoop.heightMapPixels + 64 * 64, 9);
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 1);
     const std::vector<int32_t> heights = Heights();
     EXPECT_TRUE(std::all_of(heights.begin(), heights.end(), [](int32_t h) { return h == 9; }));
     // The saver flies on over what is there.
     platform.shiftHeld = false;
-    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    EXPECT_EQ(flight.Tick(), TickResult::DrewFrame);
 }
 
 TEST_F(NewLandTest, AShiftPressBeforeTheGenerationTickDoesNotAbort) {
     ASSERT_TRUE(Create());
     platform.shiftPressed = true;  // pressed and released while flying
-    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
-    EXPECT_EQ(newLand.abortGeneration, 0);
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 0);
     const std::vector<int32_t> heights = Heights();
     EXPECT_EQ(*std::max_element(heights.begin(), heights.end()), 32);
-    EXPECT_EQ(frameLoop.flightView->waterLevel, 25);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 25);
 }
 
 TEST_F(NewLandTest, AnAbortHalfWayKeepsTheSeedButNotTheSeaLevel) {
@@ -238,12 +255,12 @@ TEST_F(NewLandTest, AnAbortHalfWayKeepsTheSeedButNotTheSeaLevel) {
     // cells, so a press at the fortieth is found by a callback inside the
     // height synthesis, after the seed was set.
     platform.pressAtQuery = 40;
-    EXPECT_EQ(FrameLoopTick(), TickResult::Generated);
-    EXPECT_EQ(newLand.abortGeneration, 1);
-    EXPECT_EQ(frameLoop.flightView->randomState, 4242u);
-    EXPECT_EQ(frameLoop.flightView->waterLevel, 0);
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    EXPECT_EQ(flight.newLand.abortGeneration, 1);
+    EXPECT_EQ(flight.frameLoop.flightView->randomState, 4242u);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 0);
     EXPECT_EQ(platform.texts.back().text, "Processing... Stopping");
-    EXPECT_EQ(FrameLoopTick(), TickResult::DrewFrame);
+    EXPECT_EQ(flight.Tick(), TickResult::DrewFrame);
 }
 
 }  // namespace

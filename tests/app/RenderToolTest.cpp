@@ -93,9 +93,6 @@ private:
 
 class RenderRunTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetForTest(); }
-    void TearDown() override { ResetForTest(); }
-
     // A small, fixed flight plus `extra` options.
     int Run(std::vector<const char*> extra) {
         std::vector<const char*> args = {"--land-size", "6",      "--output-width", "128",
@@ -347,7 +344,6 @@ TEST_F(RenderRunTest, RawOutputsHaveTheirSizesAndValues) {
 
 TEST_F(RenderRunTest, PngFrameMatchesTheRawFrameUpsideDown) {
     ASSERT_EQ(Run({"--frame-out", (dir / "frame.raw").c_str()}), 0);
-    ResetForTest();
     ASSERT_EQ(Run({"--frame-out", (dir / "frame.png").c_str()}), 0);
     const std::vector<uint32_t> raw = LittleEndianWords(ReadFile(dir / "frame.raw"));
     const Picture picture = ReadPng(dir / "frame.png");
@@ -362,7 +358,6 @@ TEST_F(RenderRunTest, PngFrameMatchesTheRawFrameUpsideDown) {
 
 TEST_F(RenderRunTest, SameSeedsSameFlight) {
     ASSERT_EQ(Run({"--frame-out", (dir / "a.raw").c_str()}), 0);
-    ResetForTest();
     ASSERT_EQ(Run({"--frame-out", (dir / "b.raw").c_str()}), 0);
     EXPECT_EQ(ReadFile(dir / "a.raw"), ReadFile(dir / "b.raw"));
 }
@@ -380,7 +375,6 @@ TEST_F(RenderRunTest, EveryThreadCountSameFlight) {
             args.push_back(a);
         }
         ASSERT_EQ(Run(args), 0);
-        ResetForTest();
         std::vector<uint8_t> all = ReadFile(out);
         for (const char* map : {"h.raw", "c.raw"}) {
             const std::vector<uint8_t> words = ReadFile(dir / map);
@@ -448,7 +442,6 @@ TEST_F(RenderRunTest, FailuresExitWithOne) {
     std::ofstream(dir / "file") << "x";
     const std::string blocked = dir / "file/f.png";
     for (const char* option : {"--frame-out", "--heights-out", "--colours-out", "--png-dir"}) {
-        ResetForTest();
         EXPECT_EQ(Run({option, blocked.c_str()}), 1) << option;
     }
 }
@@ -508,12 +501,10 @@ TEST_F(RenderRunTest, OutputsReplaceFilesWholeAndKeepLinksAndPermissions) {
 }
 
 TEST_F(RenderRunTest, ADeviceIsWrittenDirectlyAndALinkToItStays) {
-    ResetForTest();
     EXPECT_EQ(Run({"--frame-out", "/dev/null", "--heights-out", "/dev/null"}), 0);
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
     fs::create_symlink("/dev/full", dir / "full.png");
     for (const char* option : {"--frame-out", "--colours-out"}) {
-        ResetForTest();
         EXPECT_EQ(Run({option, (dir / "full.png").c_str()}), 1) << option;
         EXPECT_TRUE(fs::is_symlink(dir / "full.png")) << option;
         EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"full.png"}) << option;
@@ -550,7 +541,6 @@ TEST_F(RenderRunTest, AFullFileSystemLeavesEveryDestinationAsItWas) {
                           {"--heights-out", "old.raw", "old words"},
                           {"--colours-out", "old.png", "old picture"}};
     for (const Case& c : cases) {
-        ResetForTest();
         const fs::path path = small / c.name;
         EXPECT_EQ(Run({"--land-size", "8", c.option, path.c_str()}), 1) << c.name;
         if (c.before == nullptr) {
@@ -564,7 +554,6 @@ TEST_F(RenderRunTest, AFullFileSystemLeavesEveryDestinationAsItWas) {
     }
     // With the room back the same outputs are written whole.
     fs::remove(small / "filler");
-    ResetForTest();
     EXPECT_EQ(Run({"--frame-out", (small / "old.raw").c_str()}), 0);
     EXPECT_EQ(fs::file_size(small / "old.raw"), 128u * 96u * 4u);
 }

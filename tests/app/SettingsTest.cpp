@@ -25,30 +25,25 @@ int32_t ReadFake(const char* key, int32_t defaultValue, void* context) {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override { RestoreDefaultSettings(); }
-    void TearDown() override { RestoreDefaultSettings(); }
-
     // Loads one key's value and returns what the store keeps.
     static int32_t LoadOne(const char* key, int32_t value) {
         FakeIni ini;
         ini.values[key] = value;
-        LoadSettingsFrom(ReadFake, &ini);
-        return *FindSetting(key)->variable;
+        const Settings settings = LoadSettingsFrom(ReadFake, &ini);
+        return settings.*FindSetting(key)->field;
     }
 };
 
 TEST_F(SettingsTest, MissingKeysGiveDefaults) {
     FakeIni ini;
-    flightSpeed = 77;
-    tilt = 5;
-    LoadSettingsFrom(ReadFake, &ini);
-    EXPECT_EQ(flightSpeed, 25);
-    EXPECT_EQ(landSize, 10);
-    EXPECT_EQ(objectCount, 6);
-    EXPECT_EQ(outputWidth, 512);
-    EXPECT_EQ(newlandWait, 1200);
-    EXPECT_EQ(autoPilotIntensity, 30);
-    EXPECT_EQ(tilt, 0);
+    const Settings s = LoadSettingsFrom(ReadFake, &ini);
+    EXPECT_EQ(s.flightSpeed, 25);
+    EXPECT_EQ(s.landSize, 10);
+    EXPECT_EQ(s.objectCount, 6);
+    EXPECT_EQ(s.outputWidth, 512);
+    EXPECT_EQ(s.newlandWait, 1200);
+    EXPECT_EQ(s.autoPilotIntensity, 30);
+    EXPECT_EQ(s.tilt, 0);
     const std::vector<std::string> expected = {
         "Flight Speed", "Land Size",           "Object Count", "Output Width",
         "Newland Wait", "AutoPilot Intensity", "Tilt"};
@@ -56,9 +51,7 @@ TEST_F(SettingsTest, MissingKeysGiveDefaults) {
 }
 
 TEST_F(SettingsTest, NullReaderGivesDefaults) {
-    landSize = 7;
-    LoadSettingsFrom(nullptr, nullptr);
-    EXPECT_EQ(landSize, 10);
+    EXPECT_EQ(LoadSettingsFrom(nullptr, nullptr).landSize, 10);
 }
 
 TEST_F(SettingsTest, WriteOrderSwapsOutputWidthAndObjectCount) {
@@ -72,7 +65,7 @@ TEST_F(SettingsTest, WriteOrderSwapsOutputWidthAndObjectCount) {
 
 TEST_F(SettingsTest, FindSettingByExactKey) {
     ASSERT_NE(FindSetting("AutoPilot Intensity"), nullptr);
-    EXPECT_EQ(FindSetting("AutoPilot Intensity")->variable, &autoPilotIntensity);
+    EXPECT_EQ(FindSetting("AutoPilot Intensity")->field, &Settings::autoPilotIntensity);
     EXPECT_EQ(FindSetting("Autopilot Intensity"), nullptr);
     EXPECT_EQ(FindSetting(""), nullptr);
     EXPECT_EQ(FindSetting(nullptr), nullptr);
@@ -106,13 +99,18 @@ TEST_F(SettingsTest, EdgesKeepInRangeValuesAndFallBackOutside) {
 }
 
 TEST_F(SettingsTest, ClampLeavesOtherSettingsAlone) {
-    flightSpeed = 101;
-    tilt = -100;
-    landSize = 12;
-    ClampSettings();
-    EXPECT_EQ(flightSpeed, 25);
-    EXPECT_EQ(tilt, -100);
-    EXPECT_EQ(landSize, 12);
+    Settings s;
+    s.flightSpeed = 101;
+    s.tilt = -100;
+    s.landSize = 12;
+    ClampSettings(s);
+    EXPECT_EQ(s.flightSpeed, 25);
+    EXPECT_EQ(s.tilt, -100);
+    EXPECT_EQ(s.landSize, 12);
+    s.tilt = 200;
+    RestoreDefaultSettings(s);
+    EXPECT_EQ(s.tilt, 0);
+    EXPECT_EQ(s.landSize, 10);
 }
 
 TEST_F(SettingsTest, TableDefaultsLieInTheirRanges) {

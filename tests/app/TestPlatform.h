@@ -76,19 +76,46 @@ public:
     }
     uint32_t CalendarSeconds() override { return calendarSeconds; }
     uint32_t MillisecondTime() override { return millisecondTime; }
+
+    // Workers: real threads (the default), none (noThreads: the flight makes
+    // its land inline), or held: the work waits until RunHeldWorker (or the
+    // join) runs it on the test's thread, so a test decides when it is done.
+    bool noThreads = false;
+    bool holdWorkers = false;
+    int workersStarted = 0;
+    void* StartWorker(void (*run)(void*), void* context) override {
+        if (noThreads) return nullptr;
+        ++workersStarted;
+        if (!holdWorkers) return SaverPlatform::StartWorker(run, context);
+        held_ = {run, context};
+        return &held_;
+    }
+    void JoinWorker(void* handle) override {
+        if (handle != &held_) return SaverPlatform::JoinWorker(handle);
+        RunHeldWorker();
+    }
+    void RunHeldWorker() {
+        if (held_.run == nullptr) return;
+        const HeldWorker work = held_;
+        held_ = HeldWorker{};
+        work.run(work.context);
+    }
+
+private:
+    struct HeldWorker {
+        void (*run)(void*) = nullptr;
+        void* context = nullptr;
+    };
+    HeldWorker held_;
 };
 
-// Small, fast settings and the process-wide state of a fresh start.
-inline void ResetForTest() {
-    FrameLoopDestroy();
-    scratch::FailAllocationsAfter(-1);
-    RestoreDefaultSettings();
-    landSize = 6;
-    outputWidth = 128;
-    objectCount = 2;
-    FlightView::altitudeFilter = 256;
-    FlightView::groundFilter = 512;
-    FlightView::turnFilter = 0;
+// Small, fast settings: land side 64, 128-pixel frames, two objects.
+inline Settings SmallTestSettings() {
+    Settings settings;
+    settings.landSize = 6;
+    settings.outputWidth = 128;
+    settings.objectCount = 2;
+    return settings;
 }
 
 // FNV-1a 64 over 32-bit words, low byte first.

@@ -27,11 +27,10 @@ TEST(LandGenerator, BlockSizeIsTheLargestPowerOfTwoFittingTheShorterSide) {
 }
 
 TEST(LandGenerator, ConstructionFixesAnEmptyHeightRangeAndResetsParameters) {
-    LandGenerator::noiseMode = 7;
     LandGenerator land(64, 64, nullptr, nullptr, 300, 255, nullptr);
     EXPECT_EQ(land.maxHeight, 301);
     EXPECT_EQ(land.minHeight, 300);
-    EXPECT_EQ(LandGenerator::noiseMode, 0);
+    EXPECT_EQ(land.noiseMode, 0);
     EXPECT_EQ(land.synthesisMethod, -1);
     EXPECT_EQ(land.spectralExponent, 2.2);
     EXPECT_EQ(land.noiseSource, &LandGenerator::NextNoise);
@@ -43,17 +42,33 @@ TEST(LandNoise, SeedOneGivesTheKnownSequenceAndRepeats) {
     LandGenerator land(64, 64, nullptr, nullptr, 0, 255, nullptr);
     land.SetSeed(1);
     EXPECT_EQ(land.seed, 1u);
-    EXPECT_EQ(LandGenerator::NextNoise(), 670);
-    EXPECT_EQ(LandGenerator::NextNoise(), 819775);
+    EXPECT_EQ(land.NextNoise(), 670);
+    EXPECT_EQ(land.NextNoise(), 819775);
     land.SetSeed(1);
-    EXPECT_EQ(LandGenerator::NextNoise(), 670);
-    EXPECT_EQ(LandGenerator::NextNoise(), 819775);
+    EXPECT_EQ(land.NextNoise(), 670);
+    EXPECT_EQ(land.NextNoise(), 819775);
+}
+
+TEST(LandNoise, EachGeneratorDrawsItsOwnSequence) {
+    LandGenerator a(64, 64, nullptr, nullptr, 0, 255, nullptr);
+    LandGenerator b(64, 64, nullptr, nullptr, 0, 255, nullptr);
+    a.SetNoiseMode(1);
+    a.SetSeed(1);
+    b.SetSeed(2);
+    std::vector<int32_t> interleavedA;
+    for (int i = 0; i < 100; ++i) {
+        interleavedA.push_back(a.NextNoiseAveraged());
+        b.NextNoise();
+    }
+    LandGenerator alone(64, 64, nullptr, nullptr, 0, 255, nullptr);
+    alone.SetSeed(1);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(alone.NextNoiseAveraged(), interleavedA[i]) << i;
 }
 
 TEST(LandNoise, ModesSelectTheirDraws) {
     LandGenerator land(64, 64, nullptr, nullptr, 0, 255, nullptr);
     land.SetNoiseMode(-5);
-    EXPECT_EQ(LandGenerator::noiseMode, 0);
+    EXPECT_EQ(land.noiseMode, 0);
     EXPECT_EQ(land.noiseSource, &LandGenerator::NextNoise);
     land.SetNoiseMode(1);
     EXPECT_EQ(land.noiseSource, &LandGenerator::NextNoiseAveraged);
@@ -62,8 +77,8 @@ TEST(LandNoise, ModesSelectTheirDraws) {
 
     // Averaged: (accumulator + r) >> 1 with the accumulator starting at the seed.
     land.SetSeed(1);
-    EXPECT_EQ(LandGenerator::NextNoiseAveraged(), (1 + 670) >> 1);
-    EXPECT_EQ(LandGenerator::NextNoiseAveraged(), ((1 + 670) / 2 + 819775) >> 1);
+    EXPECT_EQ(land.NextNoiseAveraged(), (1 + 670) >> 1);
+    EXPECT_EQ(land.NextNoiseAveraged(), ((1 + 670) / 2 + 819775) >> 1);
 
     // Low-pass with shift 2: t = acc + r; acc = t - (t >> 2); result acc >> 2.
     land.SetNoiseMode(2);
@@ -72,14 +87,14 @@ TEST(LandNoise, ModesSelectTheirDraws) {
     for (int32_t r : {670, 819775}) {
         const int32_t t = acc + r;
         acc = t - (t >> 2);
-        EXPECT_EQ(LandGenerator::NextNoiseLowPass(), acc >> 2);
+        EXPECT_EQ(land.NextNoiseLowPass(), acc >> 2);
     }
 }
 
 TEST(LandNoise, ModesOf32OrMoreActAs31AndNeverOverflow) {
     LandGenerator land(64, 64, nullptr, nullptr, 0, 255, nullptr);
     land.SetNoiseMode(40);
-    EXPECT_EQ(LandGenerator::noiseMode, 31);
+    EXPECT_EQ(land.noiseMode, 31);
     EXPECT_EQ(land.noiseSource, &LandGenerator::NextNoiseLowPass);
     // A seed near 2^31 makes both filters pass the 32-bit range at once; the
     // accumulator wraps (low-pass) or halves first (averaged), never
@@ -87,14 +102,14 @@ TEST(LandNoise, ModesOf32OrMoreActAs31AndNeverOverflow) {
     for (int32_t mode : {1, 2, 12, 20, 31}) {
         land.SetNoiseMode(mode);
         land.SetSeed(0x7FFFFFF0u);
-        for (int32_t i = 0; i < 5000; ++i) land.noiseSource();
+        for (int32_t i = 0; i < 5000; ++i) (land.*land.noiseSource)();
     }
     // Stored directly, bypassing SetNoiseMode: still a valid shift.
-    LandGenerator::noiseMode = 99;
+    land.noiseMode = 99;
     land.SetSeed(5);
-    LandGenerator::NextNoiseLowPass();
-    LandGenerator::noiseMode = -3;
-    LandGenerator::NextNoiseLowPass();
+    land.NextNoiseLowPass();
+    land.noiseMode = -3;
+    land.NextNoiseLowPass();
     land.ResetParameters();
 }
 

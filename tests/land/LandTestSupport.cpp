@@ -9,13 +9,12 @@ namespace landtest {
 
 PollCounter pollCounter;
 
-int32_t CountingProgress(int32_t hint) {
-    ++pollCounter.polls;
-    pollCounter.lastHint = hint;
-    const bool abort =
-        pollCounter.abortAt > 0 && (pollCounter.oneShot ? pollCounter.polls == pollCounter.abortAt
-                                                        : pollCounter.polls >= pollCounter.abortAt);
-    if (abort) pollCounter.abortFlag = 1;
+int32_t CountingProgress(void* counter, int32_t hint) {
+    PollCounter& c = *static_cast<PollCounter*>(counter);
+    ++c.polls;
+    c.lastHint = hint;
+    const bool abort = c.abortAt > 0 && (c.oneShot ? c.polls == c.abortAt : c.polls >= c.abortAt);
+    if (abort) c.abortFlag = 1;
     return abort ? 1 : 0;
 }
 

@@ -13,6 +13,20 @@
 
 namespace landtest {
 
+// Progress callback (its context a PollCounter) that counts its polls and, from the poll numbered
+// abortAt on (1-based; 0: never), returns nonzero; with oneShot only that
+// poll does. It also sets abortFlag, as the application's callback does.
+struct PollCounter {
+    int64_t polls = 0;
+    int64_t abortAt = 0;
+    bool oneShot = false;
+    int32_t abortFlag = 0;
+    int32_t lastHint = 0;
+};
+extern PollCounter pollCounter;
+int32_t CountingProgress(void* counter, int32_t hint);
+void ResetPolls(int64_t abortAt = 0, bool oneShot = false);
+
 // Two maps of side x side cells and a generator over them.
 struct TestLand {
     explicit TestLand(int32_t side, ProgressCallback progress = nullptr)
@@ -20,7 +34,7 @@ struct TestLand {
     TestLand(int32_t w, int32_t h, ProgressCallback progress = nullptr)
         : heights(static_cast<size_t>(w) * h, 0),
           colours(static_cast<size_t>(w) * h, 0),
-          land(w, h, heights.data(), colours.data(), 0, 255, progress) {}
+          land(w, h, heights.data(), colours.data(), 0, 255, progress, &pollCounter) {}
     // The generator keeps pointers into the vectors: replace their contents
     // only through these (never by assigning a new vector).
     void SetHeights(const std::vector<int32_t>& values) {
@@ -35,20 +49,6 @@ struct TestLand {
     std::vector<uint32_t> colours;
     LandGenerator land;
 };
-
-// Progress callback that counts its polls and, from the poll numbered
-// abortAt on (1-based; 0: never), returns nonzero; with oneShot only that
-// poll does. It also sets abortFlag, as the application's callback does.
-struct PollCounter {
-    int64_t polls = 0;
-    int64_t abortAt = 0;
-    bool oneShot = false;
-    int32_t abortFlag = 0;
-    int32_t lastHint = 0;
-};
-extern PollCounter pollCounter;
-int32_t CountingProgress(int32_t hint);
-void ResetPolls(int64_t abortAt = 0, bool oneShot = false);
 
 // FNV-1a 64 over the bytes of 32-bit words.
 uint64_t Fnv1a(const void* words, size_t count);

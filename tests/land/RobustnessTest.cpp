@@ -143,7 +143,7 @@ void RunAllSteps(LandGenerator& land, uint32_t seed) {
     const int32_t side = land.width;
     land.FillMap(land.heightMap, 0);
     land.SetSeed(seed);
-    LandGenerator::noiseMode = 0;
+    land.noiseMode = 0;
     land.GenerateHeights();
     land.ScaleHeights(side * 2);
     land.ColourByHeight(256);

@@ -55,15 +55,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: glidescape_soak [TICKS] [REPORT_EVERY]\n");
         return 2;
     }
-    RestoreDefaultSettings();
-    landSize = 6;
-    newlandWait = 1;
+    Settings settings;
+    RestoreDefaultSettings(settings);
+    settings.landSize = 6;
+    settings.newlandWait = 1;
     // The smallest frame, 128 x 96: a soak is about what is allocated and
     // given back, which is the same for every frame size, and a small frame
     // lets 100,000 ticks run under AddressSanitizer in minutes.
-    outputWidth = 128;
+    settings.outputWidth = 128;
     SoakPlatform platform;
-    if (!FrameLoopCreate(platform, 128, 96)) {
+    Flight flight;
+    if (!flight.Create(platform, settings, 128, 96)) {
         std::fprintf(stderr, "glidescape_soak: the frame loop could not be created\n");
         return 1;
     }
@@ -71,9 +73,9 @@ int main(int argc, char** argv) {
     int64_t firstReport = -1;
     int64_t highest = 0;
     for (long tick = 1; tick <= ticks; ++tick) {
-        if (FrameLoopTick() == TickResult::Generated) {
+        if (flight.Tick() == TickResult::Generated) {
             ++landscapes;
-            if (newLand.failedStep != 0) {
+            if (flight.newLand.failedStep != 0) {
                 std::fprintf(stderr, "glidescape_soak: landscape %lld ran out of memory\n",
                              static_cast<long long>(landscapes));
                 return 1;
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
             if (resident > highest) highest = resident;
         }
     }
-    FrameLoopDestroy();
+    flight.Destroy();
     // A page or two of slack for the allocator's own bookkeeping.
     const int64_t growth = highest - firstReport;
     std::printf("resident memory after the first report grew by %lld KiB\n",

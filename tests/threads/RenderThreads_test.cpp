@@ -60,7 +60,6 @@ const GoldenFlight kGoldenFlights[] = {
 // previous content and must match.
 void FlyGolden(const GoldenFlight& flight, const ViewWorld& landWorld, int32_t threads) {
     ViewWorld world = landWorld;
-    ResetAutopilotFilters();
     auto view = world.MakeView(flight.objectCount + 1, flight.viewSeed);
     FlightView& v = *view;
     ASSERT_TRUE(v.CanRender());

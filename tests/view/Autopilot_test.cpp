@@ -10,8 +10,7 @@
 namespace {
 
 struct Autopilot : testing::Test {
-    Autopilot() : world(512, 384, 64), view(world.MakeView(1)) { ResetAutopilotFilters(); }
-    ~Autopilot() override { ResetAutopilotFilters(); }
+    Autopilot() : world(512, 384, 64), view(world.MakeView(1)) {}
     ViewWorld world;
     std::unique_ptr<FlightView> view;
 };
@@ -20,17 +19,17 @@ TEST_F(Autopilot, FirstFrameFromTheInitialFilters) {
     view->SteerAutopilot(-1, 30);
     EXPECT_EQ(view->climbCommand, -21);
     EXPECT_EQ(view->turnCommand, 0);  // flat land: nothing to steer by
-    EXPECT_EQ(FlightView::altitudeFilter, 429 - (429 >> 3));
-    EXPECT_EQ(FlightView::groundFilter, 527 - (527 >> 4));
+    EXPECT_EQ(view->altitudeFilter, 429 - (429 >> 3));
+    EXPECT_EQ(view->groundFilter, 527 - (527 >> 4));
 }
 
 TEST_F(Autopilot, FlatLandConvergesToTheClearance) {
     world.heights.assign(world.heights.size(), 60);
     view->altitude = 100;
-    FlightView::turnFilter = 333;
+    view->turnFilter = 333;
     for (int frame = 0; frame < 400; ++frame) view->SteerAutopilot(-1, 30);
     EXPECT_EQ(view->climbCommand, 60 + 15 - 100);
-    EXPECT_EQ(FlightView::turnFilter, 7);  // only decays
+    EXPECT_EQ(view->turnFilter, 7);  // only decays
 }
 
 TEST_F(Autopilot, LooksTwentyCellsAheadAcrossTheEdge) {
@@ -45,24 +44,24 @@ TEST_F(Autopilot, LooksTwentyCellsAheadAcrossTheEdge) {
 }
 
 TEST_F(Autopilot, IntensityZeroDecays) {
-    FlightView::turnFilter = -1000;
+    view->turnFilter = -1000;
     for (int frame = 0; frame < 200; ++frame) view->SteerAutopilot(-1, 0);
-    EXPECT_EQ(FlightView::turnFilter, 0);
+    EXPECT_EQ(view->turnFilter, 0);
     EXPECT_EQ(view->turnCommand, 0);
-    FlightView::turnFilter = 1000;
+    view->turnFilter = 1000;
     for (int frame = 0; frame < 200; ++frame) view->SteerAutopilot(-1, 0);
-    EXPECT_EQ(FlightView::turnFilter, 7);
+    EXPECT_EQ(view->turnFilter, 7);
     EXPECT_EQ(view->turnCommand, 1);
 }
 
 TEST_F(Autopilot, ClampAndFold) {
-    FlightView::turnFilter = 100000;  // 87500 >> 2 is far beyond a turn
+    view->turnFilter = 100000;  // 87500 >> 2 is far beyond a turn
     view->SteerAutopilot(1, 30);
     EXPECT_EQ(view->turnCommand, -1);  // 2559, the shorter way round
-    FlightView::turnFilter = -100000;
+    view->turnFilter = -100000;
     view->SteerAutopilot(1, 30);
     EXPECT_EQ(view->turnCommand, 1);
-    FlightView::turnFilter = 6400;  // 5600 after the decay: 1400
+    view->turnFilter = 6400;  // 5600 after the decay: 1400
     view->SteerAutopilot(1, 30);
     EXPECT_EQ(view->turnCommand, 1400 - 2560);
 }
@@ -83,7 +82,7 @@ struct Steering : Autopilot {
 TEST_F(Steering, TowardHillsOrValleys) {
     view->SteerAutopilot(1, 200);
     EXPECT_GT(view->turnCommand, 0);
-    ResetAutopilotFilters();
+    ResetAutopilotFilters(*view);
     view->SteerAutopilot(-1, 200);
     EXPECT_LT(view->turnCommand, 0);
 }
@@ -91,14 +90,14 @@ TEST_F(Steering, TowardHillsOrValleys) {
 TEST_F(Steering, IntensityAboveAQuarterTurnSamplesAtAQuarterTurn) {
     view->SteerAutopilot(1, 640);
     const int32_t quarter = view->turnCommand;
-    const int32_t filter = FlightView::turnFilter;
-    ResetAutopilotFilters();
+    const int32_t filter = view->turnFilter;
+    ResetAutopilotFilters(*view);
     view->SteerAutopilot(1, 5000);
     EXPECT_EQ(view->turnCommand, quarter);
-    EXPECT_EQ(FlightView::turnFilter, filter);
-    ResetAutopilotFilters();
+    EXPECT_EQ(view->turnFilter, filter);
+    ResetAutopilotFilters(*view);
     view->SteerAutopilot(1, 600);
-    EXPECT_NE(FlightView::turnFilter, filter);
+    EXPECT_NE(view->turnFilter, filter);
 }
 
 // The rays the plain way: positions reduced with a modulo at every sample.
@@ -124,12 +123,12 @@ TEST_F(Autopilot, RaysWrapAcrossTheEdges) {
         view->positionX = c[0] * 1024 + 512;
         view->positionY = c[1] * 1024 + 512;
         view->heading = c[2];
-        FlightView::turnFilter = 0;
+        view->turnFilter = 0;
         view->SteerAutopilot(1, c[3]);
         const int32_t minus = ReferenceRaySum(*view, world, (c[2] - c[3] + 2560) % 2560);
         const int32_t plus = ReferenceRaySum(*view, world, (c[2] + c[3]) % 2560);
         const int32_t input = plus - minus;
-        EXPECT_EQ(FlightView::turnFilter, input - (input >> 3));
+        EXPECT_EQ(view->turnFilter, input - (input >> 3));
     }
 }
 
@@ -145,12 +144,12 @@ TEST_F(Autopilot, HugeHeightsStayDefined) {
 
 TEST_F(Autopilot, WithoutTablesCommandsAreZero) {
     view->buffersReady = false;
-    FlightView::turnFilter = 400;
+    view->turnFilter = 400;
     view->SteerAutopilot(1, 30);
     EXPECT_EQ(view->turnCommand, 0);
     EXPECT_EQ(view->climbCommand, 0);
-    EXPECT_EQ(FlightView::turnFilter, 400);
-    EXPECT_EQ(FlightView::altitudeFilter, 256);
+    EXPECT_EQ(view->turnFilter, 400);
+    EXPECT_EQ(view->altitudeFilter, 256);
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ void Fly(const GoldenFlight& flight) {
     ViewWorld world(flight.width, flight.height, side);
     LandGenerator land(side, side, world.heights.data(), world.colours.data(), 0, 255, nullptr);
     ASSERT_EQ(RunLandPipeline(land, flight.landSeed, nullptr), 13);
-    ResetAutopilotFilters();
     auto view = world.MakeView(flight.objectCount + 1, flight.viewSeed);
     FlightView& v = *view;
     ASSERT_TRUE(v.CanRender());

@@ -237,9 +237,8 @@ TEST(ViewDistance, CurrentDistanceRebuildsNothing) {
 TEST(ViewDistance, FailureRestoresTheLastGoodDistance) {
     ViewWorld world(512, 384, 64);
     auto view = world.MakeView(0);
-    FlightView::lastGoodViewDistance = 0;  // process-wide: start as a fresh process
     EXPECT_TRUE(view->SetViewDistance(2000));
-    EXPECT_EQ(FlightView::lastGoodViewDistance, 2000);
+    EXPECT_EQ(view->lastGoodViewDistance, 2000);
     // Too many depth entries to allocate.
     EXPECT_FALSE(view->SetViewDistance(1 << 30));
     EXPECT_EQ(view->viewDistance, 2000);

@@ -46,12 +46,12 @@ inline uint64_t Fnv1a64(const uint32_t* words, size_t count) {
     return hash;
 }
 
-// The autopilot filters belong to the process; tests that depend on them
-// start from the values the program starts with.
-inline void ResetAutopilotFilters() {
-    FlightView::altitudeFilter = 256;
-    FlightView::groundFilter = 512;
-    FlightView::turnFilter = 0;
+// A view's autopilot filters as a new view has them, for tests that steer
+// one view from several starts.
+inline void ResetAutopilotFilters(FlightView& view) {
+    view.altitudeFilter = 256;
+    view.groundFilter = 512;
+    view.turnFilter = 0;
 }
 
 // The frame loop's steering of one frame, up to and including Move: the

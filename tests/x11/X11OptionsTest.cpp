@@ -64,25 +64,24 @@ TEST(X11Options, SettingsAreKeptAsGivenThenClampedLikeTheIniFile) {
                             "3000", "--newland-wait", "0", "-autopilot", "201", "-tilt", "-128"});
     ASSERT_EQ(p.result, X11ParseResult::Run) << p.error;
     EXPECT_EQ(p.options.speed, 101);
-    RestoreDefaultSettings();
-    landSize = 7;  // as if from the file: options override only what they name
-    ApplyOptionSettings(p.options);
-    EXPECT_EQ(flightSpeed, 25);  // out of range: the fall-back, not 100
-    EXPECT_EQ(landSize, 12);
-    EXPECT_EQ(objectCount, 6);
-    EXPECT_EQ(outputWidth, 3000);
-    EXPECT_EQ(newlandWait, 0);
-    EXPECT_EQ(autoPilotIntensity, 30);
-    EXPECT_EQ(tilt, -128);
+    Settings s;
+    s.landSize = 7;  // as if from the file: options override only what they name
+    ApplyOptionSettings(p.options, s);
+    EXPECT_EQ(s.flightSpeed, 25);  // out of range: the fall-back, not 100
+    EXPECT_EQ(s.landSize, 12);
+    EXPECT_EQ(s.objectCount, 6);
+    EXPECT_EQ(s.outputWidth, 3000);
+    EXPECT_EQ(s.newlandWait, 0);
+    EXPECT_EQ(s.autoPilotIntensity, 30);
+    EXPECT_EQ(s.tilt, -128);
 
-    RestoreDefaultSettings();
-    landSize = 7;
+    s = Settings{};
+    s.landSize = 7;
     // Beyond 32 bits: the fall-back, as in the INI file.
-    ApplyOptionSettings(Parse({"-tilt", "99999999999", "-newland-wait", "2147483648"}).options);
-    EXPECT_EQ(tilt, 0);
-    EXPECT_EQ(newlandWait, 1200);
-    EXPECT_EQ(landSize, 7);
-    RestoreDefaultSettings();
+    ApplyOptionSettings(Parse({"-tilt", "99999999999", "-newland-wait", "2147483648"}).options, s);
+    EXPECT_EQ(s.tilt, 0);
+    EXPECT_EQ(s.newlandWait, 1200);
+    EXPECT_EQ(s.landSize, 7);
 }
 
 TEST(X11Options, Seeds) {

@@ -30,12 +30,8 @@ protected:
         ASSERT_GE(fd, 0);
         close(fd);
         path_ = pattern;
-        RestoreDefaultSettings();
     }
-    void TearDown() override {
-        std::remove(path_.c_str());
-        RestoreDefaultSettings();
-    }
+    void TearDown() override { std::remove(path_.c_str()); }
     void Write(const char* text) {
         std::FILE* file = std::fopen(path_.c_str(), "w");
         ASSERT_NE(file, nullptr);
@@ -43,28 +39,29 @@ protected:
         std::fclose(file);
     }
     std::string path_;
+    Settings s;
 };
 
 TEST_F(X11SettingsFile, MissingFileGivesDefaults) {
-    flightSpeed = 77;
-    EXPECT_TRUE(LoadX11Settings("/nonexistent/glidescape/Glidescp.ini"));
-    EXPECT_EQ(flightSpeed, 25);
-    EXPECT_TRUE(LoadX11Settings(""));
-    EXPECT_EQ(landSize, 10);
+    s.flightSpeed = 77;
+    EXPECT_TRUE(LoadX11Settings("/nonexistent/glidescape/Glidescp.ini", s));
+    EXPECT_EQ(s.flightSpeed, 25);
+    EXPECT_TRUE(LoadX11Settings("", s));
+    EXPECT_EQ(s.landSize, 10);
 }
 
 TEST_F(X11SettingsFile, GoodValuesAreTaken) {
     Write(
         "[Glidescape]\nFlight Speed=100\nLand Size=12\nObject Count=0\nOutput Width=128\n"
         "Newland Wait=0\nAutoPilot Intensity=200\nTilt=-128\n");
-    EXPECT_TRUE(LoadX11Settings(path_));
-    EXPECT_EQ(flightSpeed, 100);
-    EXPECT_EQ(landSize, 12);
-    EXPECT_EQ(objectCount, 0);
-    EXPECT_EQ(outputWidth, 128);
-    EXPECT_EQ(newlandWait, 0);
-    EXPECT_EQ(autoPilotIntensity, 200);
-    EXPECT_EQ(tilt, -128);
+    EXPECT_TRUE(LoadX11Settings(path_, s));
+    EXPECT_EQ(s.flightSpeed, 100);
+    EXPECT_EQ(s.landSize, 12);
+    EXPECT_EQ(s.objectCount, 0);
+    EXPECT_EQ(s.outputWidth, 128);
+    EXPECT_EQ(s.newlandWait, 0);
+    EXPECT_EQ(s.autoPilotIntensity, 200);
+    EXPECT_EQ(s.tilt, -128);
 }
 
 TEST_F(X11SettingsFile, OutOfRangeNonNumericEmptyAndMissingValues) {
@@ -78,14 +75,14 @@ TEST_F(X11SettingsFile, OutOfRangeNonNumericEmptyAndMissingValues) {
         "Newland Wait=99999999999\n"  // beyond 32 bits: default, as out of range
         "Tilt=\t-129 \n");            // blanks allowed; out of range
     // AutoPilot Intensity missing: default.
-    EXPECT_TRUE(LoadX11Settings(path_));
-    EXPECT_EQ(flightSpeed, 25);
-    EXPECT_EQ(landSize, 10);
-    EXPECT_EQ(objectCount, 6);
-    EXPECT_EQ(outputWidth, 512);
-    EXPECT_EQ(newlandWait, 1200);
-    EXPECT_EQ(autoPilotIntensity, 30);
-    EXPECT_EQ(tilt, 0);
+    EXPECT_TRUE(LoadX11Settings(path_, s));
+    EXPECT_EQ(s.flightSpeed, 25);
+    EXPECT_EQ(s.landSize, 10);
+    EXPECT_EQ(s.objectCount, 6);
+    EXPECT_EQ(s.outputWidth, 512);
+    EXPECT_EQ(s.newlandWait, 1200);
+    EXPECT_EQ(s.autoPilotIntensity, 30);
+    EXPECT_EQ(s.tilt, 0);
 }
 
 TEST_F(X11SettingsFile, SectionAndKeysIgnoreCaseFirstValueCountsOtherSectionsIgnored) {
@@ -94,18 +91,18 @@ TEST_F(X11SettingsFile, SectionAndKeysIgnoreCaseFirstValueCountsOtherSectionsIgn
         "[glidescape]\nflight speed=7\nFLIGHT SPEED=9\nLand Size=8 ; comment\n"
         "not a line\n"
         "Object Count=3\n");
-    LoadX11Settings(path_);
-    EXPECT_EQ(flightSpeed, 7);
-    EXPECT_EQ(landSize, 8);
-    EXPECT_EQ(objectCount, 3);  // a malformed line does not end the reading
+    LoadX11Settings(path_, s);
+    EXPECT_EQ(s.flightSpeed, 7);
+    EXPECT_EQ(s.landSize, 8);
+    EXPECT_EQ(s.objectCount, 3);  // a malformed line does not end the reading
 }
 
 TEST_F(X11SettingsFile, UnreadableFileReportsAndGivesDefaults) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
     Write("[Glidescape]\nFlight Speed=5\n");
     ASSERT_EQ(chmod(path_.c_str(), 0), 0);
-    EXPECT_FALSE(LoadX11Settings(path_));
-    EXPECT_EQ(flightSpeed, 25);
+    EXPECT_FALSE(LoadX11Settings(path_, s));
+    EXPECT_EQ(s.flightSpeed, 25);
 }
 
 }  // namespace
