@@ -1,6 +1,6 @@
 ; Glidescape.nsi - the Windows installer, Glidescape-<version>-setup.exe.
 ;
-;   makensis -DVERSION=1.0.0 -DSAVER64=x64\Glidescape.scr -DSAVER32=x86\Glidescape.scr
+;   makensis -DVERSION=1.1.0 -DSAVER64=x64\Glidescape.scr -DSAVER32=x86\Glidescape.scr
 ;            -DICON=Glidescape.ico -DLICENSE=LICENSE.txt -DOUTFILE=setup.exe
 ;            [-DTARGET_AMD64] Glidescape.nsi
 ;
