@@ -5,26 +5,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "fuzz/FuzzArguments.h"
 #include "x11/X11Options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::string> words(1, "glidescape");
-    words.emplace_back();
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.emplace_back();
-        } else {
-            words.back().push_back(static_cast<char>(data[i]));
-        }
-    }
-    std::vector<const char*> argv;
-    for (const std::string& word : words) argv.push_back(word.c_str());
+    const FuzzArguments args("glidescape", data, size);
     X11Options options;
     std::string error;
     const X11ParseResult result =
-        ParseX11Options(static_cast<int>(argv.size()), argv.data(), options, error);
+        ParseX11Options(args.argc(), args.argv.data(), options, error);
     if (result == X11ParseResult::Error &&
         (error.empty() || error.find('\n') != std::string::npos)) {
         std::abort();
