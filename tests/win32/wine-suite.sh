@@ -736,19 +736,7 @@ section_dialog() {
     # A settings folder that cannot be made: OK says so and keeps the dialog.
     rm -rf "$appdata/Glidescape"
     : >"$appdata/Glidescape"
-    dialog=$(open_dialog)
-    H command "$dialog" 1001 >/dev/null
-    out=$(H owned "$dialog" 10000)
-    if grep -q 'could not be saved' <<<"$(field text "$out")"; then
-        ok "failed save is reported"
-    else
-        bad "failed save is reported" "$out"
-    fi
-    H command "$(field window "$out")" 1 >/dev/null
-    sleep 0.5
-    expect "failed save keeps the dialog open" "$(exit_of dialog 0)" "running"
-    H command "$dialog" 1002 >/dev/null
-    expect "then Cancel ends it with 0" "$(exit_of dialog 15)" "0"
+    refused_save "a settings folder that cannot be made"
     rm -f "$appdata/Glidescape" "$bare_ini"
 }
 
