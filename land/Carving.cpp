@@ -376,19 +376,25 @@ inline void PullChunk(const int32_t* up, const int32_t* mid, const int32_t* down
 // so the order does not matter.
 //
 // moves: cells move codes per source cell, then room for cells masks.
-// Returns whichever of a and b holds the counts; the other is free.
-int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32_t h,
-                        int32_t tracedColumns, int64_t maxMoves) {
+// Returns whichever of a and b holds the counts; the other is free. Null
+// when the generation was abandoned.
+int32_t* PullFlowCounts(const LandGenerator& land, uint8_t* moves, int32_t* a, int32_t* b,
+                        int32_t w, int32_t h, int32_t tracedColumns, int64_t maxMoves) {
     const int64_t cells = int64_t{w} * h;
     uint8_t* code = moves;
     uint8_t* mask = moves + cells;
-    std::fill(mask, mask + cells, uint8_t{0});
+    // Cleared row by row: these are fresh pages, slow to fault in.
+    for (int32_t y = 0; y < h; ++y) {
+        if ((y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned()) return nullptr;
+        std::fill(mask + int64_t{y} * w, mask + int64_t{y + 1} * w, uint8_t{0});
+    }
     auto wrap = [](int32_t v, int32_t limit) {
         return v < 0 ? v + limit : (v >= limit ? v - limit : v);
     };
     int32_t firstFarRow = h;
     int32_t lastFarRow = -1;
     for (int32_t y = 0; y < h; ++y) {
+        if ((y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned()) return nullptr;
         for (int32_t x = 0; x < w; ++x) {
             const int64_t p = x + int64_t{y} * w;
             const uint8_t c = code[p];
@@ -414,6 +420,7 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
     }
     for (int64_t move = 1; move <= maxMoves; ++move) {
         for (int32_t y = 0; y < h; ++y) {
+            if ((y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned()) return nullptr;
             const int32_t* up = source + int64_t{wrap(y - 1, h)} * w;
             const int32_t* mid = source + int64_t{y} * w;
             const int32_t* down = source + int64_t{wrap(y + 1, h)} * w;
@@ -453,9 +460,11 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
 // Flow counts for any walk: the paths advance together, one move per sweep
 // over the map, carrying path counts from cell to cell. next: the next cell
 // of every cell (kNoMove for none) and one spare cell; counts, following:
-// cells + 1 each. Returns whichever of the two holds the counts.
-int32_t* SweepFlowCounts(int32_t* next, int32_t* counts, int32_t* following, int32_t width,
-                         int32_t height, int32_t tracedColumns, int64_t maxMoves, bool saturate) {
+// cells + 1 each. Returns whichever of the two holds the counts, null when
+// the generation was abandoned.
+int32_t* SweepFlowCounts(const LandGenerator& land, int32_t* next, int32_t* counts,
+                         int32_t* following, int32_t width, int32_t height, int32_t tracedColumns,
+                         int64_t maxMoves, bool saturate) {
     const int64_t cells = int64_t{width} * height;
     // With P moving every path one step on and s marking the start cells,
     // the flow counts are P s + P^2 s + ... + P^K s for K = maxSteps + 1
@@ -491,6 +500,7 @@ int32_t* SweepFlowCounts(int32_t* next, int32_t* counts, int32_t* following, int
     const int32_t halfRows = height / 2;
     for (int64_t move = 1; move <= maxMoves; ++move) {
         for (int32_t y = 0; y < halfRows; ++y) {
+            if ((y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned()) return nullptr;
             const int64_t rowA = int64_t{y} * width;
             const int64_t rowB = int64_t{y + halfRows} * width;
             for (int32_t x = 0; x < width; ++x) {
@@ -542,14 +552,26 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         FreeArray(following);
         return false;
     }
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        FreeArray(moves);
+        FreeArray(next);
+        FreeArray(counts);
+        FreeArray(following);
+        return false;
+    };
 
     // Heights saturate at +-2^31 / 1024 instead of overflowing.
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+    for (int64_t end = cells; end > 0; end -= width) {
+        if (Abandoned()) return abandon();
+        for (int64_t i = end - 1; i >= end - width; --i) {
+            heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+        }
     }
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
     bool complete = BlurMap(heightMap, counts, 0, 1);
+    if (Abandoned()) return abandon();
     if (pull) decider.CheckNarrowSums();
 
     // Paths start from the cells of the columns traced before an abort; the
@@ -567,7 +589,10 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height; ++y) decideRow(y, x0, x0 + count);
+        for (int32_t y = 0; y < height; ++y) {
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return abandon();
+            decideRow(y, x0, x0 + count);
+        }
         tracedColumns = x0 + count;
         if (aborted) {
             complete = false;
@@ -575,16 +600,19 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         }
     }
     for (int32_t y = 0; y < height && tracedColumns < width; ++y) {
+        if ((y & kRowCheckMask) == 0 && Abandoned()) return abandon();
         decideRow(y, tracedColumns, width);
     }
 
     int32_t* flow;
     if (pull) {
-        flow = PullFlowCounts(moves, counts, following, width, height, tracedColumns, maxMoves);
+        flow = PullFlowCounts(*this, moves, counts, following, width, height, tracedColumns,
+                              maxMoves);
     } else {
-        flow = SweepFlowCounts(next, counts, following, width, height, tracedColumns, maxMoves,
-                               saturate);
+        flow = SweepFlowCounts(*this, next, counts, following, width, height, tracedColumns,
+                               maxMoves, saturate);
     }
+    if (flow == nullptr) return abandon();
     FreeArray(moves);
     FreeArray(next);
     // The other count map is finished with: it becomes the flow blur's
@@ -595,11 +623,14 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     complete = BlurMap(flow, spare, flowBlurWeight, 1) && complete;
     heightMap = heights;
 
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        const int64_t visits = flow[i];
-        heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
-        colourMap[i] =
-            AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+    for (int64_t end = cells; end > 0; end -= width) {
+        if (Abandoned()) return abandon();
+        for (int64_t i = end - 1; i >= end - width; --i) {
+            const int64_t visits = flow[i];
+            heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
+            colourMap[i] =
+                AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+        }
     }
     FreeArray(counts);
     FreeArray(following);
@@ -621,11 +652,18 @@ void LandGenerator::FloodToLevel(int32_t level) {
 
 namespace {
 
-// Adds every nonzero delta to its colour cell, last cell first.
-void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t cells) {
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        if (delta[i] != 0) colourMap[i] = AddToColourInline(colourMap[i], delta[i]);
+// Adds every nonzero delta to its colour cell, last cell first; false when
+// the generation was abandoned on the way.
+bool ApplyDeltas(const LandGenerator& land, const int32_t* delta) {
+    uint32_t* colourMap = land.colourMap;
+    for (int32_t y = land.height - 1; y >= 0; --y) {
+        if ((y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned()) return false;
+        const int64_t rowStart = int64_t{y} * land.width;
+        for (int64_t i = rowStart + land.width - 1; i >= rowStart; --i) {
+            if (delta[i] != 0) colourMap[i] = AddToColourInline(colourMap[i], delta[i]);
+        }
     }
+    return true;
 }
 
 // The delta map of a lighting step and, with blur passes, the blur's
@@ -656,7 +694,14 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
     const int64_t k = Asr(strength, 1);
     const bool vertical = direction == 'd' || direction == 'u';
     const int64_t gain = (direction == 'd' || direction == 'l') ? k : -k;
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        FreeArray(blurScratch);
+        FreeArray(delta);
+        return false;
+    };
     for (int32_t y = 0; y < height; ++y) {
+        if ((y & kRowCheckMask) == 0 && Abandoned()) return abandon();
         const int32_t* row = heightMap + int64_t{y} * width;
         const int32_t* rowUp = heightMap + int64_t{y == 0 ? height - 1 : y - 1} * width;
         const int32_t* rowDown = heightMap + int64_t{y == height - 1 ? 0 : y + 1} * width;
@@ -681,7 +726,7 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
         complete = BlurMap(delta, blurScratch, blurWeight, blurPasses);
         heightMap = heights;
     }
-    ApplyDeltas(delta, colourMap, cells);
+    if (!ApplyDeltas(*this, delta)) return abandon();
     FreeArray(blurScratch);
     FreeArray(delta);
     return complete;
@@ -722,8 +767,15 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
 
     const int32_t hint = lines;
     bool complete = true;
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        FreeArray(blurScratch);
+        FreeArray(delta);
+        return false;
+    };
     for (int32_t line = 0; line < lines; ++line) {
         if (Poll(hint)) {
+            if (Abandoned()) return abandon();
             // Lines not reached stay without a delta.
             for (int32_t rest = line; rest < lines; ++rest) {
                 int64_t p = lineStart(rest);
@@ -756,7 +808,7 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
         complete = BlurMap(delta, blurScratch, blurWeight, blurPasses) && complete;
         heightMap = heights;
     }
-    ApplyDeltas(delta, colourMap, cells);
+    if (!ApplyDeltas(*this, delta)) return abandon();
     FreeArray(blurScratch);
     FreeArray(delta);
     return complete;

@@ -224,6 +224,37 @@ TEST(Worker, AbandonAtEveryPollPointLeavesNothingBehind) {
     EXPECT_EQ(platform.pixelsLive, 0);
 }
 
+// A close at every abandon check of a whole landscape (on the worker and the
+// pool's threads): the worker gives the generation up there, with no further
+// poll, and the flight's close releases everything (the sanitizer build
+// checks for leaks and stray accesses on each way out).
+TEST(Worker, CloseAtEveryAbandonCheckStopsTheWorkerThere) {
+    TestPlatform platform;
+    Flight flight;
+    ASSERT_TRUE(flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+    flight.AbandonWorkerAtCheck(INT64_MAX);  // counts the checks, never abandons
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    WaitForWorker(flight);
+    const int64_t checks = flight.WorkerAbandonChecks();
+    const int64_t polls = flight.WorkerPolls();
+    ASSERT_GT(checks, 100);
+    ASSERT_EQ(flight.Tick(), TickResult::DrewFrame);
+
+    int64_t lastPolls = 0;
+    for (int64_t check = 1; check <= checks; ++check) {
+        ASSERT_TRUE(flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+        flight.AbandonWorkerAtCheck(check);
+        ASSERT_EQ(flight.Tick(), TickResult::Generated);
+        WaitForWorker(flight);
+        // The polls come to an end where the abandon came, later for later checks.
+        ASSERT_GE(flight.WorkerPolls(), lastPolls) << check;
+        ASSERT_LE(flight.WorkerPolls(), polls) << check;
+        lastPolls = flight.WorkerPolls();
+        flight.Destroy();
+        ASSERT_EQ(platform.pixelsLive, 0) << check;
+    }
+}
+
 // A close that comes while the worker is busy, wherever it is.
 TEST(Worker, DestroyWhileTheWorkerRunsWaitsForIt) {
     TestPlatform platform;
