@@ -131,6 +131,10 @@ public:
     // Forwards to this flight's platform (nothing without one).
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);
 
+    // Waits for a running worker and takes its landscape as the next tick
+    // would, without counting a tick (a front end that reads the maps right
+    // after the tick that started the worker); nothing without a worker.
+    void FinishGeneration() { FinishWorker(); }
     // True from the tick that started the worker until the tick that takes
     // its result (the worker itself may already be done).
     bool WorkerRunning() const { return onWorker_; }
