@@ -148,9 +148,7 @@ public:
     // particular state: the flight is to be destroyed, not flown.
     void AbandonWorkerAtCheck(int64_t check) { worker_.abandonAtCheck = check; }
     // Abandon checks of the last worker (valid once it is done).
-    int64_t WorkerAbandonChecks() const {
-        return worker_.checks.load(std::memory_order_relaxed);
-    }
+    int64_t WorkerAbandonChecks() const { return worker_.checks.load(std::memory_order_relaxed); }
     // Progress calls of the last worker (valid once it is done).
     int64_t WorkerPolls() const { return worker_.polls; }
 

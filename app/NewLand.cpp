@@ -128,8 +128,7 @@ int32_t Flight::WorkerPoll() {
     if (w.abortAtPoll > 0 && w.polls >= w.abortAtPoll) w.abort.store(1, std::memory_order_relaxed);
     // Once seen, the abort holds for the rest of this generation, as Shift
     // does inline.
-    if (w.abort.load(std::memory_order_relaxed) != 0 ||
-        w.abandon.load(std::memory_order_relaxed)) {
+    if (w.abort.load(std::memory_order_relaxed) != 0 || w.abandon.load(std::memory_order_relaxed)) {
         w.abortSeen = 1;
     }
     return w.abortSeen;

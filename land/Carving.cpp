@@ -606,8 +606,8 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
 
     int32_t* flow;
     if (pull) {
-        flow = PullFlowCounts(*this, moves, counts, following, width, height, tracedColumns,
-                              maxMoves);
+        flow =
+            PullFlowCounts(*this, moves, counts, following, width, height, tracedColumns, maxMoves);
     } else {
         flow = SweepFlowCounts(*this, next, counts, following, width, height, tracedColumns,
                                maxMoves, saturate);
@@ -774,8 +774,8 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
         return false;
     };
     for (int32_t line = 0; line < lines; ++line) {
+        if (Abandoned()) return abandon();
         if (Poll(hint)) {
-            if (Abandoned()) return abandon();
             // Lines not reached stay without a delta.
             for (int32_t rest = line; rest < lines; ++rest) {
                 int64_t p = lineStart(rest);

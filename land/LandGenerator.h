@@ -105,9 +105,7 @@ public:
     void ResetParameters();
 
     // True when abandonCheck says the maps are to be thrown away.
-    bool Abandoned() const {
-        return abandonCheck != nullptr && abandonCheck(progressContext);
-    }
+    bool Abandoned() const { return abandonCheck != nullptr && abandonCheck(progressContext); }
 
     // --- Noise ----------------------------------------------------------------
     void SetSeed(uint32_t newSeed);

@@ -175,7 +175,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
             "--land-size", "--output-width", "--objects",     "--speed",       "--autopilot",
             "--tilt",      "--newland-wait", "--land-seed",   "--view-seed",   "--client",
             "--ticks",     "--frame-out",    "--heights-out", "--colours-out", "--png-dir",
-            "--png-every", "--threads",     "--generation"};
+            "--png-every", "--threads",      "--generation"};
         bool known = false;
         for (const char* option : kKnown) known = known || name == option;
         if (!known) {

@@ -407,11 +407,11 @@ TEST_F(RenderRunTest, WorkerGenerationSameFlightAsInline) {
         for (int worker = 0; worker < 2; ++worker) {
             const std::string frame = dir / "frame.raw", heights = dir / "h.raw",
                               colours = dir / "c.raw";
-            ASSERT_EQ(Run({"--ticks", ticks, "--newland-wait", "1", "--land-size", "7",
-                           "--generation", worker != 0 ? "worker" : "inline", "--frame-out",
-                           frame.c_str(), "--heights-out", heights.c_str(), "--colours-out",
-                           colours.c_str()}),
-                      0);
+            ASSERT_EQ(
+                Run({"--ticks", ticks, "--newland-wait", "1", "--land-size", "7", "--generation",
+                     worker != 0 ? "worker" : "inline", "--frame-out", frame.c_str(),
+                     "--heights-out", heights.c_str(), "--colours-out", colours.c_str()}),
+                0);
             for (const std::string& file : {frame, heights, colours}) {
                 const std::vector<uint8_t> words = ReadFile(file);
                 outputs[worker].insert(outputs[worker].end(), words.begin(), words.end());

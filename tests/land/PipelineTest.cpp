@@ -121,7 +121,7 @@ TEST(LandPipeline, AbandonedAtAnyCheckEndsThere) {
             land.abandonCheck = &AbandonProbe::Check;
             int32_t failedStep = -1;
             const int32_t step = RunLandPipeline(land, 99, nullptr, &failedStep);
-            ASSERT_LE(step, 13) << at;  // an abandon in step 13 still ends at 13
+            ASSERT_LE(step, 13) << at;        // an abandon in step 13 still ends at 13
             ASSERT_GE(step, lastStep) << at;  // later checks stop later steps
             lastStep = step;
             EXPECT_EQ(failedStep, 0) << at;  // giving up is not a lack of memory
