@@ -3,7 +3,8 @@
 #
 #   build/<preset>/Glidescape.scr          the saver, static runtime, GUI subsystem
 #   build/mingw64/wine-test/               the Wine harness and the test password DLLs
-#   ctest -L wine (mingw64)                the suite: tests/win32/wine-suite.sh,
+#   ctest -L wine (mingw64)                the suite: tests/win32/wine-suite.sh (with its
+#                                          start/close cycles on their own),
 #                                          tests/win32/wine-monitors.sh (two monitors)
 #                                          and the core's unit tests (CoreTestsWine.cmake)
 enable_language(RC)
@@ -57,6 +58,13 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
                    $<TARGET_FILE:glidescape_test_password> $<TARGET_FILE:glidescape_test_mpr>
                    ${CMAKE_BINARY_DIR}/wine-artifacts)
   set_tests_properties(wine_saver PROPERTIES LABELS wine TIMEOUT 900)
+  # Fifty lives of the full-screen saver and fifty of the preview in a row.
+  add_test(NAME wine_cycles
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/wine-suite.sh
+                   $<TARGET_FILE:Glidescape> $<TARGET_FILE:glidescape_wine_harness>
+                   $<TARGET_FILE:glidescape_test_password> $<TARGET_FILE:glidescape_test_mpr>
+                   ${CMAKE_BINARY_DIR}/wine-cycles-artifacts cycles)
+  set_tests_properties(wine_cycles PROPERTIES LABELS wine TIMEOUT 1500)
 
   # Two monitors side by side (Xephyr inside a private Xvfb): a flight on
   # each, the primary only, one across both, and the dialog's list.

@@ -4,7 +4,9 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # New inputs are kept in build/fuzz/corpus/<target>/, crashes in
 # build/fuzz/findings/<target>/; the script fails when a target finds one.
-# The last lines of each run (executions, speed) are printed.
+# The last lines of each run (executions, speed) are printed. Extra libFuzzer
+# flags come from FUZZ_FLAGS (e.g. FUZZ_FLAGS=-runs=10000000 to stop after
+# that many executions).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,7 +35,7 @@ for target in "${targets[@]}"; do
     if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "build/fuzz/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
-        -timeout=120 -print_final_stats=1 -artifact_prefix="$findings/" \
+        -timeout=120 -print_final_stats=1 -artifact_prefix="$findings/" ${FUZZ_FLAGS:-} \
         "$work" "$seeds" >"$log" 2>&1; then
         grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+.*DONE' "$log" || true
     else

@@ -5,7 +5,9 @@
 #
 #   wine-suite.sh SAVER.scr HARNESS.exe PASSWORD.CPL MPR.DLL ARTIFACT_DIR [SECTION...]
 #
-# Sections: cmdline fullscreen preview dialog legacy shift (default: all).
+# Sections: cmdline fullscreen preview dialog legacy shift (default: all),
+# and cycles (run on its own: GLIDESCAPE_CYCLES lives of each window mode,
+# default 50).
 # Needs wine, Xvfb, xdotool, xwd and ImageMagick (scripts/deps.sh windows);
 # installs nothing. Makes its own display and a fresh Wine prefix in a
 # temporary folder and removes both on exit, whatever happens. Screenshots
@@ -923,6 +925,85 @@ section_shift() {
     else
         bad "full screen still generating when Shift is pressed"
     fi
+    rm -f "$user_ini"
+}
+
+# --- Start/close cycles ---------------------------------------------------------------------
+# saver_leftovers: saver processes and saver windows still alive (Wine's
+# processes carry the Windows command line). A process reports its exit
+# before Wine has quite taken it down, which takes seconds on a busy
+# machine: up to 20 s are allowed for that.
+saver_leftovers() {
+    local processes windows
+    for _ in $(seq 1 200); do
+        processes=$(pgrep -fc '^C:.glide.Glidescape\.scr')
+        [ "$processes" -eq 0 ] && break
+        sleep 0.1
+    done
+    windows=$(field window "$(H find WindowsScreenSaverClass '*' 0)")
+    [ "$windows" == none ] && windows=""
+    printf '%s%s' "$([ "$processes" -gt 0 ] && echo "$processes process(es) ")" \
+        "${windows:+window $windows}"
+}
+
+# Many short lives in a row: each full-screen saver is closed in turn by a
+# key, a click and a drift, each preview by destroying its parent. Every life
+# must end with 0 and leave no saver process and no saver window behind.
+section_cycles() {
+    local count=${GLIDESCAPE_CYCLES:-50} i how code out left
+    local wrong_exit=0 not_flying=0 leftovers=0
+    note "start/close cycles: $count of each window mode"
+    write_ini "$user_ini" "Land Size=6" "Newland Wait=1200"
+    for i in $(seq 1 "$count"); do
+        local life_start=$SECONDS
+        out=$(start_full_screen cy)
+        [ "$(field sync "$out")" == 1 ] || not_flying=$((not_flying + 1))
+        case $((i % 3)) in
+        0) how=key && xdotool key a ;;
+        1) how=click && xdotool click 1 ;;
+        2) how=drift && xdotool mousemove 520 400 ;;
+        esac
+        code=$(exit_of cy 20)
+        if [ "$code" != 0 ]; then
+            note "full screen life $i ($how): exit $code (launcher output in cycle-$i.txt)"
+            cp "$work/cy.out" "$artifacts/cycle-$i.txt"
+            wrong_exit=$((wrong_exit + 1))
+        fi
+        left=$(saver_leftovers)
+        if [ -n "$left" ]; then
+            note "full screen life $i ($how) left $left"
+            leftovers=$((leftovers + 1))
+        fi
+        [ $((SECONDS - life_start)) -gt 10 ] && note "full screen life $i took $((SECONDS - life_start)) s"
+    done
+    expect "$count full-screen lives answered at once" "$not_flying" "0"
+    expect "$count full-screen lives (key, click, drift) ended with 0" "$wrong_exit" "0"
+    expect "$count full-screen lives left nothing behind" "$leftovers" "0"
+
+    wrong_exit=0 not_flying=0 leftovers=0
+    local parent child
+    for i in $(seq 1 "$count"); do
+        parent=$(start_preview cp 152 112 "/p")
+        out=$(H child "$parent" 20000)
+        child=$(field window "$out")
+        if [ -z "$child" ] || [ "$child" == none ] ||
+            [ "$(field sync "$(H sync "$child" 20000)")" != 1 ]; then
+            not_flying=$((not_flying + 1))
+        fi
+        code=$(end_preview cp)
+        if [ "$code" != 0 ]; then
+            note "preview life $i: exit $code"
+            wrong_exit=$((wrong_exit + 1))
+        fi
+        left=$(saver_leftovers)
+        if [ -n "$left" ]; then
+            note "preview life $i left $left"
+            leftovers=$((leftovers + 1))
+        fi
+    done
+    expect "$count previews made their window" "$not_flying" "0"
+    expect "$count previews ended with 0 when their parent went" "$wrong_exit" "0"
+    expect "$count previews left nothing behind" "$leftovers" "0"
     rm -f "$user_ini"
 }
 
