@@ -119,6 +119,10 @@ public:
     // Releases the view, the generator and the three buffers (through the
     // platform) and resets the frame loop's and the new-land pipeline's state.
     void Destroy();
+    // Tells a running worker to stop at its next poll and returns at once;
+    // Destroy then waits for it. A window with several flights asks them all
+    // first, so that their workers stop side by side.
+    void RequestStop();
 
     // --- New-land pipeline (app/NewLand.cpp) ----------------------------------
     // Runs the land pipeline on this flight's generator and view; does nothing

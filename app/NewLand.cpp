@@ -138,6 +138,10 @@ void Flight::FinishWorker() {
     TakeLandResult(worker_.seed, worker_.lastStep, worker_.failedStep);
 }
 
+void Flight::RequestStop() {
+    if (onWorker_) worker_.abort.store(1, std::memory_order_relaxed);
+}
+
 void Flight::StopWorker() {
     if (!onWorker_) return;
     worker_.abort.store(1, std::memory_order_relaxed);

@@ -179,6 +179,28 @@ TEST_F(HeldWorkerTest, DestroyDuringGenerationStopsTheWorkerAtItsFirstPoll) {
     EXPECT_EQ(platform.pixelsLive, 0);
 }
 
+// What a window of several flights does before it destroys them: every
+// worker is told at once and stops at its next poll, without a wait; a
+// request while no worker runs leaves later generations alone.
+TEST_F(HeldWorkerTest, RequestStopEndsTheRunningGenerationAtItsNextPollOnly) {
+    flight.RequestStop();
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    flight.RequestStop();
+    EXPECT_TRUE(flight.WorkerRunning());  // nothing waited for it
+    platform.RunHeldWorker();
+    EXPECT_EQ(flight.WorkerPolls(), 1);
+    flight.Destroy();
+    EXPECT_EQ(platform.pixelsLive, 0);
+
+    ASSERT_TRUE(flight.Create(platform, settings, 128, 96, 0, Generation::Worker));
+    flight.RequestStop();
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    platform.RunHeldWorker();
+    EXPECT_GT(flight.WorkerPolls(), 100);
+    EXPECT_EQ(flight.Tick(), TickResult::DrewFrame);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 25);
+}
+
 TEST(Worker, WithoutThreadsTheLandIsMadeInline) {
     TestPlatform platform;
     platform.noThreads = true;
