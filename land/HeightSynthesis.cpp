@@ -348,7 +348,21 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // forward transform's column pass, which reads the columns from there;
     // the columns it does not reach (after an abort) take the plain noise.
     SetSeed(seed);
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = (this->*noiseSource)();
+    if (noiseSource == &LandGenerator::NextNoise) {
+        // Plain draws are one LCG stream: each thread fills its share of the
+        // rows from the state the stream has reached at the share's start.
+        const uint32_t start = noiseState;
+        auto noiseRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+            uint32_t state = LcgJump(start, static_cast<uint64_t>(yFirst) * width);
+            for (int64_t i = int64_t{yFirst} * width; i < int64_t{yEnd} * width; ++i) {
+                heightMap[i] = LcgStep(state);
+            }
+        };
+        SplitRange(height, noiseRows);
+        noiseState = LcgJump(start, static_cast<uint64_t>(cells));
+    } else {
+        for (int64_t i = 0; i < cells; ++i) heightMap[i] = (this->*noiseSource)();
+    }
     const int32_t hint = Hint(int64_t{width} * 4);
     const int32_t columnBatch = BatchLines(height);
     int32_t columnsDone = 0;

@@ -156,12 +156,18 @@ private:
     // row of 32-bit cells fills a 4 KiB page).
     static constexpr int32_t kStripColumns = 1024;
 
+    // Scan lines of CastShadows that one thread takes at a time.
+    static constexpr int32_t kShadowBatchLines = 64;
+
     bool Poll(int32_t hint);  // true when progress asks for an abort
     // Polls once for each of count columns; returns how many of them may be
     // processed, fewer than count when a poll asked for the abort (which
     // sets *aborted).
     int32_t PollColumns(int32_t count, int32_t hint, bool* aborted);
     int64_t CellCount() const;
+    // Adds every nonzero cell of a lighting delta map to its colour cell
+    // (AddToColour), the threads taking shares of the rows.
+    void ApplyDeltasOnThreads(const int32_t* delta);
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);

@@ -11,6 +11,7 @@
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
 #include "land/ThreadPool.h"
+#include "land/Units.h"
 #include "tests/land/LandTestSupport.h"
 #include "tests/land/ReferenceLand.h"
 
@@ -145,6 +146,79 @@ TEST(LandThreads, ThreadedPassesMatchThePlainPasses) {
             EXPECT_TRUE(same) << "side " << side << " direction " << direction;
         }
     }
+}
+
+TEST(LandThreads, CarvingAndLightingMatchThePlainPassesAtEveryThreadCount) {
+    // Square and oblong maps, rough and nearly flat heights (cells of
+    // height 0 make the long moves across them), every light direction and
+    // walks that take both ways of gathering the flow counts.
+    struct Case {
+        int32_t width;
+        int32_t height;
+        int32_t range;
+        int32_t maxSteps;
+        int32_t probeLength;
+    };
+    const Case cases[] = {{64, 64, 4000, 16, 4},
+                          {96, 40, 2, 16, 4},
+                          {128, 128, 300, 80, 3},
+                          {40, 72, 900, 5, 9},
+                          {256, 256, 60000, 16, 4}};
+    ThreadPool pools[] = {ThreadPool(1), ThreadPool(2), ThreadPool(3), ThreadPool(8)};
+    const char directions[] = {'l', 'r', 'u', 'd'};
+    uint32_t seed = 31;
+    for (const Case& c : cases) {
+        reference::Maps start;
+        start.width = c.width;
+        start.height = c.height;
+        start.heights = landtest::RandomHeights(c.width, c.height, ++seed, c.range);
+        start.colours = landtest::RandomColours(static_cast<size_t>(c.width) * c.height, ++seed);
+        const char direction = directions[seed % 4];
+        reference::Maps expected = start;
+        reference::CarveFlowChannels(expected, -(c.width / 4), -100, c.maxSteps, c.probeLength, 3);
+        reference::ShadeSlopes(expected, 20, direction, 1, 0);
+        reference::CastShadows(expected, -35, 5, direction, 1024, 1, 0);
+        for (ThreadPool& pool : pools) {
+            TestLand t(c.width, c.height);
+            t.land.threadPool = &pool;
+            t.SetHeights(start.heights);
+            t.SetColours(start.colours);
+            ASSERT_TRUE(
+                t.land.CarveFlowChannels(-(c.width / 4), -100, c.maxSteps, c.probeLength, 3));
+            ASSERT_TRUE(t.land.ShadeSlopes(20, direction, 1, 0));
+            ASSERT_TRUE(t.land.CastShadows(-35, 5, direction, 1024, 1, 0));
+            EXPECT_TRUE(t.heights == expected.heights)
+                << c.width << " x " << c.height << ", " << pool.size() << " threads";
+            EXPECT_TRUE(t.colours == expected.colours)
+                << c.width << " x " << c.height << ", light '" << direction << "', " << pool.size()
+                << " threads";
+        }
+    }
+}
+
+TEST(LandThreads, NoiseStreamJumpsAheadExactly) {
+    // The threads' shares of the noise start where single steps would be.
+    for (const uint32_t seed : {0u, 1u, 1700000000u, 0xFFFFFFFFu}) {
+        uint32_t stepped = seed;
+        for (uint64_t n = 0; n <= 5000; ++n) {
+            ASSERT_EQ(LcgJump(seed, n), stepped) << "seed " << seed << ", " << n << " steps";
+            LcgStep(stepped);
+        }
+    }
+    // The whole period is 2^32 steps.
+    EXPECT_EQ(LcgJump(12345u, uint64_t{1} << 32), 12345u);
+    // The noise after a synthesis continues the stream where one thread
+    // leaves it.
+    ThreadPool pool(3);
+    TestLand one(64);
+    TestLand three(64);
+    three.land.threadPool = &pool;
+    for (TestLand* t : {&one, &three}) {
+        t->land.SetSeed(77);
+        ASSERT_TRUE(t->land.GenerateHeights());
+    }
+    EXPECT_EQ(three.land.noiseState, one.land.noiseState);
+    EXPECT_TRUE(three.heights == one.heights);
 }
 
 }  // namespace
