@@ -148,17 +148,10 @@ public:
     // Call once the heights are final: with probe length 4 and every height
     // within +-(2^29 - 1), ray sums and 4 x a height fit in int32, and the
     // interior cells are decided kDecideChunk at a time in 32-bit lanes.
-    void CheckNarrowSums() {
-        narrowSums_ = false;
-        if (!CodesMoves() || probe_ != 4) return;
-        const int64_t cells = int64_t{width_} * height_;
-        int32_t low = 0;
-        int32_t high = 0;
-        for (int64_t i = 0; i < cells; ++i) {
-            low = std::min(low, heights_[i]);
-            high = std::max(high, heights_[i]);
-        }
-        narrowSums_ = low > -(1 << 29) && high < (1 << 29);
+    // lowest, highest: the lowest and highest height.
+    void CheckNarrowSums(int32_t lowest, int32_t highest) {
+        narrowSums_ = CodesMoves() && probe_ == 4 && std::min(lowest, 0) > -(1 << 29) &&
+                      std::max(highest, 0) < (1 << 29);
     }
 
 private:
@@ -569,7 +562,7 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
     bool complete = BlurMap(heightMap, counts, 0, 1);
-    if (pull) decider.CheckNarrowSums();
+    if (pull) decider.CheckNarrowSums(LowestHeight(), HighestHeight());
 
     // Paths start from the cells of the columns traced before an abort; the
     // moves are decided for every cell, since paths leave those columns.
@@ -640,10 +633,13 @@ void LandGenerator::FloodToLevel(int32_t level) {
     for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height && count > 0; ++y) {
-            int32_t* row = heightMap + int64_t{y} * width + x0;
-            for (int32_t i = 0; i < count; ++i) row[i] = std::max(row[i], level);
-        }
+        auto floodRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+            for (int32_t y = yFirst; y < yEnd && count > 0; ++y) {
+                int32_t* row = heightMap + int64_t{y} * width + x0;
+                for (int32_t i = 0; i < count; ++i) row[i] = std::max(row[i], level);
+            }
+        };
+        SplitRange(height, floodRows);
         if (aborted) return;
     }
 }

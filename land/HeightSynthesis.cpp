@@ -525,13 +525,14 @@ void LandGenerator::GenerateHeightsMidpoint() {
 
 int32_t LandGenerator::RebaseHeights(int32_t floor) {
     if (Poll(Hint(width))) return 0;
-    const int64_t cells = CellCount();
-    int32_t low = 2147483647;
-    for (int64_t i = 0; i < cells; ++i) {
-        if (heightMap[i] < low) low = heightMap[i];
-    }
+    const int32_t low = LowestHeight();
     const int64_t shift = int64_t{low} - floor;
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = ClampToInt32(heightMap[i] - shift);
+    auto shiftRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int64_t i = int64_t{yFirst} * width; i < int64_t{yEnd} * width; ++i) {
+            heightMap[i] = ClampToInt32(heightMap[i] - shift);
+        }
+    };
+    SplitRange(height, shiftRows);
     return low;
 }
 
@@ -543,17 +544,12 @@ void LandGenerator::ScaleHeights(int32_t top) {
         range == 0 ? 1.0
                    : static_cast<double>(int64_t{top} - minHeight) / static_cast<double>(range);
     const int64_t cells = CellCount();
-    const int32_t hint = Hint(cells / 256);
-    if (Poll(hint)) return;
     const int64_t lowest = minHeight;
-    int64_t end = cells;
-    while (end > 0) {
-        const int64_t block = std::min<int64_t>(256, end);
-        for (int64_t i = end - 1; i >= end - block; --i) {
+    auto scale = [&](int64_t first, int64_t end) {
+        for (int64_t i = end - 1; i >= first; --i) {
             heightMap[i] =
                 TruncateToInt32(static_cast<double>(heightMap[i] - lowest) * factor + 0.5);
         }
-        end -= block;
-        if (block == 256 && Poll(hint)) return;
-    }
+    };
+    ForEachBlockFromEnd(cells, Hint(cells / 256), scale);
 }

@@ -37,6 +37,7 @@
 // never disturb each other's landscapes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "land/ThreadPool.h"
@@ -221,7 +222,7 @@ private:
     // 0 ... count - 1 (contiguous, in order; worker 0 has the first), or once
     // for all of it without a pool.
     template <typename Part>
-    void SplitRange(int32_t count, Part& part) {
+    void SplitRange(int32_t count, Part& part) const {
         const int32_t threads = PoolSize(threadPool);
         if (threads <= 1 || count < 2) {
             part(0, count, 0);
@@ -233,5 +234,43 @@ private:
             if (first < end) part(first, end, worker);
         };
         threadPool->Run(task);
+    }
+
+    // Blocks of 256 cells polled for in one round on the calling thread
+    // before the threads take shares of them (ForEachBlockFromEnd).
+    static constexpr int32_t kPolledBlocks = 1024;
+
+    // Walks cells 0 ... count - 1 from the last down in blocks of 256 with
+    // the polls of one thread doing so: one before the first block and one
+    // after every full block. Between rounds of polls on this thread, the
+    // threads take shares of the blocks polled for: cells(first, end) for
+    // cells first ... end - 1, each cell on its own. An abort stops before
+    // the block after the poll that asked for it; false then.
+    template <typename Cells>
+    bool ForEachBlockFromEnd(int64_t count, int32_t hint, Cells& cells) {
+        if (count <= 0) return !Poll(hint);
+        int64_t end = count;
+        while (end > 0) {
+            // The poll before a block is the one after the full block above.
+            int64_t first = end;
+            bool aborted = false;
+            for (int32_t n = 0; n < kPolledBlocks && first > 0; ++n) {
+                if (Poll(hint)) {
+                    aborted = true;
+                    break;
+                }
+                first -= first < 256 ? first : 256;
+            }
+            const int64_t span = end - first;
+            const auto pieces = static_cast<int32_t>((span + 255) / 256);
+            auto part = [&](int32_t a, int32_t b, int32_t) {
+                cells(first + int64_t{a} * 256, std::min(end, first + int64_t{b} * 256));
+            };
+            if (pieces > 0) SplitRange(pieces, part);
+            if (aborted) return false;
+            end = first;
+        }
+        // The poll after the lowest block, when that block is full.
+        return count % 256 != 0 || !Poll(hint);
     }
 };

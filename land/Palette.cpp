@@ -140,11 +140,14 @@ void LandGenerator::ColourByHeight(int32_t levels) {
     const double scale =
         hi == lo ? 0.0 : static_cast<double>(levels) / static_cast<double>(int64_t{hi} - lo);
     const int32_t top = std::max(std::min(levels, 256), 1) - 1;
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        const int32_t index =
-            TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
-        colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
-    }
+    auto colourRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
+            const int32_t index =
+                TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
+            colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
+        }
+    };
+    SplitRange(height, colourRows);
 }
 
 int32_t LandGenerator::NearestPaletteIndex(int32_t red, int32_t green, int32_t blue) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "land/LandGenerator.h"
@@ -219,6 +220,44 @@ TEST(LandThreads, NoiseStreamJumpsAheadExactly) {
     }
     EXPECT_EQ(three.land.noiseState, one.land.noiseState);
     EXPECT_TRUE(three.heights == one.heights);
+}
+
+TEST(LandThreads, BlockPolledPassesStopWhereOneThreadStops) {
+    // Filling and scaling poll every 256 cells from the last cell down; the
+    // threads share the blocks between rounds of polls. Maps of a whole
+    // number of blocks and not, over one round and several, aborted at the
+    // polls around the rounds' edges, leave what one thread leaves.
+    ThreadPool pool(3);
+    for (const auto& size : {std::pair<int32_t, int32_t>{40, 72}, {512, 512}, {600, 500}}) {
+        const int32_t w = size.first;
+        const int32_t h = size.second;
+        const int64_t blocks = (int64_t{w} * h + 255) / 256;
+        for (const int64_t abortAt : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{1024},
+                                      int64_t{1025}, int64_t{1026}, blocks, blocks + 1}) {
+            for (const bool scale : {false, true}) {
+                std::vector<int32_t> heights[2];
+                int64_t polls[2];
+                for (int32_t k = 0; k < 2; ++k) {
+                    TestLand t(w, h, landtest::CountingProgress);
+                    if (k == 1) t.land.threadPool = &pool;
+                    t.SetHeights(landtest::RandomHeights(w, h, 3, 5000));
+                    landtest::ResetPolls(abortAt);
+                    if (scale) {
+                        t.land.ScaleHeights(1234);
+                    } else {
+                        t.land.FillMap(t.land.heightMap, 7);
+                    }
+                    polls[k] = landtest::pollCounter.polls;
+                    heights[k] = t.heights;
+                }
+                EXPECT_EQ(polls[1], polls[0])
+                    << w << " x " << h << ", scale " << scale << ", abort at poll " << abortAt;
+                EXPECT_TRUE(heights[1] == heights[0])
+                    << w << " x " << h << ", scale " << scale << ", abort at poll " << abortAt;
+            }
+        }
+    }
+    landtest::ResetPolls();
 }
 
 }  // namespace
