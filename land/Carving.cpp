@@ -379,29 +379,60 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
     const int64_t cells = int64_t{w} * h;
     uint8_t* code = moves;
     uint8_t* mask = moves + cells;
-    std::fill(mask, mask + cells, uint8_t{0});
     auto wrap = [](int32_t v, int32_t limit) {
         return v < 0 ? v + limit : (v >= limit ? v - limit : v);
     };
-    int32_t firstFarRow = h;
-    int32_t lastFarRow = -1;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const int64_t p = x + int64_t{y} * w;
-            const uint8_t c = code[p];
-            if (c == kNoMoveCode) continue;
-            const int32_t dx = CodeDx(c);
-            const int32_t dy = CodeDy(c);
-            if (dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1) {
-                mask[wrap(x + dx, w) + int64_t{wrap(y + dy, h)} * w] |=
-                    static_cast<uint8_t>(NeighbourBit(dx, dy));
-                code[p] = kNoMoveCode;
-            } else {
-                firstFarRow = std::min(firstFarRow, y);
-                lastFarRow = y;
+    // Each target gathers its mask from the codes of its eight neighbours
+    // (rows of targets are independent); then, in a second round, the
+    // sources of those moves drop their codes, leaving only the longer
+    // moves, whose rows each thread notes.
+    auto maskRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            // Sources of moves with dy = 1, 0, -1 into row y.
+            const uint8_t* rows[3] = {code + int64_t{wrap(y - 1, h)} * w, code + int64_t{y} * w,
+                                      code + int64_t{wrap(y + 1, h)} * w};
+            uint8_t* out = mask + int64_t{y} * w;
+            for (int32_t x = 0; x < w; ++x) {
+                // Sources of moves with dx = 1, 0, -1 into column x.
+                const int32_t columns[3] = {wrap(x - 1, w), x, wrap(x + 1, w)};
+                uint32_t bits = 0;
+                for (int32_t dx = -1; dx <= 1; ++dx) {
+                    for (int32_t dy = -1; dy <= 1; ++dy) {
+                        if (dx == 0 && dy == 0) continue;
+                        if (rows[1 - dy][columns[1 - dx]] == MoveCode(dx, dy)) {
+                            bits |= NeighbourBit(dx, dy);
+                        }
+                    }
+                }
+                out[x] = static_cast<uint8_t>(bits);
             }
         }
-    }
+    };
+    splitRows(h, maskRows);
+    int32_t firstFar[ThreadPool::kMaxThreads];
+    int32_t lastFar[ThreadPool::kMaxThreads];
+    std::fill(firstFar, firstFar + ThreadPool::kMaxThreads, h);
+    std::fill(lastFar, lastFar + ThreadPool::kMaxThreads, -1);
+    auto dropNearMoves = [&](int32_t yFirst, int32_t yEnd, int32_t worker) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            uint8_t* row = code + int64_t{y} * w;
+            for (int32_t x = 0; x < w; ++x) {
+                const uint8_t c = row[x];
+                if (c == kNoMoveCode) continue;
+                const int32_t dx = CodeDx(c);
+                const int32_t dy = CodeDy(c);
+                if (dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1) {
+                    row[x] = kNoMoveCode;
+                } else {
+                    firstFar[worker] = std::min(firstFar[worker], y);
+                    lastFar[worker] = y;
+                }
+            }
+        }
+    };
+    splitRows(h, dropNearMoves);
+    const int32_t firstFarRow = *std::min_element(firstFar, firstFar + ThreadPool::kMaxThreads);
+    const int32_t lastFarRow = *std::max_element(lastFar, lastFar + ThreadPool::kMaxThreads);
 
     int32_t* source = a;
     int32_t* target = b;
