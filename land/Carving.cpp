@@ -569,15 +569,15 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     // following take the flow sweeps below (one extra cell each for paths
     // that have ended).
     const bool pull = decider.CodesMoves() && maxMoves <= 64 && !saturate;
-    uint8_t* moves = pull ? AllocateArrayForOverwrite<uint8_t>(2 * cells) : nullptr;
-    int32_t* next = pull ? nullptr : AllocateArrayForOverwrite<int32_t>(cells + 1);
-    int32_t* counts = AllocateArrayForOverwrite<int32_t>(cells + 1);
-    int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    uint8_t* moves = pull ? TakeScratch<uint8_t>(2 * cells) : nullptr;
+    int32_t* next = pull ? nullptr : TakeScratch<int32_t>(cells + 1);
+    int32_t* counts = TakeScratch<int32_t>(cells + 1);
+    int32_t* following = TakeScratch<int32_t>(cells + 1);
     if ((moves == nullptr && next == nullptr) || counts == nullptr || following == nullptr) {
-        FreeArray(moves);
-        FreeArray(next);
-        FreeArray(counts);
-        FreeArray(following);
+        GiveBackScratch(moves);
+        GiveBackScratch(next);
+        GiveBackScratch(counts);
+        GiveBackScratch(following);
         return false;
     }
 
@@ -635,8 +635,8 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         flow = SweepFlowCounts(next, counts, following, width, height, tracedColumns, maxMoves,
                                saturate);
     }
-    FreeArray(moves);
-    FreeArray(next);
+    GiveBackScratch(moves);
+    GiveBackScratch(next);
     // The other count map is finished with: it becomes the flow blur's
     // scratch map.
     int32_t* spare = flow == counts ? following : counts;
@@ -654,8 +654,8 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         }
     };
     SplitRange(height, applyRows);
-    FreeArray(counts);
-    FreeArray(following);
+    GiveBackScratch(counts);
+    GiveBackScratch(following);
     return complete;
 }
 
@@ -687,12 +687,13 @@ void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t first, int64
 
 // The delta map of a lighting step and, with blur passes, the blur's
 // scratch map; false (nothing held) when either cannot be obtained.
-bool AllocateDeltaMaps(int64_t cells, int32_t blurPasses, int32_t*& delta, int32_t*& blurScratch) {
-    delta = AllocateArrayForOverwrite<int32_t>(cells);
-    blurScratch = blurPasses > 0 ? AllocateArrayForOverwrite<int32_t>(cells) : nullptr;
+bool AllocateDeltaMaps(LandGenerator& land, int64_t cells, int32_t blurPasses, int32_t*& delta,
+                       int32_t*& blurScratch) {
+    delta = land.TakeScratch<int32_t>(cells);
+    blurScratch = blurPasses > 0 ? land.TakeScratch<int32_t>(cells) : nullptr;
     if (delta == nullptr || (blurPasses > 0 && blurScratch == nullptr)) {
-        FreeArray(delta);
-        FreeArray(blurScratch);
+        land.GiveBackScratch(delta);
+        land.GiveBackScratch(blurScratch);
         return false;
     }
     return true;
@@ -714,7 +715,7 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
     const int64_t cells = CellCount();
     int32_t* delta = nullptr;
     int32_t* blurScratch = nullptr;
-    if (!AllocateDeltaMaps(cells, blurPasses, delta, blurScratch)) return false;
+    if (!AllocateDeltaMaps(*this, cells, blurPasses, delta, blurScratch)) return false;
 
     const int64_t k = Asr(strength, 1);
     const bool vertical = direction == 'd' || direction == 'u';
@@ -749,8 +750,8 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
         heightMap = heights;
     }
     ApplyDeltasOnThreads(delta);
-    FreeArray(blurScratch);
-    FreeArray(delta);
+    GiveBackScratch(blurScratch);
+    GiveBackScratch(delta);
     return complete;
 }
 
@@ -762,7 +763,7 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
     const int64_t cells = CellCount();
     int32_t* delta = nullptr;
     int32_t* blurScratch = nullptr;
-    if (!AllocateDeltaMaps(cells, blurPasses, delta, blurScratch)) return false;
+    if (!AllocateDeltaMaps(*this, cells, blurPasses, delta, blurScratch)) return false;
 
     const int64_t low = LowestHeight();
     // Scan lines: rows for "l" (x rising) and "r" (x falling); columns for
@@ -824,7 +825,7 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
         heightMap = heights;
     }
     ApplyDeltasOnThreads(delta);
-    FreeArray(blurScratch);
-    FreeArray(delta);
+    GiveBackScratch(blurScratch);
+    GiveBackScratch(delta);
     return complete;
 }

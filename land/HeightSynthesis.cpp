@@ -253,11 +253,11 @@ bool LandGenerator::Fft2D(ComplexCell* cells, int32_t cellsWidth, int32_t cellsH
     int32_t log2Height = 0;
     if (!PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height)) return false;
     const int64_t stride = int64_t{2} * kFftBatchColumns * std::max(cellsWidth, cellsHeight);
-    double* fftScratch = AllocateArrayForOverwrite<double>(stride * PoolSize(threadPool));
+    double* fftScratch = TakeScratch<double>(stride * PoolSize(threadPool));
     if (fftScratch == nullptr) return false;
     const bool complete =
         Fft2DWithScratch(cells, cellsWidth, cellsHeight, direction, fftScratch, stride);
-    FreeArray(fftScratch);
+    GiveBackScratch(fftScratch);
     return complete;
 }
 
@@ -333,13 +333,13 @@ bool LandGenerator::GenerateHeightsSpectral() {
     if (width != height || !PowerOfTwoSides(width, height, &log2Width, &log2Height)) return false;
 
     const int64_t cells = CellCount();
-    ComplexCell* spectrum = AllocateArrayForOverwrite<ComplexCell>(cells);
+    ComplexCell* spectrum = TakeScratch<ComplexCell>(cells);
     if (spectrum == nullptr) return false;
     // One batch's scratch for each thread.
     const int64_t stride = int64_t{2} * kFftBatchColumns * width;
-    double* fftScratch = AllocateArrayForOverwrite<double>(stride * PoolSize(threadPool));
+    double* fftScratch = TakeScratch<double>(stride * PoolSize(threadPool));
     if (fftScratch == nullptr) {
-        FreeArray(spectrum);
+        GiveBackScratch(spectrum);
         return false;
     }
 
@@ -462,8 +462,8 @@ bool LandGenerator::GenerateHeightsSpectral() {
     for (int64_t i = int64_t{rowsDone} * width; i < cells; ++i) {
         heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
     }
-    FreeArray(fftScratch);
-    FreeArray(spectrum);
+    GiveBackScratch(fftScratch);
+    GiveBackScratch(spectrum);
     RebaseHeights(0);
     return complete;
 }

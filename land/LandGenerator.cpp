@@ -3,6 +3,7 @@
 #include "land/LandGenerator.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 #include "land/LandMath.h"
@@ -73,6 +74,20 @@ int32_t LandGenerator::PollColumns(int32_t count, int32_t hint, bool* aborted) {
         }
     }
     return count;
+}
+
+void LandGenerator::LendScratchBlock(void* block, int64_t bytes) {
+    assert(scratchTaken_ == 0 && "scratch block changed while a pass holds part of it");
+    scratchBlock_ = static_cast<unsigned char*>(block);
+    scratchBytes_ = block == nullptr ? 0 : bytes;
+    scratchUsed_ = 0;
+}
+
+bool LandGenerator::InScratchBlock(const void* p) const {
+    const auto address = reinterpret_cast<std::uintptr_t>(p);
+    const auto first = reinterpret_cast<std::uintptr_t>(scratchBlock_);
+    return scratchBlock_ != nullptr && address >= first &&
+           address - first < static_cast<std::uintptr_t>(scratchBytes_);
 }
 
 int64_t LandGenerator::CellCount() const {

@@ -24,7 +24,10 @@
 // change anything: spectral synthesis 16 bytes a cell (256 MiB at side
 // 4096), flow carving three 4-byte maps, shading and shadows two, the blurs
 // one. When it cannot be obtained they return false and leave both maps
-// exactly as they were. Sizes are checked before allocating.
+// exactly as they were. Sizes are checked before allocating. The pipeline
+// lends the passes one block of its peak size (LendScratchBlock) for the
+// whole landscape, so each pass reuses pages already mapped instead of
+// mapping and faulting in fresh maps of its own.
 //
 // Results: the bool operations return true when they ran to completion and
 // false when they could not start (no scratch memory, unsupported map shape)
@@ -40,6 +43,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "land/Scratch.h"
 #include "land/ThreadPool.h"
 
 // context: the generator's progressContext (the caller's own object).
@@ -84,6 +88,22 @@ public:
     // threads. Polls stay on the calling thread, in the same order, so the
     // maps (and what an abort leaves) are the same for every pool size.
     ThreadPool* threadPool = nullptr;
+
+    // --- Scratch memory --------------------------------------------------------
+    // Lends a block of `bytes` bytes (null: none) from which the passes take
+    // their scratch maps while it is lent; the lender frees it after
+    // lending null again, when no pass is running. A pass takes its maps
+    // from the start of the block and gives them all back before it
+    // returns; what does not fit is allocated as usual.
+    void LendScratchBlock(void* block, int64_t bytes);
+    // count elements of T, contents indeterminate, from the lent block or
+    // AllocateArrayForOverwrite; null when not available (injected failures
+    // count as for any allocation).
+    template <typename T>
+    T* TakeScratch(int64_t count);
+    // Gives back what TakeScratch returned (null is fine) and sets it null.
+    template <typename T>
+    void GiveBackScratch(T*& array);
 
     // --- Noise state -----------------------------------------------------------
     uint32_t noiseState;
@@ -151,6 +171,13 @@ public:
     static constexpr int32_t kFftBatchColumns = 32;
 
 private:
+    bool InScratchBlock(const void* p) const;
+
+    unsigned char* scratchBlock_ = nullptr;
+    int64_t scratchBytes_ = 0;
+    int64_t scratchUsed_ = 0;   // bytes taken from the block's start
+    int32_t scratchTaken_ = 0;  // maps taken and not given back
+
     // Columns handled between two rounds of polling: work runs in strips of
     // this many columns, row by row within the strip, after one poll per
     // column of the strip, so the memory is walked along its rows (a strip's
@@ -274,3 +301,29 @@ private:
         return count % 256 != 0 || !Poll(hint);
     }
 };
+
+template <typename T>
+T* LandGenerator::TakeScratch(int64_t count) {
+    if (scratchBlock_ == nullptr || count < 0 ||
+        static_cast<uint64_t>(count) > scratch::kMaxAllocationBytes / sizeof(T)) {
+        return AllocateArrayForOverwrite<T>(count);
+    }
+    const int64_t bytes = std::max<int64_t>(count, 1) * static_cast<int64_t>(sizeof(T));
+    const int64_t start = (scratchUsed_ + 63) & ~int64_t{63};  // cache-line aligned
+    if (bytes > scratchBytes_ - start) return AllocateArrayForOverwrite<T>(count);
+    if (!scratch::AllocationAllowed()) return scratch::CountFailure();
+    scratchUsed_ = start + bytes;
+    ++scratchTaken_;
+    return static_cast<T*>(static_cast<void*>(scratchBlock_ + start));
+}
+
+template <typename T>
+void LandGenerator::GiveBackScratch(T*& array) {
+    if (array != nullptr && InScratchBlock(array)) {
+        // The block is free again once the pass has given back all it took.
+        if (--scratchTaken_ == 0) scratchUsed_ = 0;
+        array = nullptr;
+        return;
+    }
+    FreeArray(array);
+}

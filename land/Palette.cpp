@@ -175,7 +175,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, bool snapToPalette) {
 bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapToPalette) {
     const int64_t cells = CellCount();
     const int32_t passCount = std::max(passes, 1);
-    uint32_t* copy = AllocateArrayForOverwrite<uint32_t>(cells);
+    uint32_t* copy = TakeScratch<uint32_t>(cells);
     if (copy == nullptr) return false;
     const double factor = 1.0 / (static_cast<double>(centreWeight) + 9.0);
     const int32_t hint = Hint(int64_t{width} * passCount);
@@ -245,7 +245,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
             }
         }
     }
-    FreeArray(copy);
+    GiveBackScratch(copy);
     return complete;
 }
 
@@ -254,10 +254,10 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
 // scratch.
 bool LandGenerator::BlurHeights(int32_t centreWeight, int32_t passes) {
     if (passes <= 0) return true;
-    int32_t* scratchMap = AllocateArrayForOverwrite<int32_t>(CellCount());
+    int32_t* scratchMap = TakeScratch<int32_t>(CellCount());
     if (scratchMap == nullptr) return false;
     const bool complete = BlurMap(heightMap, scratchMap, centreWeight, passes);
-    FreeArray(scratchMap);
+    GiveBackScratch(scratchMap);
     return complete;
 }
 
