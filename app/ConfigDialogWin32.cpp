@@ -1,7 +1,8 @@
 // ConfigDialogWin32.cpp - the configuration dialog (resource 2003).
 //
-// Flying speed sits on a horizontal scroll bar (0 ... 100), the other six
-// settings in number fields. Only OK writes the INI file; Cancel, Enter,
+// Flying speed sits on a horizontal scroll bar (0 ... 100), the "Monitors"
+// setting in a drop-down list (its items in the setting's order 0 ... 2),
+// the other six settings in number fields. Only OK writes the INI file; Cancel, Enter,
 // Escape and the caption's close button leave it alone (the last three send
 // the standard ids 1 and 2, which the dialog ignores, so only the two buttons
 // end it). Restore Defaults refills the controls without writing.
@@ -38,6 +39,13 @@ const NumberField kFields[] = {
     {IDC_TILT, &Settings::tilt, true},
 };
 
+// The drop-down list's items: item i is the "Monitors" value i.
+const char* const kMonitorsItems[] = {
+    "A landscape on each monitor",
+    "One landscape on the primary monitor",
+    "One landscape across all monitors",
+};
+
 // The values the dialog shows; the speed bar edits flightSpeed directly.
 // One dialog at a time per process.
 Settings dialogSettings;
@@ -67,10 +75,21 @@ void SetSpeedBar(HWND dialog, int32_t position) {
     SetScrollPos(GetDlgItem(dialog, IDC_FLIGHT_SPEED), SB_CTL, position, TRUE);
 }
 
+void ShowMonitors(HWND dialog, int32_t monitors) {
+    SendDlgItemMessageA(dialog, IDC_MONITORS, CB_SETCURSEL, static_cast<WPARAM>(monitors), 0);
+}
+
+// No selection (CB_ERR) reads as -1, which the clamping replaces by the
+// default.
+int32_t ReadMonitors(HWND dialog) {
+    return static_cast<int32_t>(SendDlgItemMessageA(dialog, IDC_MONITORS, CB_GETCURSEL, 0, 0));
+}
+
 void SaveAndClose(HWND dialog) {
     for (const NumberField& field : kFields) {
         dialogSettings.*field.field = ReadNumber(dialog, field);
     }
+    dialogSettings.monitors = ReadMonitors(dialog);
     ClampSettings(dialogSettings);
     if (!SaveSettings(dialogSettings)) {
         // Closing as if saved would lose the user's choice without a word.
@@ -92,6 +111,7 @@ void RestoreDefaults(HWND dialog) {
     for (const NumberField& field : kFields) ShowNumber(dialog, field, DefaultOf(field.field));
     dialogSettings.flightSpeed = DefaultOf(&Settings::flightSpeed);
     SetSpeedBar(dialog, dialogSettings.flightSpeed);
+    ShowMonitors(dialog, DefaultOf(&Settings::monitors));
 }
 
 INT_PTR OnScroll(HWND dialog, WPARAM wParam) {
@@ -143,6 +163,11 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             for (const NumberField& field : kFields) {
                 ShowNumber(dialog, field, dialogSettings.*field.field);
             }
+            for (const char* item : kMonitorsItems) {
+                SendDlgItemMessageA(dialog, IDC_MONITORS, CB_ADDSTRING, 0,
+                                    reinterpret_cast<LPARAM>(item));
+            }
+            ShowMonitors(dialog, dialogSettings.monitors);
             return TRUE;
         }
         case WM_COMMAND:

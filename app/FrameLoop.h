@@ -120,6 +120,12 @@ public:
     // Releases the view, the generator and the three buffers (through the
     // platform) and resets the frame loop's and the new-land pipeline's state.
     void Destroy();
+    // Tells a running worker to give its generation up (within milliseconds,
+    // at its next poll or abandon check) and returns at once; Destroy then
+    // waits for it (the maps are in no particular state: only Destroy may
+    // follow). A window with several flights asks them all first, so that
+    // their workers stop side by side.
+    void RequestStop();
 
     // --- New-land pipeline (app/NewLand.cpp) ----------------------------------
     // Runs the land pipeline on this flight's generator and view; does nothing

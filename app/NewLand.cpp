@@ -151,6 +151,13 @@ void Flight::FinishWorker() {
     TakeLandResult(worker_.seed, worker_.lastStep, worker_.failedStep);
 }
 
+void Flight::RequestStop() {
+    if (!onWorker_) return;
+    // Destroy follows: the generation is given up wherever it is.
+    worker_.abandon.store(true, std::memory_order_relaxed);
+    worker_.abort.store(1, std::memory_order_relaxed);
+}
+
 void Flight::StopWorker() {
     if (!onWorker_) return;
     // The maps go away with the flight: the worker gives the generation up

@@ -15,10 +15,10 @@
 
 #include "app/Settings.h"
 
-// Reads the seven settings (defaults for what is missing), clamped.
+// Reads the eight settings (defaults for what is missing), clamped.
 Settings LoadSettings();
 
-// Writes the seven settings, in the dialog's write order, to the per-user
+// Writes the eight settings, in the dialog's write order, to the per-user
 // file, creating its folder. False when the file could not be written.
 bool SaveSettings(const Settings& settings);
 

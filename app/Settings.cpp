@@ -12,10 +12,11 @@ const SettingEntry kSettings[kSettingCount] = {
     {"Newland Wait", &Settings::newlandWait, 1200, 0, INT32_MAX, 1200},
     {"AutoPilot Intensity", &Settings::autoPilotIntensity, 30, 0, 200, 30},
     {"Tilt", &Settings::tilt, 0, -128, 128, 0},
+    {"Monitors", &Settings::monitors, 0, 0, 2, 0},
 };
 
-// The dialog writes Output Width before Object Count.
-const int kSettingsWriteOrder[kSettingCount] = {0, 1, 3, 2, 4, 5, 6};
+// The dialog writes Output Width before Object Count, and Monitors last.
+const int kSettingsWriteOrder[kSettingCount] = {0, 1, 3, 2, 4, 5, 6, 7};
 
 const SettingEntry* FindSetting(const char* key) {
     if (key == nullptr) return nullptr;

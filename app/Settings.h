@@ -1,4 +1,4 @@
-// Settings.h - the seven integer settings, declared once as a table.
+// Settings.h - the eight integer settings, declared once as a table.
 //
 // Settings is a plain value: a front end loads one (LoadSettingsFrom or the
 // platform's loader) and hands it to each Flight it creates; nothing keeps
@@ -22,6 +22,10 @@ struct Settings {
                                       // the frame loop waits at least 1)
     int32_t autoPilotIntensity = 30;  // "AutoPilot Intensity"  0 ... 200
     int32_t tilt = 0;                 // "Tilt"                 -128 ... 128
+    int32_t monitors = 0;             // "Monitors"             0 ... 2: a flight on each
+                                      // monitor, one on the primary (the others black),
+                                      // one across all; read by the Win32 full-screen
+                                      // saver only
 };
 
 struct SettingEntry {
@@ -33,15 +37,15 @@ struct SettingEntry {
     int32_t fallBack;      // replaces a value out of range
 };
 
-constexpr int kSettingCount = 7;
+constexpr int kSettingCount = 8;
 
 // In reading order: Flight Speed, Land Size, Object Count, Output Width,
-// Newland Wait, AutoPilot Intensity, Tilt.
+// Newland Wait, AutoPilot Intensity, Tilt, Monitors.
 extern const SettingEntry kSettings[kSettingCount];
 
 // Indices into kSettings in the order the dialog writes them: Flight Speed,
 // Land Size, Output Width, Object Count, Newland Wait, AutoPilot Intensity,
-// Tilt.
+// Tilt, Monitors.
 extern const int kSettingsWriteOrder[kSettingCount];
 
 const SettingEntry* FindSetting(const char* key);
@@ -49,7 +53,7 @@ const SettingEntry* FindSetting(const char* key);
 // Reads one key; returns defaultValue when the key or the store is missing.
 using SettingReader = int32_t (*)(const char* key, int32_t defaultValue, void* context);
 
-// Reads the seven keys in reading order through `read` (defaults with a null
+// Reads the eight keys in reading order through `read` (defaults with a null
 // reader), clamped.
 Settings LoadSettingsFrom(SettingReader read, void* context);
 void ClampSettings(Settings& settings);

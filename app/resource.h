@@ -20,3 +20,4 @@
 #define IDC_TILT 1009
 #define IDC_WEB_PAGE 1010
 #define IDC_RESTORE_DEFAULTS 1011
+#define IDC_MONITORS 1012  // drop-down list: the "Monitors" setting, 0 ... 2

@@ -4,8 +4,9 @@
 #   build/<preset>/Glidescape.scr          the saver, static runtime, GUI subsystem
 #   build/mingw64/wine-test/               the Wine harness and the test password DLLs
 #   ctest -L wine (mingw64)                the suite: tests/win32/wine-suite.sh (with its
-#                                          start/close cycles on their own) and the
-#                                          core's unit tests (CoreTestsWine.cmake)
+#                                          start/close cycles on their own),
+#                                          tests/win32/wine-monitors.sh (two monitors)
+#                                          and the core's unit tests (CoreTestsWine.cmake)
 enable_language(RC)
 
 file(GLOB GLIDESCAPE_WIN32_SOURCES CONFIGURE_DEPENDS
@@ -64,6 +65,14 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
                    $<TARGET_FILE:glidescape_test_password> $<TARGET_FILE:glidescape_test_mpr>
                    ${CMAKE_BINARY_DIR}/wine-cycles-artifacts cycles)
   set_tests_properties(wine_cycles PROPERTIES LABELS wine TIMEOUT 1500)
+
+  # Two monitors side by side (Xephyr inside a private Xvfb): a flight on
+  # each, the primary only, one across both, and the dialog's list.
+  add_test(NAME wine_monitors
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win32/wine-monitors.sh
+                   $<TARGET_FILE:Glidescape> $<TARGET_FILE:glidescape_wine_harness>
+                   ${CMAKE_BINARY_DIR}/wine-artifacts/monitors)
+  set_tests_properties(wine_monitors PROPERTIES LABELS "wine;monitors" TIMEOUT 600)
 
   # The resources and imports of the built file, read back with windres and
   # objdump (no Wine needed; labelled with the Windows suite so that the

@@ -2,8 +2,9 @@
 //
 // The Win32 host (host/HostWin32.cpp, host/SaverProcWin32.cpp) asks these
 // functions how to read its command line and when user input closes the
-// saver; keeping them free of windows.h lets the native unit tests check them
-// directly (tests/host/).
+// saver, and the Win32 saver window (app/SaverWindowWin32.cpp) how to split
+// the full-screen window among the monitors; keeping them free of windows.h
+// lets the native unit tests check them directly (tests/host/).
 //
 // Command line grammar, after the program name (quoted or not) and any blanks
 // and control characters before the tail:
@@ -106,5 +107,58 @@ SettingText ReadSettingText(const char* text, int32_t* value);
 // default, which is every key's fall-back) for anything but a 32-bit number,
 // so a value beyond 32 bits falls back exactly as one out of the key's range.
 bool ParseSettingText(const char* text, int32_t* value);
+
+// --- Monitors of the full-screen saver ------------------------------------
+// The full-screen window covers the whole virtual screen; PlanFlights decides
+// which parts of it get a flight of their own.
+
+// A rectangle in pixels; right and bottom are exclusive.
+struct PixelRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+// One monitor as the system reports it, in screen pixels.
+struct MonitorArea {
+    PixelRect rect;
+    bool primary;
+};
+
+// The "Monitors" setting.
+enum class MonitorsMode : int32_t {
+    EachMonitor = 0,  // a flight on each monitor
+    PrimaryOnly = 1,  // one flight on the primary monitor, the others black
+    Spanning = 2,     // one flight stretched across the whole window
+};
+
+// Flights one window holds at most; monitors beyond them stay black.
+constexpr int32_t kMaxFlights = 16;
+
+// The flights of one window. Flight i draws into areas[i] (window pixels,
+// origin at the window's top left) and offsets its land seed and its view
+// seed by i, so flight 0 (on the primary monitor) flies exactly as a saver
+// on one monitor does.
+struct FlightPlan {
+    int32_t count;
+    PixelRect areas[kMaxFlights];
+};
+
+// Splits a window (screen pixels) among the monitors (screen pixels, in the
+// system's enumeration order). Order of the flights: the primary monitor
+// first (the first one flagged, else the first listed), then the others in
+// the order given. Each monitor's area is clipped to the window; a monitor
+// outside the window, or one whose clipped area repeats an earlier one's (a
+// mirrored display), gets no flight. Mode 1 keeps only the first flight of
+// that order. A mode outside 0 ... 2 counts as 0.
+// Mode 2, or no monitor inside the window, gives one flight on the whole
+// window. A window without area, or wider or taller than 32-bit
+// coordinates can hold, gives no flight.
+FlightPlan PlanFlights(PixelRect window, const MonitorArea* monitors, int32_t monitorCount,
+                       int32_t mode);
+
+// A land or view seed offset by a flight's index (wraps at 2^32).
+uint32_t OffsetSeed(uint32_t seed, int32_t flightIndex);
 
 }  // namespace hostlogic

@@ -156,9 +156,21 @@ int32_t RunSaverWindow(HWND parent) {
         title = kPreviewTitle;
         host.isPreview = 1;
     } else {
-        HDC screen = GetDC(nullptr);
-        GetClipBox(screen, &area);
-        ReleaseDC(nullptr, screen);
+        // The whole virtual screen, every monitor; the saver window gives
+        // each monitor its own flight. Should the system not report it, the
+        // screen's device context still gives the primary monitor.
+        area.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+        area.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+        const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+        if (width > 0 && height > 0) {
+            area.right = area.left + width;
+            area.bottom = area.top + height;
+        } else {
+            HDC screen = GetDC(nullptr);
+            GetClipBox(screen, &area);
+            ReleaseDC(nullptr, screen);
+        }
         style = WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
         exStyle = WS_EX_TOPMOST;
         title = kFullScreenTitle;

@@ -141,16 +141,19 @@ void LandGenerator::ColourByHeight(int32_t levels) {
     const double scale =
         hi == lo ? 0.0 : static_cast<double>(levels) / static_cast<double>(int64_t{hi} - lo);
     const int32_t top = std::max(std::min(levels, 256), 1) - 1;
-    // Row by row from the last cell down, so that a generation being
-    // thrown away stops here too.
-    for (int64_t end = cells; end > 0; end -= width) {
-        if (Abandoned()) return;
-        for (int64_t i = end - 1; i >= end - width; --i) {
-            const int32_t index =
-                TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
-            colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
+    auto colourRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int32_t y = yEnd - 1; y >= yFirst; --y) {
+            // A generation being thrown away stops here too.
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+            const int64_t rowStart = int64_t{y} * width;
+            for (int64_t i = rowStart + width - 1; i >= rowStart; --i) {
+                const int32_t index =
+                    TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
+                colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
+            }
         }
-    }
+    };
+    SplitRange(height, colourRows);
 }
 
 int32_t LandGenerator::NearestPaletteIndex(int32_t red, int32_t green, int32_t blue) {
@@ -178,7 +181,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, bool snapToPalette) {
 bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapToPalette) {
     const int64_t cells = CellCount();
     const int32_t passCount = std::max(passes, 1);
-    uint32_t* copy = AllocateArrayForOverwrite<uint32_t>(cells);
+    uint32_t* copy = TakeScratch<uint32_t>(cells);
     if (copy == nullptr) return false;
     const double factor = 1.0 / (static_cast<double>(centreWeight) + 9.0);
     const int32_t hint = Hint(int64_t{width} * passCount);
@@ -193,12 +196,12 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
     const bool narrow = !snapToPalette && centreWeight >= -8 && centreWeight <= kNarrowWeight;
     bool complete = true;
     for (int32_t pass = 0; pass < passCount; ++pass) {
-        // Copied 64 rows at a time: the first pass writes fresh pages, slow
+        // Copied 64 rows at a time: a first pass over fresh pages is slow
         // enough at side 4096 to want abandon checks in between.
         const int64_t rowsCells = int64_t{kRowCheckMask + 1} * width;
         for (int64_t first = 0; first < cells; first += rowsCells) {
             if (Abandoned()) {
-                FreeArray(copy);
+                GiveBackScratch(copy);
                 return false;
             }
             const int64_t n = std::min(rowsCells, cells - first);
@@ -259,7 +262,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
             }
         }
     }
-    FreeArray(copy);
+    GiveBackScratch(copy);
     return complete;
 }
 
@@ -268,10 +271,10 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
 // scratch.
 bool LandGenerator::BlurHeights(int32_t centreWeight, int32_t passes) {
     if (passes <= 0) return true;
-    int32_t* scratchMap = AllocateArrayForOverwrite<int32_t>(CellCount());
+    int32_t* scratchMap = TakeScratch<int32_t>(CellCount());
     if (scratchMap == nullptr) return false;
     const bool complete = BlurMap(heightMap, scratchMap, centreWeight, passes);
-    FreeArray(scratchMap);
+    GiveBackScratch(scratchMap);
     return complete;
 }
 

@@ -58,12 +58,14 @@ namespace {
 constexpr double kYieldEveryMs = 25.0;
 
 // The address's name of each setting, and the name the settings panel shows.
+// A key of the table without a name here ("Monitors", which only the Windows
+// saver reads) is neither read, shown nor stored by the page.
 struct WebSetting {
     const char* key;
     const char* param;
     const char* label;
 };
-constexpr WebSetting kWebSettings[kSettingCount] = {
+constexpr WebSetting kWebSettings[] = {
     {"Flight Speed", "speed", "Flying Speed"},
     {"Land Size", "land-size", "Land Size"},
     {"Object Count", "objects", "Object Count"},
@@ -210,7 +212,8 @@ void AppendJsonString(std::string& out, const char* text) {
 
 extern "C" {
 
-// Reads the seven settings from the address and localStorage, then clamps.
+// Reads the page's seven settings from the address and localStorage, then
+// clamps.
 EMSCRIPTEN_KEEPALIVE void glidescape_load_settings() {
     WebSettingsLoad(ReadPageSetting, nullptr);
 }
@@ -223,17 +226,18 @@ EMSCRIPTEN_KEEPALIVE void glidescape_restore_defaults() {
 // Sets one setting from text as the reader would, then clamps all.
 EMSCRIPTEN_KEEPALIVE void glidescape_set_setting(const char* key, const char* text) {
     const SettingEntry* entry = FindSetting(key);
-    if (entry == nullptr || text == nullptr) return;
+    if (entry == nullptr || text == nullptr || FindWebSetting(key) == nullptr) return;
     int32_t value = entry->defaultValue;
     if (!hostlogic::ParseSettingText(text, &value)) value = entry->defaultValue;
     WebSettingSet(static_cast<int>(entry - kSettings), value);
 }
 
-// Stores the seven (clamped) settings as the configuration dialog writes
-// them: "%ld" text in the dialog's order.
+// Stores the page's seven (clamped) settings as the configuration dialog
+// writes them: "%ld" text in the dialog's order.
 EMSCRIPTEN_KEEPALIVE void glidescape_save_settings() {
     for (int index : kSettingsWriteOrder) {
         const SettingEntry& entry = kSettings[index];
+        if (FindWebSetting(entry.key) == nullptr) continue;
         char text[16];
         std::snprintf(text, sizeof text, "%" PRId32, WebSettingValue(index));
         PageStoreSetting(entry.key, text);
@@ -255,7 +259,7 @@ EMSCRIPTEN_KEEPALIVE int glidescape_set_seed(int which, const char* text) {
     return has ? 1 : 0;
 }
 
-// The settings table with the current values, for the page's panel:
+// The page's settings with the current values, for its panel:
 // [{"key","param","label","min","max","default","value"}, ...] in reading
 // order; max is null for no upper bound.
 EMSCRIPTEN_KEEPALIVE const char* glidescape_settings_json() {
@@ -263,13 +267,14 @@ EMSCRIPTEN_KEEPALIVE const char* glidescape_settings_json() {
     for (int i = 0; i < kSettingCount; ++i) {
         const SettingEntry& entry = kSettings[i];
         const WebSetting* web = FindWebSetting(entry.key);
-        if (i > 0) jsonText += ',';
+        if (web == nullptr) continue;
+        if (jsonText.size() > 1) jsonText += ',';
         jsonText += "{\"key\":";
         AppendJsonString(jsonText, entry.key);
         jsonText += ",\"param\":";
-        AppendJsonString(jsonText, web != nullptr ? web->param : "");
+        AppendJsonString(jsonText, web->param);
         jsonText += ",\"label\":";
-        AppendJsonString(jsonText, web != nullptr ? web->label : entry.key);
+        AppendJsonString(jsonText, web->label);
         jsonText += ",\"min\":" + std::to_string(entry.minimum);
         jsonText += ",\"max\":";
         jsonText += entry.maximum == INT32_MAX ? "null" : std::to_string(entry.maximum);

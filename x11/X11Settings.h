@@ -1,6 +1,6 @@
 // X11Settings.h - the Linux saver's settings file.
 //
-// The seven keys of the settings table (app/Settings.h), section
+// The keys of the settings table (app/Settings.h), section
 // "Glidescape", in "Glidescp.ini" under $XDG_CONFIG_HOME/glidescape/ (by
 // default ~/.config/glidescape/). libinih reads the file; each value goes
 // through the Windows saver's own number reader (hostlogic::ParseSettingText)
@@ -8,8 +8,10 @@
 // section, key or number gives the default, a value out of range the
 // fall-back. Section and key names match without regard to case, and the
 // first occurrence of a key counts, as with the Windows profile functions.
-// Nothing here writes the file. Called by x11/main.cpp before the display is
-// opened, and by the tests.
+// "Monitors" is read with the rest and ignored: the Linux saver flies one
+// flight on its window, whatever the monitors behind it. Nothing here writes
+// the file. Called by x11/main.cpp before the display is opened, and by the
+// tests.
 #pragma once
 
 #include <string>

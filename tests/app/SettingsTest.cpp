@@ -44,9 +44,10 @@ TEST_F(SettingsTest, MissingKeysGiveDefaults) {
     EXPECT_EQ(s.newlandWait, 1200);
     EXPECT_EQ(s.autoPilotIntensity, 30);
     EXPECT_EQ(s.tilt, 0);
+    EXPECT_EQ(s.monitors, 0);
     const std::vector<std::string> expected = {
         "Flight Speed", "Land Size",           "Object Count", "Output Width",
-        "Newland Wait", "AutoPilot Intensity", "Tilt"};
+        "Newland Wait", "AutoPilot Intensity", "Tilt",         "Monitors"};
     EXPECT_EQ(ini.readOrder, expected);
 }
 
@@ -54,12 +55,12 @@ TEST_F(SettingsTest, NullReaderGivesDefaults) {
     EXPECT_EQ(LoadSettingsFrom(nullptr, nullptr).landSize, 10);
 }
 
-TEST_F(SettingsTest, WriteOrderSwapsOutputWidthAndObjectCount) {
+TEST_F(SettingsTest, WriteOrderSwapsOutputWidthAndObjectCountAndEndsWithMonitors) {
     std::vector<std::string> order;
     for (int index : kSettingsWriteOrder) order.emplace_back(kSettings[index].key);
     const std::vector<std::string> expected = {
         "Flight Speed", "Land Size",           "Output Width", "Object Count",
-        "Newland Wait", "AutoPilot Intensity", "Tilt"};
+        "Newland Wait", "AutoPilot Intensity", "Tilt",         "Monitors"};
     EXPECT_EQ(order, expected);
 }
 
@@ -96,6 +97,10 @@ TEST_F(SettingsTest, EdgesKeepInRangeValuesAndFallBackOutside) {
     EXPECT_EQ(LoadOne("Flight Speed", INT32_MIN), 25);
     EXPECT_EQ(LoadOne("AutoPilot Intensity", 200), 200);
     EXPECT_EQ(LoadOne("AutoPilot Intensity", 201), 30);
+    EXPECT_EQ(LoadOne("Monitors", 2), 2);
+    EXPECT_EQ(LoadOne("Monitors", 1), 1);
+    EXPECT_EQ(LoadOne("Monitors", 3), 0);
+    EXPECT_EQ(LoadOne("Monitors", -1), 0);
 }
 
 TEST_F(SettingsTest, ClampLeavesOtherSettingsAlone) {

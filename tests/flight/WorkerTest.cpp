@@ -171,12 +171,36 @@ TEST_F(HeldWorkerTest, ShiftStopsThisLandscapeOnlyAndTheNextCountdownMakesANewOn
     EXPECT_EQ(flight.frameLoop.flightView->randomState, 32u);
 }
 
-TEST_F(HeldWorkerTest, DestroyDuringGenerationStopsTheWorkerAtItsFirstPoll) {
+TEST_F(HeldWorkerTest, DestroyDuringGenerationStopsTheWorkerBeforeItsFirstPoll) {
     EXPECT_EQ(flight.Tick(), TickResult::Generated);
     flight.Destroy();  // runs the held worker, which sees the close at once
-    EXPECT_EQ(flight.WorkerPolls(), 1);
+    // The fill's first abandon check comes before its first poll.
+    EXPECT_EQ(flight.WorkerPolls(), 0);
     EXPECT_FALSE(flight.WorkerRunning());
     EXPECT_EQ(platform.pixelsLive, 0);
+}
+
+// What a window of several flights does before it destroys them: every
+// worker is told at once and gives its generation up at once (here before
+// its first poll), without a wait; a request while no worker runs leaves
+// later generations alone.
+TEST_F(HeldWorkerTest, RequestStopEndsTheRunningGenerationAtOnceOnly) {
+    flight.RequestStop();
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    flight.RequestStop();
+    EXPECT_TRUE(flight.WorkerRunning());  // nothing waited for it
+    platform.RunHeldWorker();
+    EXPECT_EQ(flight.WorkerPolls(), 0);
+    flight.Destroy();
+    EXPECT_EQ(platform.pixelsLive, 0);
+
+    ASSERT_TRUE(flight.Create(platform, settings, 128, 96, 0, Generation::Worker));
+    flight.RequestStop();
+    EXPECT_EQ(flight.Tick(), TickResult::Generated);
+    platform.RunHeldWorker();
+    EXPECT_GT(flight.WorkerPolls(), 100);
+    EXPECT_EQ(flight.Tick(), TickResult::DrewFrame);
+    EXPECT_EQ(flight.frameLoop.flightView->waterLevel, 25);
 }
 
 TEST(Worker, WithoutThreadsTheLandIsMadeInline) {

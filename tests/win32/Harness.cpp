@@ -14,8 +14,12 @@
 //   exists HWND                   "exists 1|0"
 //   child PARENT MS               wait for a saver-class child of PARENT, print its facts
 //   owned OWNER MS                wait for a visible window owned by OWNER, print its facts
-//   dialog-get HWND               the dialog's fields and the speed bar's position
+//   dialog-get HWND               the dialog's fields, the speed bar's position, the
+//                                 monitors list's selection, item count and item texts
 //   dialog-set HWND ID TEXT       set a control's text
+//   select HWND ID INDEX          select item INDEX of a drop-down list (CB_SETCURSEL)
+//   monitors                      the virtual screen and each monitor as the system lists
+//                                 them ("virtual L T R B", "monitor L T R B PRIMARY")
 //   command HWND ID               post WM_COMMAND (BN_CLICKED) for control ID
 //   scroll HWND CODE [POS]        send WM_HSCROLL from the speed bar
 //   post HWND MSG WPARAM LPARAM   post a message (numbers; MSG may be a registered name)
@@ -276,6 +280,17 @@ int Preview(const char* log, int width, int height, const char* command) {
     return 0;
 }
 
+BOOL CALLBACK PrintMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoA(monitor, &info)) {
+        std::printf("monitor %ld %ld %ld %ld %d\n", info.rcMonitor.left, info.rcMonitor.top,
+                    info.rcMonitor.right, info.rcMonitor.bottom,
+                    (info.dwFlags & MONITORINFOF_PRIMARY) != 0 ? 1 : 0);
+    }
+    return TRUE;
+}
+
 int Usage() {
     std::fprintf(stderr, "harness: bad arguments (see tests/win32/Harness.cpp)\n");
     return 2;
@@ -365,9 +380,37 @@ int main(int argc, char** argv) {
         }
         HWND speed = GetDlgItem(dialog, 1000);
         std::printf("speed %ld\n", static_cast<long>(SendMessageA(speed, SBM_GETPOS, 0, 0)));
+        HWND monitors = GetDlgItem(dialog, 1012);
+        const long items = static_cast<long>(SendMessageA(monitors, CB_GETCOUNT, 0, 0));
+        std::printf("monitors %ld\n",
+                    static_cast<long>(SendMessageA(monitors, CB_GETCURSEL, 0, 0)));
+        std::printf("monitors-items %ld\n", items);
+        for (long i = 0; i < items && i < 16; ++i) {
+            // Wide: Wine hands another process's list texts over as UTF-16.
+            wchar_t wide[256] = {};
+            char text[256] = {};
+            if (SendMessageW(monitors, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
+                SendMessageW(monitors, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                             reinterpret_cast<LPARAM>(wide));
+                WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
+            }
+            std::printf("monitors-item%ld %s\n", i, text);
+        }
     } else if (verb == "dialog-set" && argc == 5) {
         result =
             SetDlgItemTextA(Handle(argv[2]), static_cast<int>(Number(argv[3])), argv[4]) ? 0 : 1;
+    } else if (verb == "select" && argc == 5) {
+        // Another process's list: the selection message carries no pointer.
+        const LRESULT selected =
+            SendDlgItemMessageA(Handle(argv[2]), static_cast<int>(Number(argv[3])), CB_SETCURSEL,
+                                static_cast<WPARAM>(Number(argv[4])), 0);
+        result = selected == static_cast<LRESULT>(Number(argv[4])) ? 0 : 1;
+    } else if (verb == "monitors" && argc == 2) {
+        std::printf("virtual %d %d %d %d\n", GetSystemMetrics(SM_XVIRTUALSCREEN),
+                    GetSystemMetrics(SM_YVIRTUALSCREEN),
+                    GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                    GetSystemMetrics(SM_YVIRTUALSCREEN) + GetSystemMetrics(SM_CYVIRTUALSCREEN));
+        EnumDisplayMonitors(nullptr, nullptr, PrintMonitor, 0);
     } else if (verb == "command" && argc == 4) {
         HWND dialog = Handle(argv[2]);
         const int id = static_cast<int>(Number(argv[3]));

@@ -662,9 +662,9 @@ section_dialog() {
     H dialog-set "$dialog" 1009 -128 >/dev/null
     H command "$dialog" 1001 >/dev/null
     expect "OK ends the dialog with 1" "$(exit_of dialog 15)" "1"
-    expect "OK writes all seven keys in order to the per-user file" \
+    expect "OK writes all eight keys in order to the per-user file" \
         "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
-        "[Glidescape]|Flight Speed=33|Land Size=11|Output Width=512|Object Count=0|Newland Wait=0|AutoPilot Intensity=30|Tilt=-128|"
+        "[Glidescape]|Flight Speed=33|Land Size=11|Output Width=512|Object Count=0|Newland Wait=0|AutoPilot Intensity=30|Tilt=-128|Monitors=0|"
     expect "the Windows folder's file is left alone" "$(md5sum <"$bare_ini")" "$before"
     cp "$user_ini" "$artifacts/Glidescp-after-ok.txt" 2>/dev/null
 
@@ -682,7 +682,7 @@ section_dialog() {
     expect "OK after clamping ends with 1" "$(exit_of dialog 15)" "1"
     expect "out-of-range values fall back" \
         "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
-        "[Glidescape]|Flight Speed=33|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=0|Tilt=0|"
+        "[Glidescape]|Flight Speed=33|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=0|Tilt=0|Monitors=0|"
     before=$(md5sum <"$user_ini")
     dialog=$(open_dialog)
     H command "$dialog" 1011 >/dev/null
