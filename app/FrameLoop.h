@@ -153,6 +153,8 @@ public:
     // check number `check` (from 1); 0 never. Its maps are then in no
     // particular state: the flight is to be destroyed, not flown.
     void AbandonWorkerAtCheck(int64_t check) { worker_.abandonAtCheck = check; }
+    // Test seam: the same at the worker's poll number `poll` (from 1).
+    void AbandonWorkerAtPoll(int64_t poll) { worker_.abandonAtPoll = poll; }
     // Abandon checks of the last worker (valid once it is done).
     int64_t WorkerAbandonChecks() const { return worker_.checks.load(std::memory_order_relaxed); }
     // Progress calls of the last worker (valid once it is done).
@@ -177,6 +179,7 @@ private:
         int64_t polls = 0;        // progress calls so far
         int64_t abortAtPoll = 0;  // test seam
         int64_t abandonAtCheck = 0;  // test seam
+        int64_t abandonAtPoll = 0;   // test seam
         std::atomic<int32_t> abort{0};
         std::atomic<bool> abandon{false};  // the maps will be thrown away
         std::atomic<int64_t> checks{0};    // abandon checks so far

@@ -126,6 +126,9 @@ int32_t Flight::WorkerPoll() {
     Worker& w = worker_;
     ++w.polls;
     if (w.abortAtPoll > 0 && w.polls >= w.abortAtPoll) w.abort.store(1, std::memory_order_relaxed);
+    if (w.abandonAtPoll > 0 && w.polls >= w.abandonAtPoll) {
+        w.abandon.store(true, std::memory_order_relaxed);
+    }
     // Once seen, the abort holds for the rest of this generation, as Shift
     // does inline.
     if (w.abort.load(std::memory_order_relaxed) != 0 || w.abandon.load(std::memory_order_relaxed)) {

@@ -279,6 +279,49 @@ TEST(Worker, CloseAtEveryAbandonCheckStopsTheWorkerThere) {
     }
 }
 
+// A close at every poll of a whole landscape: the worker gives the
+// generation up there (with Shift's abort and the abandon together on the
+// way out), the next generation on the same maps is whole again, and a close
+// right after (every 16th poll point, each followed by a fresh flight)
+// releases everything.
+TEST(Worker, CloseAtEveryPollPointLeavesNothingBehind) {
+    TestPlatform platform;
+    Flight flight;
+    ASSERT_TRUE(flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    WaitForWorker(flight);
+    const int64_t polls = flight.WorkerPolls();
+    ASSERT_GT(polls, 100);
+    ASSERT_EQ(flight.Tick(), TickResult::DrewFrame);
+    const Snapshot whole = Take(flight, TickResult::DrewFrame);
+
+    for (int64_t poll = 1; poll <= polls; ++poll) {
+        flight.frameLoop.newLandCountdown = 0;
+        flight.AbandonWorkerAtPoll(poll);
+        ASSERT_EQ(flight.Tick(), TickResult::Generated);
+        WaitForWorker(flight);
+        // No poll after the one that saw the close.
+        ASSERT_EQ(flight.WorkerPolls(), poll);
+        if (poll % 16 == 0) {
+            flight.Destroy();
+            ASSERT_EQ(platform.pixelsLive, 0) << poll;
+            ASSERT_TRUE(
+                flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+        }
+    }
+    flight.AbandonWorkerAtPoll(0);
+    flight.frameLoop.newLandCountdown = 0;
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    WaitForWorker(flight);
+    ASSERT_EQ(flight.Tick(), TickResult::DrewFrame);
+    const Snapshot again = Take(flight, TickResult::DrewFrame);
+    EXPECT_EQ(again.heights, whole.heights);
+    EXPECT_EQ(again.colours, whole.colours);
+    EXPECT_EQ(again.waterLevel, 25);
+    flight.Destroy();
+    EXPECT_EQ(platform.pixelsLive, 0);
+}
+
 // A close that comes while the worker is busy, wherever it is.
 TEST(Worker, DestroyWhileTheWorkerRunsWaitsForIt) {
     TestPlatform platform;
