@@ -148,17 +148,10 @@ public:
     // Call once the heights are final: with probe length 4 and every height
     // within +-(2^29 - 1), ray sums and 4 x a height fit in int32, and the
     // interior cells are decided kDecideChunk at a time in 32-bit lanes.
-    void CheckNarrowSums() {
-        narrowSums_ = false;
-        if (!CodesMoves() || probe_ != 4) return;
-        const int64_t cells = int64_t{width_} * height_;
-        int32_t low = 0;
-        int32_t high = 0;
-        for (int64_t i = 0; i < cells; ++i) {
-            low = std::min(low, heights_[i]);
-            high = std::max(high, heights_[i]);
-        }
-        narrowSums_ = low > -(1 << 29) && high < (1 << 29);
+    // lowest, highest: the lowest and highest height.
+    void CheckNarrowSums(int32_t lowest, int32_t highest) {
+        narrowSums_ = CodesMoves() && probe_ == 4 && std::min(lowest, 0) > -(1 << 29) &&
+                      std::max(highest, 0) < (1 << 29);
     }
 
 private:
@@ -376,65 +369,110 @@ inline void PullChunk(const int32_t* up, const int32_t* mid, const int32_t* down
 // so the order does not matter.
 //
 // moves: cells move codes per source cell, then room for cells masks.
+// splitRows(count, part) calls part(first, end, worker) for shares of the
+// rows 0 ... count - 1 (on the generator's threads): every target row of a
+// pull reads only the previous move's counts.
 // Returns whichever of a and b holds the counts; the other is free.
+template <typename SplitRows>
 int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32_t h,
-                        int32_t tracedColumns, int64_t maxMoves) {
+                        int32_t tracedColumns, int64_t maxMoves, SplitRows& splitRows) {
     const int64_t cells = int64_t{w} * h;
     uint8_t* code = moves;
     uint8_t* mask = moves + cells;
-    std::fill(mask, mask + cells, uint8_t{0});
     auto wrap = [](int32_t v, int32_t limit) {
         return v < 0 ? v + limit : (v >= limit ? v - limit : v);
     };
-    int32_t firstFarRow = h;
-    int32_t lastFarRow = -1;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const int64_t p = x + int64_t{y} * w;
-            const uint8_t c = code[p];
-            if (c == kNoMoveCode) continue;
-            const int32_t dx = CodeDx(c);
-            const int32_t dy = CodeDy(c);
-            if (dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1) {
-                mask[wrap(x + dx, w) + int64_t{wrap(y + dy, h)} * w] |=
-                    static_cast<uint8_t>(NeighbourBit(dx, dy));
-                code[p] = kNoMoveCode;
-            } else {
-                firstFarRow = std::min(firstFarRow, y);
-                lastFarRow = y;
+    // Each target gathers its mask from the codes of its eight neighbours
+    // (rows of targets are independent); then, in a second round, the
+    // sources of those moves drop their codes, leaving only the longer
+    // moves, whose rows each thread notes.
+    auto maskRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            // Sources of moves with dy = 1, 0, -1 into row y.
+            const uint8_t* rows[3] = {code + int64_t{wrap(y - 1, h)} * w, code + int64_t{y} * w,
+                                      code + int64_t{wrap(y + 1, h)} * w};
+            uint8_t* out = mask + int64_t{y} * w;
+            for (int32_t x = 0; x < w; ++x) {
+                // Sources of moves with dx = 1, 0, -1 into column x.
+                const int32_t columns[3] = {wrap(x - 1, w), x, wrap(x + 1, w)};
+                uint32_t bits = 0;
+                for (int32_t dx = -1; dx <= 1; ++dx) {
+                    for (int32_t dy = -1; dy <= 1; ++dy) {
+                        if (dx == 0 && dy == 0) continue;
+                        if (rows[1 - dy][columns[1 - dx]] == MoveCode(dx, dy)) {
+                            bits |= NeighbourBit(dx, dy);
+                        }
+                    }
+                }
+                out[x] = static_cast<uint8_t>(bits);
             }
         }
-    }
+    };
+    splitRows(h, maskRows);
+    int32_t firstFar[ThreadPool::kMaxThreads];
+    int32_t lastFar[ThreadPool::kMaxThreads];
+    std::fill(firstFar, firstFar + ThreadPool::kMaxThreads, h);
+    std::fill(lastFar, lastFar + ThreadPool::kMaxThreads, -1);
+    auto dropNearMoves = [&](int32_t yFirst, int32_t yEnd, int32_t worker) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            uint8_t* row = code + int64_t{y} * w;
+            for (int32_t x = 0; x < w; ++x) {
+                const uint8_t c = row[x];
+                if (c == kNoMoveCode) continue;
+                const int32_t dx = CodeDx(c);
+                const int32_t dy = CodeDy(c);
+                if (dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1) {
+                    row[x] = kNoMoveCode;
+                } else {
+                    firstFar[worker] = std::min(firstFar[worker], y);
+                    lastFar[worker] = y;
+                }
+            }
+        }
+    };
+    splitRows(h, dropNearMoves);
+    const int32_t firstFarRow = *std::min_element(firstFar, firstFar + ThreadPool::kMaxThreads);
+    const int32_t lastFarRow = *std::max_element(lastFar, lastFar + ThreadPool::kMaxThreads);
 
     int32_t* source = a;
     int32_t* target = b;
-    for (int32_t y = 0; y < h; ++y) {
-        int32_t* row = source + int64_t{y} * w;
-        for (int32_t x = 0; x < w; ++x) row[x] = x < tracedColumns ? 1 : 0;
-    }
-    for (int64_t move = 1; move <= maxMoves; ++move) {
-        for (int32_t y = 0; y < h; ++y) {
-            const int32_t* up = source + int64_t{wrap(y - 1, h)} * w;
-            const int32_t* mid = source + int64_t{y} * w;
-            const int32_t* down = source + int64_t{wrap(y + 1, h)} * w;
-            const uint8_t* bits = mask + int64_t{y} * w;
-            int32_t* out = target + int64_t{y} * w;
-            // Start cells add their own path, except in the last move.
-            const int32_t start = move < maxMoves ? 1 : 0;
-            auto startAt = [start, tracedColumns](int32_t x) {
-                return x < tracedColumns ? start : 0;
-            };
-            out[0] = startAt(0) + PullCell(up, mid, down, bits, 0, w - 1, w > 1 ? 1 : 0);
-            int32_t x = 1;
-            for (; x + kPullChunk < w; x += kPullChunk) {
-                const bool straddles = x < tracedColumns && x + kPullChunk > tracedColumns;
-                PullChunk(up + x, mid + x, down + x, bits + x, straddles ? 0 : startAt(x), out + x);
-                for (int32_t i = x; straddles && i < tracedColumns; ++i) out[i] += start;
-            }
-            for (; x < w - 1; ++x)
-                out[x] = startAt(x) + PullCell(up, mid, down, bits, x, x - 1, x + 1);
-            if (w > 1) out[w - 1] = startAt(w - 1) + PullCell(up, mid, down, bits, w - 1, w - 2, 0);
+    auto startRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            int32_t* row = source + int64_t{y} * w;
+            for (int32_t x = 0; x < w; ++x) row[x] = x < tracedColumns ? 1 : 0;
         }
+    };
+    splitRows(h, startRows);
+    for (int64_t move = 1; move <= maxMoves; ++move) {
+        auto pullRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+            for (int32_t y = yFirst; y < yEnd; ++y) {
+                const int32_t* up = source + int64_t{wrap(y - 1, h)} * w;
+                const int32_t* mid = source + int64_t{y} * w;
+                const int32_t* down = source + int64_t{wrap(y + 1, h)} * w;
+                const uint8_t* bits = mask + int64_t{y} * w;
+                int32_t* out = target + int64_t{y} * w;
+                // Start cells add their own path, except in the last move.
+                const int32_t start = move < maxMoves ? 1 : 0;
+                auto startAt = [start, tracedColumns](int32_t x) {
+                    return x < tracedColumns ? start : 0;
+                };
+                out[0] = startAt(0) + PullCell(up, mid, down, bits, 0, w - 1, w > 1 ? 1 : 0);
+                int32_t x = 1;
+                for (; x + kPullChunk < w; x += kPullChunk) {
+                    const bool straddles = x < tracedColumns && x + kPullChunk > tracedColumns;
+                    PullChunk(up + x, mid + x, down + x, bits + x, straddles ? 0 : startAt(x),
+                              out + x);
+                    for (int32_t i = x; straddles && i < tracedColumns; ++i) out[i] += start;
+                }
+                for (; x < w - 1; ++x)
+                    out[x] = startAt(x) + PullCell(up, mid, down, bits, x, x - 1, x + 1);
+                if (w > 1)
+                    out[w - 1] = startAt(w - 1) + PullCell(up, mid, down, bits, w - 1, w - 2, 0);
+            }
+        };
+        splitRows(h, pullRows);
+        // Moves across cells of height 0 land anywhere: pushed by this
+        // thread alone, after the pulls.
         for (int32_t y = firstFarRow; y <= lastFarRow; ++y) {
             const int64_t rowStart = int64_t{y} * w;
             for (int32_t x = 0; x < w; ++x) {
@@ -531,26 +569,31 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     // following take the flow sweeps below (one extra cell each for paths
     // that have ended).
     const bool pull = decider.CodesMoves() && maxMoves <= 64 && !saturate;
-    uint8_t* moves = pull ? AllocateArrayForOverwrite<uint8_t>(2 * cells) : nullptr;
-    int32_t* next = pull ? nullptr : AllocateArrayForOverwrite<int32_t>(cells + 1);
-    int32_t* counts = AllocateArrayForOverwrite<int32_t>(cells + 1);
-    int32_t* following = AllocateArrayForOverwrite<int32_t>(cells + 1);
+    uint8_t* moves = pull ? TakeScratch<uint8_t>(2 * cells) : nullptr;
+    int32_t* next = pull ? nullptr : TakeScratch<int32_t>(cells + 1);
+    int32_t* counts = TakeScratch<int32_t>(cells + 1);
+    int32_t* following = TakeScratch<int32_t>(cells + 1);
     if ((moves == nullptr && next == nullptr) || counts == nullptr || following == nullptr) {
-        FreeArray(moves);
-        FreeArray(next);
-        FreeArray(counts);
-        FreeArray(following);
+        GiveBackScratch(moves);
+        GiveBackScratch(next);
+        GiveBackScratch(counts);
+        GiveBackScratch(following);
         return false;
     }
 
+    // Cell by cell, so the threads take shares of the rows.
+    auto splitRows = [this](int32_t count, auto& part) { SplitRange(count, part); };
     // Heights saturate at +-2^31 / 1024 instead of overflowing.
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
-    }
+    auto scaleRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
+            heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+        }
+    };
+    SplitRange(height, scaleRows);
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
     bool complete = BlurMap(heightMap, counts, 0, 1);
-    if (pull) decider.CheckNarrowSums();
+    if (pull) decider.CheckNarrowSums(LowestHeight(), HighestHeight());
 
     // Paths start from the cells of the columns traced before an abort; the
     // moves are decided for every cell, since paths leave those columns.
@@ -562,31 +605,38 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
             for (int32_t x = xa; x < xb; ++x) next[rowStart + x] = decider.Decide(x, y);
         }
     };
+    // A move depends only on the heights: the threads take shares of the
+    // rows of columns xa ... xb - 1.
+    auto decideColumns = [&](int32_t xa, int32_t xb) {
+        auto decideRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+            for (int32_t y = yFirst; y < yEnd; ++y) decideRow(y, xa, xb);
+        };
+        if (xa < xb) SplitRange(height, decideRows);
+    };
     const int32_t hint = Hint(width);
     int32_t tracedColumns = 0;
     for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height; ++y) decideRow(y, x0, x0 + count);
+        decideColumns(x0, x0 + count);
         tracedColumns = x0 + count;
         if (aborted) {
             complete = false;
             break;
         }
     }
-    for (int32_t y = 0; y < height && tracedColumns < width; ++y) {
-        decideRow(y, tracedColumns, width);
-    }
+    decideColumns(tracedColumns, width);
 
     int32_t* flow;
     if (pull) {
-        flow = PullFlowCounts(moves, counts, following, width, height, tracedColumns, maxMoves);
+        flow = PullFlowCounts(moves, counts, following, width, height, tracedColumns, maxMoves,
+                              splitRows);
     } else {
         flow = SweepFlowCounts(next, counts, following, width, height, tracedColumns, maxMoves,
                                saturate);
     }
-    FreeArray(moves);
-    FreeArray(next);
+    GiveBackScratch(moves);
+    GiveBackScratch(next);
     // The other count map is finished with: it becomes the flow blur's
     // scratch map.
     int32_t* spare = flow == counts ? following : counts;
@@ -595,14 +645,17 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     complete = BlurMap(flow, spare, flowBlurWeight, 1) && complete;
     heightMap = heights;
 
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        const int64_t visits = flow[i];
-        heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
-        colourMap[i] =
-            AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
-    }
-    FreeArray(counts);
-    FreeArray(following);
+    auto applyRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
+            const int64_t visits = flow[i];
+            heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
+            colourMap[i] =
+                AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+        }
+    };
+    SplitRange(height, applyRows);
+    GiveBackScratch(counts);
+    GiveBackScratch(following);
     return complete;
 }
 
@@ -611,38 +664,49 @@ void LandGenerator::FloodToLevel(int32_t level) {
     for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
-        for (int32_t y = 0; y < height && count > 0; ++y) {
-            int32_t* row = heightMap + int64_t{y} * width + x0;
-            for (int32_t i = 0; i < count; ++i) row[i] = std::max(row[i], level);
-        }
+        auto floodRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+            for (int32_t y = yFirst; y < yEnd && count > 0; ++y) {
+                int32_t* row = heightMap + int64_t{y} * width + x0;
+                for (int32_t i = 0; i < count; ++i) row[i] = std::max(row[i], level);
+            }
+        };
+        SplitRange(height, floodRows);
         if (aborted) return;
     }
 }
 
 namespace {
 
-// Adds every nonzero delta to its colour cell, last cell first.
-void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t cells) {
-    for (int64_t i = cells - 1; i >= 0; --i) {
+// Adds every nonzero delta of cells first ... end - 1 to its colour cell,
+// last cell first.
+void ApplyDeltas(const int32_t* delta, uint32_t* colourMap, int64_t first, int64_t end) {
+    for (int64_t i = end - 1; i >= first; --i) {
         if (delta[i] != 0) colourMap[i] = AddToColourInline(colourMap[i], delta[i]);
     }
 }
 
 // The delta map of a lighting step and, with blur passes, the blur's
 // scratch map; false (nothing held) when either cannot be obtained.
-bool AllocateDeltaMaps(int64_t cells, int32_t blurPasses, int32_t*& delta,
+bool AllocateDeltaMaps(LandGenerator& land, int64_t cells, int32_t blurPasses, int32_t*& delta,
                        int32_t*& blurScratch) {
-    delta = AllocateArrayForOverwrite<int32_t>(cells);
-    blurScratch = blurPasses > 0 ? AllocateArrayForOverwrite<int32_t>(cells) : nullptr;
+    delta = land.TakeScratch<int32_t>(cells);
+    blurScratch = blurPasses > 0 ? land.TakeScratch<int32_t>(cells) : nullptr;
     if (delta == nullptr || (blurPasses > 0 && blurScratch == nullptr)) {
-        FreeArray(delta);
-        FreeArray(blurScratch);
+        land.GiveBackScratch(delta);
+        land.GiveBackScratch(blurScratch);
         return false;
     }
     return true;
 }
 
 }  // namespace
+
+void LandGenerator::ApplyDeltasOnThreads(const int32_t* delta) {
+    auto applyRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        ApplyDeltas(delta, colourMap, int64_t{yFirst} * width, int64_t{yEnd} * width);
+    };
+    SplitRange(height, applyRows);
+}
 
 // Returns false when its scratch maps cannot be obtained (maps unchanged)
 // or when the blur was aborted (the deltas are then applied unblurred).
@@ -651,28 +715,32 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
     const int64_t cells = CellCount();
     int32_t* delta = nullptr;
     int32_t* blurScratch = nullptr;
-    if (!AllocateDeltaMaps(cells, blurPasses, delta, blurScratch)) return false;
+    if (!AllocateDeltaMaps(*this, cells, blurPasses, delta, blurScratch)) return false;
 
     const int64_t k = Asr(strength, 1);
     const bool vertical = direction == 'd' || direction == 'u';
     const int64_t gain = (direction == 'd' || direction == 'l') ? k : -k;
-    for (int32_t y = 0; y < height; ++y) {
-        const int32_t* row = heightMap + int64_t{y} * width;
-        const int32_t* rowUp = heightMap + int64_t{y == 0 ? height - 1 : y - 1} * width;
-        const int32_t* rowDown = heightMap + int64_t{y == height - 1 ? 0 : y + 1} * width;
-        int32_t* out = delta + int64_t{y} * width;
-        for (int32_t x = 0; x < width; ++x) {
-            int64_t slope;
-            if (vertical) {
-                slope = int64_t{rowDown[x]} - rowUp[x];
-            } else {
-                const int32_t left = x == 0 ? width - 1 : x - 1;
-                const int32_t right = x == width - 1 ? 0 : x + 1;
-                slope = int64_t{row[right]} - row[left];
+    // Each row of deltas reads only the heights: the threads take shares.
+    auto shadeRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            const int32_t* row = heightMap + int64_t{y} * width;
+            const int32_t* rowUp = heightMap + int64_t{y == 0 ? height - 1 : y - 1} * width;
+            const int32_t* rowDown = heightMap + int64_t{y == height - 1 ? 0 : y + 1} * width;
+            int32_t* out = delta + int64_t{y} * width;
+            for (int32_t x = 0; x < width; ++x) {
+                int64_t slope;
+                if (vertical) {
+                    slope = int64_t{rowDown[x]} - rowUp[x];
+                } else {
+                    const int32_t left = x == 0 ? width - 1 : x - 1;
+                    const int32_t right = x == width - 1 ? 0 : x + 1;
+                    slope = int64_t{row[right]} - row[left];
+                }
+                out[x] = ClampToInt32(gain * slope);
             }
-            out[x] = ClampToInt32(gain * slope);
         }
-    }
+    };
+    SplitRange(height, shadeRows);
 
     bool complete = true;
     if (blurPasses > 0) {
@@ -681,9 +749,9 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
         complete = BlurMap(delta, blurScratch, blurWeight, blurPasses);
         heightMap = heights;
     }
-    ApplyDeltas(delta, colourMap, cells);
-    FreeArray(blurScratch);
-    FreeArray(delta);
+    ApplyDeltasOnThreads(delta);
+    GiveBackScratch(blurScratch);
+    GiveBackScratch(delta);
     return complete;
 }
 
@@ -695,7 +763,7 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
     const int64_t cells = CellCount();
     int32_t* delta = nullptr;
     int32_t* blurScratch = nullptr;
-    if (!AllocateDeltaMaps(cells, blurPasses, delta, blurScratch)) return false;
+    if (!AllocateDeltaMaps(*this, cells, blurPasses, delta, blurScratch)) return false;
 
     const int64_t low = LowestHeight();
     // Scan lines: rows for "l" (x rising) and "r" (x falling); columns for
@@ -720,34 +788,34 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
         return line;
     };
 
-    const int32_t hint = lines;
-    bool complete = true;
-    for (int32_t line = 0; line < lines; ++line) {
-        if (Poll(hint)) {
-            // Lines not reached stay without a delta.
-            for (int32_t rest = line; rest < lines; ++rest) {
-                int64_t p = lineStart(rest);
-                for (int32_t i = 0; i < length; ++i, p += step) delta[p] = 0;
-            }
-            complete = false;
-            break;
-        }
-        // Two sweeps, the second continuing the first's shadow line, so a
-        // shadow cast across the wrapped edge reaches the line's start.
-        int64_t shadow = low * 1024;
-        for (int32_t sweep = 0; sweep < 2; ++sweep) {
-            int64_t p = lineStart(line);
-            for (int32_t i = 0; i < length; ++i, p += step) {
-                const int64_t h = heightMap[p];
-                shadow -= dropPerCell;
-                if (h > Asr64(shadow, 10)) {
-                    delta[p] = litDelta;
-                    shadow = h * 1024;
-                } else {
-                    delta[p] = shadowDelta;
+    // Lines are independent: after each line's poll on this thread, the
+    // threads take batches of them.
+    auto castLines = [&](int32_t first, int32_t count, int32_t) {
+        for (int32_t line = first; line < first + count; ++line) {
+            // Two sweeps, the second continuing the first's shadow line, so a
+            // shadow cast across the wrapped edge reaches the line's start.
+            int64_t shadow = low * 1024;
+            for (int32_t sweep = 0; sweep < 2; ++sweep) {
+                int64_t p = lineStart(line);
+                for (int32_t i = 0; i < length; ++i, p += step) {
+                    const int64_t h = heightMap[p];
+                    shadow -= dropPerCell;
+                    if (h > Asr64(shadow, 10)) {
+                        delta[p] = litDelta;
+                        shadow = h * 1024;
+                    } else {
+                        delta[p] = shadowDelta;
+                    }
                 }
             }
         }
+    };
+    int32_t linesDone = 0;
+    bool complete = ForEachBatch(lines, kShadowBatchLines, lines, castLines, &linesDone);
+    // Lines not reached stay without a delta.
+    for (int32_t rest = linesDone; rest < lines; ++rest) {
+        int64_t p = lineStart(rest);
+        for (int32_t i = 0; i < length; ++i, p += step) delta[p] = 0;
     }
 
     if (blurPasses > 0) {
@@ -756,8 +824,8 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
         complete = BlurMap(delta, blurScratch, blurWeight, blurPasses) && complete;
         heightMap = heights;
     }
-    ApplyDeltas(delta, colourMap, cells);
-    FreeArray(blurScratch);
-    FreeArray(delta);
+    ApplyDeltasOnThreads(delta);
+    GiveBackScratch(blurScratch);
+    GiveBackScratch(delta);
     return complete;
 }

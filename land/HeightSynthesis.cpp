@@ -253,11 +253,11 @@ bool LandGenerator::Fft2D(ComplexCell* cells, int32_t cellsWidth, int32_t cellsH
     int32_t log2Height = 0;
     if (!PowerOfTwoSides(cellsWidth, cellsHeight, &log2Width, &log2Height)) return false;
     const int64_t stride = int64_t{2} * kFftBatchColumns * std::max(cellsWidth, cellsHeight);
-    double* fftScratch = AllocateArrayForOverwrite<double>(stride * PoolSize(threadPool));
+    double* fftScratch = TakeScratch<double>(stride * PoolSize(threadPool));
     if (fftScratch == nullptr) return false;
     const bool complete =
         Fft2DWithScratch(cells, cellsWidth, cellsHeight, direction, fftScratch, stride);
-    FreeArray(fftScratch);
+    GiveBackScratch(fftScratch);
     return complete;
 }
 
@@ -333,13 +333,13 @@ bool LandGenerator::GenerateHeightsSpectral() {
     if (width != height || !PowerOfTwoSides(width, height, &log2Width, &log2Height)) return false;
 
     const int64_t cells = CellCount();
-    ComplexCell* spectrum = AllocateArrayForOverwrite<ComplexCell>(cells);
+    ComplexCell* spectrum = TakeScratch<ComplexCell>(cells);
     if (spectrum == nullptr) return false;
     // One batch's scratch for each thread.
     const int64_t stride = int64_t{2} * kFftBatchColumns * width;
-    double* fftScratch = AllocateArrayForOverwrite<double>(stride * PoolSize(threadPool));
+    double* fftScratch = TakeScratch<double>(stride * PoolSize(threadPool));
     if (fftScratch == nullptr) {
-        FreeArray(spectrum);
+        GiveBackScratch(spectrum);
         return false;
     }
 
@@ -348,7 +348,21 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // forward transform's column pass, which reads the columns from there;
     // the columns it does not reach (after an abort) take the plain noise.
     SetSeed(seed);
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = (this->*noiseSource)();
+    if (noiseSource == &LandGenerator::NextNoise) {
+        // Plain draws are one LCG stream: each thread fills its share of the
+        // rows from the state the stream has reached at the share's start.
+        const uint32_t start = noiseState;
+        auto noiseRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+            uint32_t state = LcgJump(start, static_cast<uint64_t>(yFirst) * width);
+            for (int64_t i = int64_t{yFirst} * width; i < int64_t{yEnd} * width; ++i) {
+                heightMap[i] = LcgStep(state);
+            }
+        };
+        SplitRange(height, noiseRows);
+        noiseState = LcgJump(start, static_cast<uint64_t>(cells));
+    } else {
+        for (int64_t i = 0; i < cells; ++i) heightMap[i] = (this->*noiseSource)();
+    }
     const int32_t hint = Hint(int64_t{width} * 4);
     const int32_t columnBatch = BatchLines(height);
     int32_t columnsDone = 0;
@@ -448,8 +462,8 @@ bool LandGenerator::GenerateHeightsSpectral() {
     for (int64_t i = int64_t{rowsDone} * width; i < cells; ++i) {
         heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
     }
-    FreeArray(fftScratch);
-    FreeArray(spectrum);
+    GiveBackScratch(fftScratch);
+    GiveBackScratch(spectrum);
     RebaseHeights(0);
     return complete;
 }
@@ -511,13 +525,14 @@ void LandGenerator::GenerateHeightsMidpoint() {
 
 int32_t LandGenerator::RebaseHeights(int32_t floor) {
     if (Poll(Hint(width))) return 0;
-    const int64_t cells = CellCount();
-    int32_t low = 2147483647;
-    for (int64_t i = 0; i < cells; ++i) {
-        if (heightMap[i] < low) low = heightMap[i];
-    }
+    const int32_t low = LowestHeight();
     const int64_t shift = int64_t{low} - floor;
-    for (int64_t i = 0; i < cells; ++i) heightMap[i] = ClampToInt32(heightMap[i] - shift);
+    auto shiftRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int64_t i = int64_t{yFirst} * width; i < int64_t{yEnd} * width; ++i) {
+            heightMap[i] = ClampToInt32(heightMap[i] - shift);
+        }
+    };
+    SplitRange(height, shiftRows);
     return low;
 }
 
@@ -529,17 +544,12 @@ void LandGenerator::ScaleHeights(int32_t top) {
         range == 0 ? 1.0
                    : static_cast<double>(int64_t{top} - minHeight) / static_cast<double>(range);
     const int64_t cells = CellCount();
-    const int32_t hint = Hint(cells / 256);
-    if (Poll(hint)) return;
     const int64_t lowest = minHeight;
-    int64_t end = cells;
-    while (end > 0) {
-        const int64_t block = std::min<int64_t>(256, end);
-        for (int64_t i = end - 1; i >= end - block; --i) {
+    auto scale = [&](int64_t first, int64_t end) {
+        for (int64_t i = end - 1; i >= first; --i) {
             heightMap[i] =
                 TruncateToInt32(static_cast<double>(heightMap[i] - lowest) * factor + 0.5);
         }
-        end -= block;
-        if (block == 256 && Poll(hint)) return;
-    }
+    };
+    ForEachBlockFromEnd(cells, Hint(cells / 256), scale);
 }

@@ -3,6 +3,7 @@
 #include "land/LandGenerator.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 #include "land/LandMath.h"
@@ -75,6 +76,20 @@ int32_t LandGenerator::PollColumns(int32_t count, int32_t hint, bool* aborted) {
     return count;
 }
 
+void LandGenerator::LendScratchBlock(void* block, int64_t bytes) {
+    assert(scratchTaken_ == 0 && "scratch block changed while a pass holds part of it");
+    scratchBlock_ = static_cast<unsigned char*>(block);
+    scratchBytes_ = block == nullptr ? 0 : bytes;
+    scratchUsed_ = 0;
+}
+
+bool LandGenerator::InScratchBlock(const void* p) const {
+    const auto address = reinterpret_cast<std::uintptr_t>(p);
+    const auto first = reinterpret_cast<std::uintptr_t>(scratchBlock_);
+    return scratchBlock_ != nullptr && address >= first &&
+           address - first < static_cast<std::uintptr_t>(scratchBytes_);
+}
+
 int64_t LandGenerator::CellCount() const {
     return land_math::CellCount(width, height);
 }
@@ -128,30 +143,48 @@ int32_t LandGenerator::NextNoiseLowPass() {
 
 void LandGenerator::FillMap(int32_t* map, int32_t value) {
     const int64_t cells = CellCount();
-    const int32_t hint = Hint(cells / 256);
-    if (Poll(hint)) return;
-    // From the last cell down, polling after every 256 writes.
-    int64_t end = cells;
-    while (end > 0) {
-        const int64_t block = std::min<int64_t>(256, end);
-        std::fill(map + (end - block), map + end, value);
-        end -= block;
-        if (block == 256 && Poll(hint)) return;
-    }
+    auto fill = [map, value](int64_t first, int64_t end) {
+        std::fill(map + first, map + end, value);
+    };
+    ForEachBlockFromEnd(cells, Hint(cells / 256), fill);
 }
 
+namespace {
+
+// The index of the first cell of a row.
+constexpr int64_t RowCells(int32_t row, int32_t width) {
+    return int64_t{row} * width;
+}
+
+}  // namespace
+
 int32_t LandGenerator::HighestHeight() const {
-    int32_t highest = -2147483647;
-    const int64_t cells = CellCount();
-    for (int64_t i = 0; i < cells; ++i) highest = std::max(highest, heightMap[i]);
-    return highest;
+    // Each thread finds the highest of its rows; the highest of those wins.
+    int32_t highest[ThreadPool::kMaxThreads];
+    std::fill(highest, highest + ThreadPool::kMaxThreads, -2147483647);
+    auto rows = [&](int32_t yFirst, int32_t yEnd, int32_t worker) {
+        int32_t h = -2147483647;
+        for (int64_t i = RowCells(yFirst, width); i < RowCells(yEnd, width); ++i) {
+            h = std::max(h, heightMap[i]);
+        }
+        highest[worker] = h;
+    };
+    SplitRange(height, rows);
+    return *std::max_element(highest, highest + ThreadPool::kMaxThreads);
 }
 
 int32_t LandGenerator::LowestHeight() const {
-    int32_t lowest = 2147483647;
-    const int64_t cells = CellCount();
-    for (int64_t i = 0; i < cells; ++i) lowest = std::min(lowest, heightMap[i]);
-    return lowest;
+    int32_t lowest[ThreadPool::kMaxThreads];
+    std::fill(lowest, lowest + ThreadPool::kMaxThreads, 2147483647);
+    auto rows = [&](int32_t yFirst, int32_t yEnd, int32_t worker) {
+        int32_t l = 2147483647;
+        for (int64_t i = RowCells(yFirst, width); i < RowCells(yEnd, width); ++i) {
+            l = std::min(l, heightMap[i]);
+        }
+        lowest[worker] = l;
+    };
+    SplitRange(height, rows);
+    return *std::min_element(lowest, lowest + ThreadPool::kMaxThreads);
 }
 
 int32_t LandGenerator::GetCell(const int32_t* map, int32_t x, int32_t y) const {

@@ -24,7 +24,10 @@
 // change anything: spectral synthesis 16 bytes a cell (256 MiB at side
 // 4096), flow carving three 4-byte maps, shading and shadows two, the blurs
 // one. When it cannot be obtained they return false and leave both maps
-// exactly as they were. Sizes are checked before allocating.
+// exactly as they were. Sizes are checked before allocating. The pipeline
+// lends the passes one block of its peak size (LendScratchBlock) for the
+// whole landscape, so each pass reuses pages already mapped instead of
+// mapping and faulting in fresh maps of its own.
 //
 // Results: the bool operations return true when they ran to completion and
 // false when they could not start (no scratch memory, unsupported map shape)
@@ -37,8 +40,10 @@
 // never disturb each other's landscapes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
+#include "land/Scratch.h"
 #include "land/ThreadPool.h"
 
 // context: the generator's progressContext (the caller's own object).
@@ -83,6 +88,22 @@ public:
     // threads. Polls stay on the calling thread, in the same order, so the
     // maps (and what an abort leaves) are the same for every pool size.
     ThreadPool* threadPool = nullptr;
+
+    // --- Scratch memory --------------------------------------------------------
+    // Lends a block of `bytes` bytes (null: none) from which the passes take
+    // their scratch maps while it is lent; the lender frees it after
+    // lending null again, when no pass is running. A pass takes its maps
+    // from the start of the block and gives them all back before it
+    // returns; what does not fit is allocated as usual.
+    void LendScratchBlock(void* block, int64_t bytes);
+    // count elements of T, contents indeterminate, from the lent block or
+    // AllocateArrayForOverwrite; null when not available (injected failures
+    // count as for any allocation).
+    template <typename T>
+    T* TakeScratch(int64_t count);
+    // Gives back what TakeScratch returned (null is fine) and sets it null.
+    template <typename T>
+    void GiveBackScratch(T*& array);
 
     // --- Noise state -----------------------------------------------------------
     uint32_t noiseState;
@@ -150,11 +171,21 @@ public:
     static constexpr int32_t kFftBatchColumns = 32;
 
 private:
+    bool InScratchBlock(const void* p) const;
+
+    unsigned char* scratchBlock_ = nullptr;
+    int64_t scratchBytes_ = 0;
+    int64_t scratchUsed_ = 0;   // bytes taken from the block's start
+    int32_t scratchTaken_ = 0;  // maps taken and not given back
+
     // Columns handled between two rounds of polling: work runs in strips of
     // this many columns, row by row within the strip, after one poll per
     // column of the strip, so the memory is walked along its rows (a strip's
     // row of 32-bit cells fills a 4 KiB page).
     static constexpr int32_t kStripColumns = 1024;
+
+    // Scan lines of CastShadows that one thread takes at a time.
+    static constexpr int32_t kShadowBatchLines = 64;
 
     bool Poll(int32_t hint);  // true when progress asks for an abort
     // Polls once for each of count columns; returns how many of them may be
@@ -162,6 +193,9 @@ private:
     // sets *aborted).
     int32_t PollColumns(int32_t count, int32_t hint, bool* aborted);
     int64_t CellCount() const;
+    // Adds every nonzero cell of a lighting delta map to its colour cell
+    // (AddToColour), the threads taking shares of the rows.
+    void ApplyDeltasOnThreads(const int32_t* delta);
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
@@ -215,7 +249,7 @@ private:
     // 0 ... count - 1 (contiguous, in order; worker 0 has the first), or once
     // for all of it without a pool.
     template <typename Part>
-    void SplitRange(int32_t count, Part& part) {
+    void SplitRange(int32_t count, Part& part) const {
         const int32_t threads = PoolSize(threadPool);
         if (threads <= 1 || count < 2) {
             part(0, count, 0);
@@ -228,4 +262,68 @@ private:
         };
         threadPool->Run(task);
     }
+
+    // Blocks of 256 cells polled for in one round on the calling thread
+    // before the threads take shares of them (ForEachBlockFromEnd).
+    static constexpr int32_t kPolledBlocks = 1024;
+
+    // Walks cells 0 ... count - 1 from the last down in blocks of 256 with
+    // the polls of one thread doing so: one before the first block and one
+    // after every full block. Between rounds of polls on this thread, the
+    // threads take shares of the blocks polled for: cells(first, end) for
+    // cells first ... end - 1, each cell on its own. An abort stops before
+    // the block after the poll that asked for it; false then.
+    template <typename Cells>
+    bool ForEachBlockFromEnd(int64_t count, int32_t hint, Cells& cells) {
+        if (count <= 0) return !Poll(hint);
+        int64_t end = count;
+        while (end > 0) {
+            // The poll before a block is the one after the full block above.
+            int64_t first = end;
+            bool aborted = false;
+            for (int32_t n = 0; n < kPolledBlocks && first > 0; ++n) {
+                if (Poll(hint)) {
+                    aborted = true;
+                    break;
+                }
+                first -= first < 256 ? first : 256;
+            }
+            const int64_t span = end - first;
+            const auto pieces = static_cast<int32_t>((span + 255) / 256);
+            auto part = [&](int32_t a, int32_t b, int32_t) {
+                cells(first + int64_t{a} * 256, std::min(end, first + int64_t{b} * 256));
+            };
+            if (pieces > 0) SplitRange(pieces, part);
+            if (aborted) return false;
+            end = first;
+        }
+        // The poll after the lowest block, when that block is full.
+        return count % 256 != 0 || !Poll(hint);
+    }
 };
+
+template <typename T>
+T* LandGenerator::TakeScratch(int64_t count) {
+    if (scratchBlock_ == nullptr || count < 0 ||
+        static_cast<uint64_t>(count) > scratch::kMaxAllocationBytes / sizeof(T)) {
+        return AllocateArrayForOverwrite<T>(count);
+    }
+    const int64_t bytes = std::max<int64_t>(count, 1) * static_cast<int64_t>(sizeof(T));
+    const int64_t start = (scratchUsed_ + 63) & ~int64_t{63};  // cache-line aligned
+    if (bytes > scratchBytes_ - start) return AllocateArrayForOverwrite<T>(count);
+    if (!scratch::AllocationAllowed()) return scratch::CountFailure();
+    scratchUsed_ = start + bytes;
+    ++scratchTaken_;
+    return static_cast<T*>(static_cast<void*>(scratchBlock_ + start));
+}
+
+template <typename T>
+void LandGenerator::GiveBackScratch(T*& array) {
+    if (array != nullptr && InScratchBlock(array)) {
+        // The block is free again once the pass has given back all it took.
+        if (--scratchTaken_ == 0) scratchUsed_ = 0;
+        array = nullptr;
+        return;
+    }
+    FreeArray(array);
+}

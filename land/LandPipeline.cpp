@@ -7,19 +7,36 @@
 namespace {
 
 // The most scratch memory one step holds at once: the spectral synthesis,
-// 16 bytes a cell plus its transform lines. Obtained and given back before
-// the first step, so that a landscape too large for the free memory is
-// refused before the maps are touched and the previous land stays whole.
-bool PeakScratchAvailable(int32_t side) {
+// 16 bytes a cell plus its transform lines. Obtained before the first step,
+// so that a landscape too large for the free memory is refused before the
+// maps are touched and the previous land stays whole, and lent to the
+// passes until the last step has run. Null when it cannot be had.
+void* ObtainPeakScratch(int32_t side, int64_t* bytesOut) {
     const int64_t cells = static_cast<int64_t>(side) * side;
     const int64_t bytes = cells * 16 + int64_t{2} * LandGenerator::kFftBatchColumns * side * 8;
-    if (side < 0 || bytes > static_cast<int64_t>(scratch::kMaxAllocationBytes)) return false;
-    if (scratch::AllocationsFailing()) return false;
-    void* probe = ::operator new(static_cast<std::size_t>(bytes), std::nothrow);
-    if (probe == nullptr) return false;
-    ::operator delete(probe);
-    return true;
+    if (side < 0 || bytes > static_cast<int64_t>(scratch::kMaxAllocationBytes)) return nullptr;
+    if (scratch::AllocationsFailing()) return nullptr;
+    *bytesOut = bytes;
+    return ::operator new(static_cast<std::size_t>(bytes), std::nothrow);
 }
+
+// Lends the block to the generator for the steps and frees it after them.
+class LentScratch {
+public:
+    LentScratch(LandGenerator& land, void* block, int64_t bytes) : land_(land), block_(block) {
+        land_.LendScratchBlock(block, bytes);
+    }
+    ~LentScratch() {
+        land_.LendScratchBlock(nullptr, 0);
+        ::operator delete(block_);
+    }
+    LentScratch(const LentScratch&) = delete;
+    LentScratch& operator=(const LentScratch&) = delete;
+
+private:
+    LandGenerator& land_;
+    void* block_;
+};
 
 }  // namespace
 
@@ -50,10 +67,13 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     };
     if (failedStep != nullptr) *failedStep = 0;
     const int32_t side = land.width;
-    if (!PeakScratchAvailable(side)) {
+    int64_t blockBytes = 0;
+    void* block = ObtainPeakScratch(side, &blockBytes);
+    if (block == nullptr) {
         failed(4);
         return 0;  // nothing ran
     }
+    const LentScratch lent(land, block, blockBytes);
 
     land.FillMap(land.heightMap, 0);
     if (aborted()) return 1;

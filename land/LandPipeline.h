@@ -26,9 +26,10 @@
 // abortFlag is normally the flag that the generator's progress callback
 // sets; a null abortFlag never aborts.
 //
-// Memory: before step 1 the pipeline makes sure the largest scratch block it
-// will need (the synthesis, 16 bytes a cell) can be had; when it cannot, no
-// step runs, the maps stay as they were, the result is 0 and *failedStep 4.
+// Memory: before step 1 the pipeline obtains the largest scratch block it
+// will need (the synthesis, 16 bytes a cell) and lends it to the passes for
+// their scratch maps until it returns; when it cannot, no step runs, the
+// maps stay as they were, the result is 0 and *failedStep 4.
 // A step that still cannot obtain its scratch memory (4, 7, 8, 12 or 13)
 // leaves its maps as they were and stops the pipeline: the result is the
 // step before it and *failedStep names it. *failedStep is 0 when nothing

@@ -140,11 +140,14 @@ void LandGenerator::ColourByHeight(int32_t levels) {
     const double scale =
         hi == lo ? 0.0 : static_cast<double>(levels) / static_cast<double>(int64_t{hi} - lo);
     const int32_t top = std::max(std::min(levels, 256), 1) - 1;
-    for (int64_t i = cells - 1; i >= 0; --i) {
-        const int32_t index =
-            TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
-        colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
-    }
+    auto colourRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
+        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
+            const int32_t index =
+                TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
+            colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
+        }
+    };
+    SplitRange(height, colourRows);
 }
 
 int32_t LandGenerator::NearestPaletteIndex(int32_t red, int32_t green, int32_t blue) {
@@ -172,7 +175,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, bool snapToPalette) {
 bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapToPalette) {
     const int64_t cells = CellCount();
     const int32_t passCount = std::max(passes, 1);
-    uint32_t* copy = AllocateArrayForOverwrite<uint32_t>(cells);
+    uint32_t* copy = TakeScratch<uint32_t>(cells);
     if (copy == nullptr) return false;
     const double factor = 1.0 / (static_cast<double>(centreWeight) + 9.0);
     const int32_t hint = Hint(int64_t{width} * passCount);
@@ -242,7 +245,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
             }
         }
     }
-    FreeArray(copy);
+    GiveBackScratch(copy);
     return complete;
 }
 
@@ -251,10 +254,10 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
 // scratch.
 bool LandGenerator::BlurHeights(int32_t centreWeight, int32_t passes) {
     if (passes <= 0) return true;
-    int32_t* scratchMap = AllocateArrayForOverwrite<int32_t>(CellCount());
+    int32_t* scratchMap = TakeScratch<int32_t>(CellCount());
     if (scratchMap == nullptr) return false;
     const bool complete = BlurMap(heightMap, scratchMap, centreWeight, passes);
-    FreeArray(scratchMap);
+    GiveBackScratch(scratchMap);
     return complete;
 }
 

@@ -26,6 +26,26 @@ inline int32_t LcgStep(uint32_t& state) {
     return static_cast<int32_t>(state >> 12);
 }
 
+// The state that `steps` LcgStep calls leave, from `state`, in log2(steps)
+// rounds: each step is the map x -> a x + c (mod 2^32), and powers of that
+// map are composed by squaring, so threads can each start a share of one
+// stream where it would stand.
+inline uint32_t LcgJump(uint32_t state, uint64_t steps) {
+    uint32_t a = 214013u;  // the map of 2^k steps, k the bit looked at
+    uint32_t c = 2531011u;
+    uint32_t jumpA = 1u;  // the map of the steps taken so far
+    uint32_t jumpC = 0u;
+    for (; steps != 0; steps >>= 1) {
+        if ((steps & 1u) != 0) {
+            jumpA = a * jumpA;
+            jumpC = a * jumpC + c;
+        }
+        c = a * c + c;
+        a = a * a;
+    }
+    return jumpA * state + jumpC;
+}
+
 // Arithmetic (sign-preserving) right shift. C++17 leaves >> of a negative
 // value implementation-defined; every compiler we build with shifts
 // arithmetically, and this name says where the code relies on it.

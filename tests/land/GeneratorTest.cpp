@@ -5,6 +5,7 @@
 
 #include "LandTestSupport.h"
 #include "land/LandGenerator.h"
+#include "land/Scratch.h"
 
 using landtest::CountingProgress;
 using landtest::pollCounter;
@@ -160,6 +161,40 @@ TEST(LandMaps, FillMapPollsEvery256CellsAndStopsAtAnAbort) {
     ResetPolls(2);
     t.land.FillMap(t.heights.data(), 9);
     for (size_t i = 0; i < t.heights.size(); ++i) ASSERT_EQ(t.heights[i], i >= 768 ? 9 : 5) << i;
+}
+
+TEST(LandScratch, PassesShareTheLentBlockAndFallBackBeyondIt) {
+    TestLand t(64);
+    LandGenerator& land = t.land;
+    std::vector<unsigned char> block(1000);
+    const auto inBlock = [&](const void* p) {
+        const auto* c = static_cast<const unsigned char*>(p);
+        return c >= block.data() && c < block.data() + block.size();
+    };
+    land.LendScratchBlock(block.data(), static_cast<int64_t>(block.size()));
+    // Two maps of one pass lie in the block without overlapping.
+    int32_t* a = land.TakeScratch<int32_t>(100);
+    int32_t* b = land.TakeScratch<int32_t>(100);
+    ASSERT_TRUE(inBlock(a) && inBlock(b));
+    EXPECT_GE(reinterpret_cast<const unsigned char*>(b), reinterpret_cast<unsigned char*>(a + 100));
+    // What no longer fits comes from the heap, and goes back there.
+    int32_t* c = land.TakeScratch<int32_t>(100);
+    ASSERT_NE(c, nullptr);
+    EXPECT_FALSE(inBlock(c));
+    land.GiveBackScratch(c);
+    EXPECT_EQ(c, nullptr);
+    // Once a pass has given everything back, the next starts at the block's start again.
+    land.GiveBackScratch(b);
+    land.GiveBackScratch(a);
+    int32_t* again = land.TakeScratch<int32_t>(200);
+    EXPECT_EQ(static_cast<void*>(again), static_cast<void*>(block.data()));
+    land.GiveBackScratch(again);
+    // Injected allocation failures reach takes from the block too.
+    scratch::FailAllocationsAfter(0);
+    int32_t* failed = land.TakeScratch<int32_t>(10);
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_EQ(failed, nullptr);
+    land.LendScratchBlock(nullptr, 0);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
 #include "land/ThreadPool.h"
+#include "land/Units.h"
 #include "tests/land/LandTestSupport.h"
 #include "tests/land/ReferenceLand.h"
 
@@ -145,6 +147,117 @@ TEST(LandThreads, ThreadedPassesMatchThePlainPasses) {
             EXPECT_TRUE(same) << "side " << side << " direction " << direction;
         }
     }
+}
+
+TEST(LandThreads, CarvingAndLightingMatchThePlainPassesAtEveryThreadCount) {
+    // Square and oblong maps, rough and nearly flat heights (cells of
+    // height 0 make the long moves across them), every light direction and
+    // walks that take both ways of gathering the flow counts.
+    struct Case {
+        int32_t width;
+        int32_t height;
+        int32_t range;
+        int32_t maxSteps;
+        int32_t probeLength;
+    };
+    const Case cases[] = {{64, 64, 4000, 16, 4},
+                          {96, 40, 2, 16, 4},
+                          {128, 128, 300, 80, 3},
+                          {40, 72, 900, 5, 9},
+                          {256, 256, 60000, 16, 4}};
+    ThreadPool pools[] = {ThreadPool(1), ThreadPool(2), ThreadPool(3), ThreadPool(8)};
+    const char directions[] = {'l', 'r', 'u', 'd'};
+    uint32_t seed = 31;
+    for (const Case& c : cases) {
+        reference::Maps start;
+        start.width = c.width;
+        start.height = c.height;
+        start.heights = landtest::RandomHeights(c.width, c.height, ++seed, c.range);
+        start.colours = landtest::RandomColours(static_cast<size_t>(c.width) * c.height, ++seed);
+        const char direction = directions[seed % 4];
+        reference::Maps expected = start;
+        reference::CarveFlowChannels(expected, -(c.width / 4), -100, c.maxSteps, c.probeLength, 3);
+        reference::ShadeSlopes(expected, 20, direction, 1, 0);
+        reference::CastShadows(expected, -35, 5, direction, 1024, 1, 0);
+        for (ThreadPool& pool : pools) {
+            TestLand t(c.width, c.height);
+            t.land.threadPool = &pool;
+            t.SetHeights(start.heights);
+            t.SetColours(start.colours);
+            ASSERT_TRUE(
+                t.land.CarveFlowChannels(-(c.width / 4), -100, c.maxSteps, c.probeLength, 3));
+            ASSERT_TRUE(t.land.ShadeSlopes(20, direction, 1, 0));
+            ASSERT_TRUE(t.land.CastShadows(-35, 5, direction, 1024, 1, 0));
+            EXPECT_TRUE(t.heights == expected.heights)
+                << c.width << " x " << c.height << ", " << pool.size() << " threads";
+            EXPECT_TRUE(t.colours == expected.colours)
+                << c.width << " x " << c.height << ", light '" << direction << "', " << pool.size()
+                << " threads";
+        }
+    }
+}
+
+TEST(LandThreads, NoiseStreamJumpsAheadExactly) {
+    // The threads' shares of the noise start where single steps would be.
+    for (const uint32_t seed : {0u, 1u, 1700000000u, 0xFFFFFFFFu}) {
+        uint32_t stepped = seed;
+        for (uint64_t n = 0; n <= 5000; ++n) {
+            ASSERT_EQ(LcgJump(seed, n), stepped) << "seed " << seed << ", " << n << " steps";
+            LcgStep(stepped);
+        }
+    }
+    // The whole period is 2^32 steps.
+    EXPECT_EQ(LcgJump(12345u, uint64_t{1} << 32), 12345u);
+    // The noise after a synthesis continues the stream where one thread
+    // leaves it.
+    ThreadPool pool(3);
+    TestLand one(64);
+    TestLand three(64);
+    three.land.threadPool = &pool;
+    for (TestLand* t : {&one, &three}) {
+        t->land.SetSeed(77);
+        ASSERT_TRUE(t->land.GenerateHeights());
+    }
+    EXPECT_EQ(three.land.noiseState, one.land.noiseState);
+    EXPECT_TRUE(three.heights == one.heights);
+}
+
+TEST(LandThreads, BlockPolledPassesStopWhereOneThreadStops) {
+    // Filling and scaling poll every 256 cells from the last cell down; the
+    // threads share the blocks between rounds of polls. Maps of a whole
+    // number of blocks and not, over one round and several, aborted at the
+    // polls around the rounds' edges, leave what one thread leaves.
+    ThreadPool pool(3);
+    for (const auto& size : {std::pair<int32_t, int32_t>{40, 72}, {512, 512}, {600, 500}}) {
+        const int32_t w = size.first;
+        const int32_t h = size.second;
+        const int64_t blocks = (int64_t{w} * h + 255) / 256;
+        for (const int64_t abortAt : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{1024},
+                                      int64_t{1025}, int64_t{1026}, blocks, blocks + 1}) {
+            for (const bool scale : {false, true}) {
+                std::vector<int32_t> heights[2];
+                int64_t polls[2];
+                for (int32_t k = 0; k < 2; ++k) {
+                    TestLand t(w, h, landtest::CountingProgress);
+                    if (k == 1) t.land.threadPool = &pool;
+                    t.SetHeights(landtest::RandomHeights(w, h, 3, 5000));
+                    landtest::ResetPolls(abortAt);
+                    if (scale) {
+                        t.land.ScaleHeights(1234);
+                    } else {
+                        t.land.FillMap(t.land.heightMap, 7);
+                    }
+                    polls[k] = landtest::pollCounter.polls;
+                    heights[k] = t.heights;
+                }
+                EXPECT_EQ(polls[1], polls[0])
+                    << w << " x " << h << ", scale " << scale << ", abort at poll " << abortAt;
+                EXPECT_TRUE(heights[1] == heights[0])
+                    << w << " x " << h << ", scale " << scale << ", abort at poll " << abortAt;
+            }
+        }
+    }
+    landtest::ResetPolls();
 }
 
 }  // namespace
