@@ -227,17 +227,21 @@ start_saver() {
     H find WindowsScreenSaverClass 'Screen Saver' 60000 sync
 }
 
-# close_during_generation NAME WHAT: a drift while the launched saver NAME
-# makes its lands ends it with 0; notes the time from the drift to the end of
-# the process.
-close_during_generation() {
+# close_by_drift NAME WHAT [X Y]: a drift of the pointer (to X,Y, else by 10
+# pixels) while the launched saver NAME is WHAT ends it with 0; notes the
+# time from the drift to the end of the process.
+close_by_drift() {
     local started ended=""
     if [ "$(exit_of "$1" 0)" != running ]; then
-        bad "still making the land when the pointer drifts ($2)"
+        bad "still $2 when the pointer drifts"
         return
     fi
     started=$(date +%s%N)
-    xdotool mousemove_relative 10 0
+    if [ $# -ge 4 ]; then
+        xdotool mousemove "$3" "$4"
+    else
+        xdotool mousemove_relative 10 0
+    fi
     for _ in $(seq 1 2000); do
         if grep -q '^exit ' "$work/$1.log" 2>/dev/null; then
             ended=$(date +%s%N)
@@ -245,7 +249,7 @@ close_during_generation() {
         fi
         sleep 0.01
     done
-    expect "a drift while $2 ends the saver with 0" "$(exit_of "$1" 5)" "0"
+    expect "a drift while $2 ends the saver with 0" "$(exit_of "$1" 15)" "0"
     if [ -n "$ended" ]; then
         note "close latency while $2: $(((ended - started) / 1000000)) ms (drift to process exit)"
     fi
@@ -269,7 +273,7 @@ if [ "$text_primary" -ge 3 ] && [ "$text_second" -ge 3 ] && [ "$rest" -le 2 ]; t
 else
     bad "mode 0: each monitor shows its own progress texts" "$text_primary / $text_second / $rest"
 fi
-close_during_generation gen "two land-size-12 lands are made"
+close_by_drift gen "making two land-size-12 lands"
 
 # The same close with one flight across both monitors, for comparison.
 write_ini "Land Size=12" "Newland Wait=1200" "Monitors=2"
@@ -278,7 +282,7 @@ sleep 0.2
 launch gen1 120000 "$saver /s"
 H find WindowsScreenSaverClass 'Screen Saver' 20000 >/dev/null
 sleep 1.5
-close_during_generation gen1 "one land-size-12 land is made across both"
+close_by_drift gen1 "making one land-size-12 land across both"
 
 note "mode 0"
 out=$(start_saver each 0 1000 300)
@@ -305,8 +309,7 @@ if [ -n "$apart" ] && fless 0.1 "$apart"; then
 else
     bad "mode 0: the two monitors show different landscapes" "RMSE '$apart'"
 fi
-xdotool mousemove 1006 300
-expect "mode 0: a drift over the second monitor ends the saver with 0" "$(exit_of each 15)" "0"
+close_by_drift each "flying over the second monitor" 1006 300
 
 # Frame time with two flights: per tick, the primary's blit follows the tick's
 # start and the second's follows the second flight's whole frame.
