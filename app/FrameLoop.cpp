@@ -101,7 +101,10 @@ bool Flight::CreateSaverObjects() {
     // A pool that cannot be made leaves everything on this thread.
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
     if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
-    if (s.landGenerator != nullptr) s.landGenerator->threadPool = s.threadPool;
+    if (s.landGenerator != nullptr) {
+        s.landGenerator->threadPool = s.threadPool;
+        s.landGenerator->abandonCheck = &Flight::WorkerAbandoned;
+    }
     return s.landGenerator != nullptr && s.flightView != nullptr;
 }
 

@@ -21,8 +21,9 @@
 // tick after the worker finished takes its result and flies on. The maps, the
 // view's randomState and waterLevel and every later frame are exactly those
 // of the inline pipeline. Where the platform has no thread to give, the
-// landscape is made inline. Destroy during a generation makes the worker stop
-// at its next poll and waits for it.
+// landscape is made inline. Destroy during a generation abandons it: the
+// worker stops within milliseconds (at its next poll or abandon check, see
+// land/LandGenerator.h) and is waited for; the half-made maps are freed.
 //
 // Timing: "Newland Wait" x 25 ticks between landscapes, at least 25 (a wait
 // of 0 still flies one second per landscape), saturated at INT32_MAX ticks;
@@ -119,9 +120,11 @@ public:
     // Releases the view, the generator and the three buffers (through the
     // platform) and resets the frame loop's and the new-land pipeline's state.
     void Destroy();
-    // Tells a running worker to stop at its next poll and returns at once;
-    // Destroy then waits for it. A window with several flights asks them all
-    // first, so that their workers stop side by side.
+    // Tells a running worker to give its generation up (within milliseconds,
+    // at its next poll or abandon check) and returns at once; Destroy then
+    // waits for it (the maps are in no particular state: only Destroy may
+    // follow). A window with several flights asks them all first, so that
+    // their workers stop side by side.
     void RequestStop();
 
     // --- New-land pipeline (app/NewLand.cpp) ----------------------------------
@@ -134,14 +137,26 @@ public:
     // Forwards to this flight's platform (nothing without one).
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);
 
+    // Waits for a running worker and takes its landscape as the next tick
+    // would, without counting a tick (a front end that reads the maps right
+    // after the tick that started the worker); nothing without a worker.
+    void FinishGeneration() { FinishWorker(); }
     // True from the tick that started the worker until the tick that takes
     // its result (the worker itself may already be done).
     bool WorkerRunning() const { return onWorker_; }
     // True once the running worker has finished its pipeline.
     bool WorkerDone() const { return worker_.done.load(std::memory_order_acquire); }
     // Test seam: the next worker acts on an abort at its poll number `poll`
-    // (from 1) as on a close or Shift; 0 never.
+    // (from 1) as on Shift; 0 never.
     void AbortWorkerAtPoll(int64_t poll) { worker_.abortAtPoll = poll; }
+    // Test seam: the next worker is abandoned, as on a close, at its abandon
+    // check number `check` (from 1); 0 never. Its maps are then in no
+    // particular state: the flight is to be destroyed, not flown.
+    void AbandonWorkerAtCheck(int64_t check) { worker_.abandonAtCheck = check; }
+    // Test seam: the same at the worker's poll number `poll` (from 1).
+    void AbandonWorkerAtPoll(int64_t poll) { worker_.abandonAtPoll = poll; }
+    // Abandon checks of the last worker (valid once it is done).
+    int64_t WorkerAbandonChecks() const { return worker_.checks.load(std::memory_order_relaxed); }
     // Progress calls of the last worker (valid once it is done).
     int64_t WorkerPolls() const { return worker_.polls; }
 
@@ -152,7 +167,8 @@ public:
 private:
     // The worker's state. The window thread writes the plain fields before
     // the worker starts and reads them after it has joined; while it runs,
-    // only `abort` (window to worker) and `done` (worker to window) are
+    // only `abort` and `abandon` (window to worker), `checks` (among the
+    // worker's and the pool's threads) and `done` (worker to window) are
     // shared.
     struct Worker {
         void* thread = nullptr;   // the platform's handle
@@ -162,7 +178,11 @@ private:
         int32_t abortSeen = 0;    // the worker's abort flag, tested between steps
         int64_t polls = 0;        // progress calls so far
         int64_t abortAtPoll = 0;  // test seam
+        int64_t abandonAtCheck = 0;  // test seam
+        int64_t abandonAtPoll = 0;   // test seam
         std::atomic<int32_t> abort{0};
+        std::atomic<bool> abandon{false};  // the maps will be thrown away
+        std::atomic<int64_t> checks{0};    // abandon checks so far
         std::atomic<bool> done{false};
     };
 
@@ -177,6 +197,8 @@ private:
     // sea level, and whether the flight now has a landscape to fly over.
     void TakeLandResult(uint32_t seed, int32_t lastStep, int32_t failedStep);
     static void RunWorker(void* flight);
+    // The abandon check of this flight's generator (any thread).
+    static bool WorkerAbandoned(void* flight);
 
     Generation generation_ = Generation::Inline;
     bool onWorker_ = false;  // a worker was started and not yet joined

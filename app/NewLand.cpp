@@ -104,6 +104,8 @@ bool Flight::StartWorker() {
     w.abortSeen = 0;
     w.polls = 0;
     w.abort.store(0, std::memory_order_relaxed);
+    w.abandon.store(false, std::memory_order_relaxed);
+    w.checks.store(0, std::memory_order_relaxed);
     w.done.store(false, std::memory_order_relaxed);
     onWorker_ = true;
     w.thread = platform->StartWorker(&Flight::RunWorker, this);
@@ -124,10 +126,24 @@ int32_t Flight::WorkerPoll() {
     Worker& w = worker_;
     ++w.polls;
     if (w.abortAtPoll > 0 && w.polls >= w.abortAtPoll) w.abort.store(1, std::memory_order_relaxed);
+    if (w.abandonAtPoll > 0 && w.polls >= w.abandonAtPoll) {
+        w.abandon.store(true, std::memory_order_relaxed);
+    }
     // Once seen, the abort holds for the rest of this generation, as Shift
     // does inline.
-    if (w.abort.load(std::memory_order_relaxed) != 0) w.abortSeen = 1;
+    if (w.abort.load(std::memory_order_relaxed) != 0 || w.abandon.load(std::memory_order_relaxed)) {
+        w.abortSeen = 1;
+    }
     return w.abortSeen;
+}
+
+bool Flight::WorkerAbandoned(void* flight) {
+    Worker& w = static_cast<Flight*>(flight)->worker_;
+    if (w.abandonAtCheck > 0 &&
+        w.checks.fetch_add(1, std::memory_order_relaxed) + 1 >= w.abandonAtCheck) {
+        w.abandon.store(true, std::memory_order_relaxed);
+    }
+    return w.abandon.load(std::memory_order_relaxed);
 }
 
 void Flight::FinishWorker() {
@@ -139,11 +155,17 @@ void Flight::FinishWorker() {
 }
 
 void Flight::RequestStop() {
-    if (onWorker_) worker_.abort.store(1, std::memory_order_relaxed);
+    if (!onWorker_) return;
+    // Destroy follows: the generation is given up wherever it is.
+    worker_.abandon.store(true, std::memory_order_relaxed);
+    worker_.abort.store(1, std::memory_order_relaxed);
 }
 
 void Flight::StopWorker() {
     if (!onWorker_) return;
+    // The maps go away with the flight: the worker gives the generation up
+    // wherever it is instead of finishing the step it is in.
+    worker_.abandon.store(true, std::memory_order_relaxed);
     worker_.abort.store(1, std::memory_order_relaxed);
     frameLoop.platform->JoinWorker(worker_.thread);
     worker_.thread = nullptr;

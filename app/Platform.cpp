@@ -1,5 +1,6 @@
 #include "app/Platform.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "land/Scratch.h"
@@ -20,13 +21,22 @@ SaverPlatform::~SaverPlatform() = default;
 
 uint32_t* SaverPlatform::CreatePixels(int32_t width, int32_t height) {
     // Both sides must be positive and the product is formed in 64 bits, so a
-    // huge request fails in AllocateArray instead of wrapping around.
+    // huge request fails here instead of wrapping around.
     if (width <= 0 || height <= 0) return nullptr;
-    return AllocateArray<uint32_t>(static_cast<int64_t>(width) * static_cast<int64_t>(height));
+    const int64_t words = static_cast<int64_t>(width) * static_cast<int64_t>(height);
+    if (static_cast<uint64_t>(words) > scratch::kMaxAllocationBytes / sizeof(uint32_t)) {
+        return scratch::CountFailure();
+    }
+    if (!scratch::AllocationAllowed()) return scratch::CountFailure();
+    // calloc: memory fresh from the system is zero already, so the maps of
+    // a big land (128 MiB at side 4096) are not written page by page before
+    // the first tick; a saver closed right after it started ends at once.
+    void* pixels = std::calloc(static_cast<size_t>(words), sizeof(uint32_t));
+    return pixels != nullptr ? static_cast<uint32_t*>(pixels) : scratch::CountFailure();
 }
 
 void SaverPlatform::ReleasePixels(uint32_t* pixels) {
-    FreeArray(pixels);
+    std::free(pixels);
 }
 
 #if GLIDESCAPE_STD_THREADS

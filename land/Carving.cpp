@@ -372,10 +372,16 @@ inline void PullChunk(const int32_t* up, const int32_t* mid, const int32_t* down
 // splitRows(count, part) calls part(first, end, worker) for shares of the
 // rows 0 ... count - 1 (on the generator's threads): every target row of a
 // pull reads only the previous move's counts.
-// Returns whichever of a and b holds the counts; the other is free.
+// Returns whichever of a and b holds the counts; the other is free. Null
+// when the generation was abandoned.
 template <typename SplitRows>
-int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32_t h,
-                        int32_t tracedColumns, int64_t maxMoves, SplitRows& splitRows) {
+int32_t* PullFlowCounts(const LandGenerator& land, uint8_t* moves, int32_t* a, int32_t* b,
+                        int32_t w, int32_t h, int32_t tracedColumns, int64_t maxMoves,
+                        SplitRows& splitRows) {
+    // Every 64th row tests whether the generation is being thrown away.
+    auto abandonedAt = [&land](int32_t y) {
+        return (y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned();
+    };
     const int64_t cells = int64_t{w} * h;
     uint8_t* code = moves;
     uint8_t* mask = moves + cells;
@@ -388,6 +394,7 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
     // moves, whose rows each thread notes.
     auto maskRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
         for (int32_t y = yFirst; y < yEnd; ++y) {
+            if (abandonedAt(y)) return;
             // Sources of moves with dy = 1, 0, -1 into row y.
             const uint8_t* rows[3] = {code + int64_t{wrap(y - 1, h)} * w, code + int64_t{y} * w,
                                       code + int64_t{wrap(y + 1, h)} * w};
@@ -409,12 +416,14 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
         }
     };
     splitRows(h, maskRows);
+    if (land.Abandoned()) return nullptr;
     int32_t firstFar[ThreadPool::kMaxThreads];
     int32_t lastFar[ThreadPool::kMaxThreads];
     std::fill(firstFar, firstFar + ThreadPool::kMaxThreads, h);
     std::fill(lastFar, lastFar + ThreadPool::kMaxThreads, -1);
     auto dropNearMoves = [&](int32_t yFirst, int32_t yEnd, int32_t worker) {
         for (int32_t y = yFirst; y < yEnd; ++y) {
+            if (abandonedAt(y)) return;
             uint8_t* row = code + int64_t{y} * w;
             for (int32_t x = 0; x < w; ++x) {
                 const uint8_t c = row[x];
@@ -431,6 +440,7 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
         }
     };
     splitRows(h, dropNearMoves);
+    if (land.Abandoned()) return nullptr;
     const int32_t firstFarRow = *std::min_element(firstFar, firstFar + ThreadPool::kMaxThreads);
     const int32_t lastFarRow = *std::max_element(lastFar, lastFar + ThreadPool::kMaxThreads);
 
@@ -443,9 +453,11 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
         }
     };
     splitRows(h, startRows);
+    if (land.Abandoned()) return nullptr;
     for (int64_t move = 1; move <= maxMoves; ++move) {
         auto pullRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
             for (int32_t y = yFirst; y < yEnd; ++y) {
+                if (abandonedAt(y)) return;
                 const int32_t* up = source + int64_t{wrap(y - 1, h)} * w;
                 const int32_t* mid = source + int64_t{y} * w;
                 const int32_t* down = source + int64_t{wrap(y + 1, h)} * w;
@@ -471,6 +483,7 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
             }
         };
         splitRows(h, pullRows);
+        if (land.Abandoned()) return nullptr;
         // Moves across cells of height 0 land anywhere: pushed by this
         // thread alone, after the pulls.
         for (int32_t y = firstFarRow; y <= lastFarRow; ++y) {
@@ -491,9 +504,11 @@ int32_t* PullFlowCounts(uint8_t* moves, int32_t* a, int32_t* b, int32_t w, int32
 // Flow counts for any walk: the paths advance together, one move per sweep
 // over the map, carrying path counts from cell to cell. next: the next cell
 // of every cell (kNoMove for none) and one spare cell; counts, following:
-// cells + 1 each. Returns whichever of the two holds the counts.
-int32_t* SweepFlowCounts(int32_t* next, int32_t* counts, int32_t* following, int32_t width,
-                         int32_t height, int32_t tracedColumns, int64_t maxMoves, bool saturate) {
+// cells + 1 each. Returns whichever of the two holds the counts, null when
+// the generation was abandoned.
+int32_t* SweepFlowCounts(const LandGenerator& land, int32_t* next, int32_t* counts,
+                         int32_t* following, int32_t width, int32_t height, int32_t tracedColumns,
+                         int64_t maxMoves, bool saturate) {
     const int64_t cells = int64_t{width} * height;
     // With P moving every path one step on and s marking the start cells,
     // the flow counts are P s + P^2 s + ... + P^K s for K = maxSteps + 1
@@ -529,6 +544,7 @@ int32_t* SweepFlowCounts(int32_t* next, int32_t* counts, int32_t* following, int
     const int32_t halfRows = height / 2;
     for (int64_t move = 1; move <= maxMoves; ++move) {
         for (int32_t y = 0; y < halfRows; ++y) {
+            if ((y & LandGenerator::kRowCheckMask) == 0 && land.Abandoned()) return nullptr;
             const int64_t rowA = int64_t{y} * width;
             const int64_t rowB = int64_t{y + halfRows} * width;
             for (int32_t x = 0; x < width; ++x) {
@@ -580,19 +596,33 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         GiveBackScratch(following);
         return false;
     }
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        GiveBackScratch(moves);
+        GiveBackScratch(next);
+        GiveBackScratch(counts);
+        GiveBackScratch(following);
+        return false;
+    };
 
     // Cell by cell, so the threads take shares of the rows.
     auto splitRows = [this](int32_t count, auto& part) { SplitRange(count, part); };
     // Heights saturate at +-2^31 / 1024 instead of overflowing.
     auto scaleRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
-        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
-            heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+        for (int32_t y = yEnd - 1; y >= yFirst; --y) {
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+            const int64_t rowStart = int64_t{y} * width;
+            for (int64_t i = rowStart + width - 1; i >= rowStart; --i) {
+                heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+            }
         }
     };
     SplitRange(height, scaleRows);
+    if (Abandoned()) return abandon();
     // The flow counts are not in use yet: their memory serves as the blur's
     // scratch map.
     bool complete = BlurMap(heightMap, counts, 0, 1);
+    if (Abandoned()) return abandon();
     if (pull) decider.CheckNarrowSums(LowestHeight(), HighestHeight());
 
     // Paths start from the cells of the columns traced before an abort; the
@@ -609,7 +639,10 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     // rows of columns xa ... xb - 1.
     auto decideColumns = [&](int32_t xa, int32_t xb) {
         auto decideRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
-            for (int32_t y = yFirst; y < yEnd; ++y) decideRow(y, xa, xb);
+            for (int32_t y = yFirst; y < yEnd; ++y) {
+                if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+                decideRow(y, xa, xb);
+            }
         };
         if (xa < xb) SplitRange(height, decideRows);
     };
@@ -619,6 +652,7 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         bool aborted = false;
         const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
         decideColumns(x0, x0 + count);
+        if (Abandoned()) return abandon();
         tracedColumns = x0 + count;
         if (aborted) {
             complete = false;
@@ -626,15 +660,17 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
         }
     }
     decideColumns(tracedColumns, width);
+    if (Abandoned()) return abandon();
 
     int32_t* flow;
     if (pull) {
-        flow = PullFlowCounts(moves, counts, following, width, height, tracedColumns, maxMoves,
-                              splitRows);
+        flow = PullFlowCounts(*this, moves, counts, following, width, height, tracedColumns,
+                              maxMoves, splitRows);
     } else {
-        flow = SweepFlowCounts(next, counts, following, width, height, tracedColumns, maxMoves,
-                               saturate);
+        flow = SweepFlowCounts(*this, next, counts, following, width, height, tracedColumns,
+                               maxMoves, saturate);
     }
+    if (flow == nullptr) return abandon();
     GiveBackScratch(moves);
     GiveBackScratch(next);
     // The other count map is finished with: it becomes the flow blur's
@@ -644,16 +680,22 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
     heightMap = flow;
     complete = BlurMap(flow, spare, flowBlurWeight, 1) && complete;
     heightMap = heights;
+    if (Abandoned()) return abandon();
 
     auto applyRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
-        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
-            const int64_t visits = flow[i];
-            heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
-            colourMap[i] =
-                AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+        for (int32_t y = yEnd - 1; y >= yFirst; --y) {
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+            const int64_t rowStart = int64_t{y} * width;
+            for (int64_t i = rowStart + width - 1; i >= rowStart; --i) {
+                const int64_t visits = flow[i];
+                heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
+                colourMap[i] =
+                    AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+            }
         }
     };
     SplitRange(height, applyRows);
+    if (Abandoned()) return abandon();
     GiveBackScratch(counts);
     GiveBackScratch(following);
     return complete;
@@ -701,11 +743,17 @@ bool AllocateDeltaMaps(LandGenerator& land, int64_t cells, int32_t blurPasses, i
 
 }  // namespace
 
-void LandGenerator::ApplyDeltasOnThreads(const int32_t* delta) {
+bool LandGenerator::ApplyDeltasOnThreads(const int32_t* delta) {
     auto applyRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
-        ApplyDeltas(delta, colourMap, int64_t{yFirst} * width, int64_t{yEnd} * width);
+        // Row by row from the last, so that a generation being thrown away
+        // stops here too.
+        for (int32_t y = yEnd - 1; y >= yFirst; --y) {
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+            ApplyDeltas(delta, colourMap, int64_t{y} * width, int64_t{y + 1} * width);
+        }
     };
     SplitRange(height, applyRows);
+    return !Abandoned();
 }
 
 // Returns false when its scratch maps cannot be obtained (maps unchanged)
@@ -716,6 +764,12 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
     int32_t* delta = nullptr;
     int32_t* blurScratch = nullptr;
     if (!AllocateDeltaMaps(*this, cells, blurPasses, delta, blurScratch)) return false;
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        GiveBackScratch(blurScratch);
+        GiveBackScratch(delta);
+        return false;
+    };
 
     const int64_t k = Asr(strength, 1);
     const bool vertical = direction == 'd' || direction == 'u';
@@ -723,6 +777,7 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
     // Each row of deltas reads only the heights: the threads take shares.
     auto shadeRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
         for (int32_t y = yFirst; y < yEnd; ++y) {
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
             const int32_t* row = heightMap + int64_t{y} * width;
             const int32_t* rowUp = heightMap + int64_t{y == 0 ? height - 1 : y - 1} * width;
             const int32_t* rowDown = heightMap + int64_t{y == height - 1 ? 0 : y + 1} * width;
@@ -741,6 +796,7 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
         }
     };
     SplitRange(height, shadeRows);
+    if (Abandoned()) return abandon();
 
     bool complete = true;
     if (blurPasses > 0) {
@@ -749,7 +805,7 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
         complete = BlurMap(delta, blurScratch, blurWeight, blurPasses);
         heightMap = heights;
     }
-    ApplyDeltasOnThreads(delta);
+    if (!ApplyDeltasOnThreads(delta)) return abandon();
     GiveBackScratch(blurScratch);
     GiveBackScratch(delta);
     return complete;
@@ -764,6 +820,12 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
     int32_t* delta = nullptr;
     int32_t* blurScratch = nullptr;
     if (!AllocateDeltaMaps(*this, cells, blurPasses, delta, blurScratch)) return false;
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        GiveBackScratch(blurScratch);
+        GiveBackScratch(delta);
+        return false;
+    };
 
     const int64_t low = LowestHeight();
     // Scan lines: rows for "l" (x rising) and "r" (x falling); columns for
@@ -812,6 +874,7 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
     };
     int32_t linesDone = 0;
     bool complete = ForEachBatch(lines, kShadowBatchLines, lines, castLines, &linesDone);
+    if (Abandoned()) return abandon();
     // Lines not reached stay without a delta.
     for (int32_t rest = linesDone; rest < lines; ++rest) {
         int64_t p = lineStart(rest);
@@ -824,7 +887,7 @@ bool LandGenerator::CastShadows(int32_t shadowDelta, int32_t litDelta, char dire
         complete = BlurMap(delta, blurScratch, blurWeight, blurPasses) && complete;
         heightMap = heights;
     }
-    ApplyDeltasOnThreads(delta);
+    if (!ApplyDeltasOnThreads(delta)) return abandon();
     GiveBackScratch(blurScratch);
     GiveBackScratch(delta);
     return complete;

@@ -291,6 +291,7 @@ bool LandGenerator::TransformLines(ComplexCell* cells, int32_t lines, int32_t le
                                    int64_t scratchStride) {
     const int32_t batch = BatchLines(length);
     auto transform = [&](int32_t l0, int32_t count, int32_t worker) {
+        if (Abandoned()) return;
         double* re = fftScratch + worker * scratchStride;
         double* im = re + int64_t{batch} * length;
         ComplexCell* first = cells + l0 * lineStride;
@@ -347,6 +348,12 @@ bool LandGenerator::GenerateHeightsSpectral() {
     // at its end) as 4-byte draws and enters the spectrum through the
     // forward transform's column pass, which reads the columns from there;
     // the columns it does not reach (after an abort) take the plain noise.
+    // Gives up a generation that is being thrown away.
+    auto abandon = [&]() {
+        GiveBackScratch(fftScratch);
+        GiveBackScratch(spectrum);
+        return false;
+    };
     SetSeed(seed);
     if (noiseSource == &LandGenerator::NextNoise) {
         // Plain draws are one LCG stream: each thread fills its share of the
@@ -354,19 +361,26 @@ bool LandGenerator::GenerateHeightsSpectral() {
         const uint32_t start = noiseState;
         auto noiseRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
             uint32_t state = LcgJump(start, static_cast<uint64_t>(yFirst) * width);
-            for (int64_t i = int64_t{yFirst} * width; i < int64_t{yEnd} * width; ++i) {
-                heightMap[i] = LcgStep(state);
+            for (int32_t y = yFirst; y < yEnd; ++y) {
+                if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+                int32_t* row = heightMap + int64_t{y} * width;
+                for (int32_t x = 0; x < width; ++x) row[x] = LcgStep(state);
             }
         };
         SplitRange(height, noiseRows);
+        if (Abandoned()) return abandon();
         noiseState = LcgJump(start, static_cast<uint64_t>(cells));
     } else {
-        for (int64_t i = 0; i < cells; ++i) heightMap[i] = (this->*noiseSource)();
+        for (int64_t row = 0; row < cells; row += width) {
+            if (Abandoned()) return abandon();
+            for (int64_t i = row; i < row + width; ++i) heightMap[i] = (this->*noiseSource)();
+        }
     }
     const int32_t hint = Hint(int64_t{width} * 4);
     const int32_t columnBatch = BatchLines(height);
     int32_t columnsDone = 0;
     auto forwardColumns = [&](int32_t x0, int32_t count, int32_t worker) {
+        if (Abandoned()) return;
         double* re = fftScratch + worker * stride;
         double* im = re + int64_t{count} * height;
         for (int64_t y = 0; y < height; ++y) {
@@ -378,6 +392,8 @@ bool LandGenerator::GenerateHeightsSpectral() {
         }
         if (count > 0) FftColumns(1, log2Height, count, re, im);
         for (int64_t y = 0; y < height; ++y) {
+            // The first pass over fresh scratch faults its pages in: slow.
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
             ComplexCell* point = spectrum + y * width + x0;
             for (int32_t b = 0; b < count; ++b) {
                 point[b].re = re[y * count + b];
@@ -386,6 +402,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
         }
     };
     bool complete = ForEachBatch(width, columnBatch, hint, forwardColumns, &columnsDone);
+    if (Abandoned()) return abandon();
     if (complete) {
         complete = TransformLines(spectrum, height, width, width, 1, log2Width, 1, hint, fftScratch,
                                   stride);
@@ -408,6 +425,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
     auto filter = [&](int32_t bFirst, int32_t bEnd, int32_t worker) {
         double* rowDivisor = fftScratch + worker * stride;
         for (int32_t b = bFirst; b < bEnd; ++b) {
+            if (Abandoned()) return;
             for (int32_t a = 0; a <= hw; ++a) {
                 const int32_t dy = (a == 0 && b == 0) ? 1 : b;
                 const double d = std::sqrt(static_cast<double>(a * a + dy * dy));
@@ -427,19 +445,23 @@ bool LandGenerator::GenerateHeightsSpectral() {
             }
         }
     };
+    if (Abandoned()) return abandon();
     SplitRange(hh + 1, filter);
 
     // Quadrant swap: (x, y) <-> (x + hw, y + hh) for the left half and
     // (x, y) <-> (x - hw, y + hh) for the right half of the top rows.
     auto swapRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
         for (int32_t y = yFirst; y < yEnd; ++y) {
+            if (Abandoned()) return;
             ComplexCell* top = spectrum + int64_t{y} * width;
             ComplexCell* bottom = spectrum + int64_t{y + hh} * width;
             std::swap_ranges(top, top + hw, bottom + hw);
             std::swap_ranges(top + hw, top + width, bottom);
         }
     };
+    if (Abandoned()) return abandon();
     SplitRange(hh, swapRows);
+    if (Abandoned()) return abandon();
 
     // The inverse transform, with its row pass writing the heights straight
     // from the scratch instead of back into the spectrum; the rows it does
@@ -450,6 +472,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
     if (inverse) {
         const int32_t batch = BatchLines(width);
         auto inverseRows = [&](int32_t y0, int32_t count, int32_t worker) {
+            if (Abandoned()) return;
             double* re = fftScratch + worker * stride;
             double* im = re + int64_t{batch} * width;
             GatherRows(spectrum + int64_t{y0} * width, width, width, count, re, im);
@@ -459,6 +482,7 @@ bool LandGenerator::GenerateHeightsSpectral() {
         inverse = ForEachBatch(height, batch, hint, inverseRows, &rowsDone);
     }
     complete = inverse && complete;
+    if (Abandoned()) return abandon();
     for (int64_t i = int64_t{rowsDone} * width; i < cells; ++i) {
         heightMap[i] = TruncateToInt32(spectrum[i].re + 0.5);
     }
@@ -526,10 +550,13 @@ void LandGenerator::GenerateHeightsMidpoint() {
 int32_t LandGenerator::RebaseHeights(int32_t floor) {
     if (Poll(Hint(width))) return 0;
     const int32_t low = LowestHeight();
+    if (Abandoned()) return low;
     const int64_t shift = int64_t{low} - floor;
     auto shiftRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
-        for (int64_t i = int64_t{yFirst} * width; i < int64_t{yEnd} * width; ++i) {
-            heightMap[i] = ClampToInt32(heightMap[i] - shift);
+        for (int32_t y = yFirst; y < yEnd; ++y) {
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+            int32_t* row = heightMap + int64_t{y} * width;
+            for (int32_t x = 0; x < width; ++x) row[x] = ClampToInt32(row[x] - shift);
         }
     };
     SplitRange(height, shiftRows);

@@ -29,6 +29,15 @@
 // whole landscape, so each pass reuses pages already mapped instead of
 // mapping and faulting in fresh maps of its own.
 //
+// Abandon: a generation whose maps will be thrown away (the saver is
+// closing) is stopped through abandonCheck, which may be called from any of
+// the pool's threads. Unlike a poll it draws nothing and reads no keys, so
+// the polls' cadence stays as it is; it is tested in the long stretches
+// between polls (every few thousand cells), and an operation that finds it
+// set returns false at once with its scratch released and the maps in no
+// particular state (every cell written is still a plain value). The polls
+// then report the abort too, so the pipeline ends within milliseconds.
+//
 // Results: the bool operations return true when they ran to completion and
 // false when they could not start (no scratch memory, unsupported map shape)
 // or a poll stopped them. Arithmetic on extreme cells (possible after an
@@ -48,6 +57,9 @@
 
 // context: the generator's progressContext (the caller's own object).
 using ProgressCallback = int32_t (*)(void* context, int32_t hint);
+// True when the generation is to be given up; context as above. Called from
+// the generator's and its pool's threads: it must be safe to call from any.
+using AbandonCallback = bool (*)(void* context);
 
 struct ComplexCell {
     double re;
@@ -71,6 +83,7 @@ public:
     // --- The record ---------------------------------------------------------
     ProgressCallback progress;  // may be null
     void* progressContext;      // handed to every progress call
+    AbandonCallback abandonCheck = nullptr;  // may be null: never abandoned
     int32_t blockSize;          // midpoint-displacement grid extent and stride
     int32_t width;              // cells per row of both maps
     int32_t height;             // rows of both maps
@@ -111,6 +124,9 @@ public:
     int32_t noiseMode;  // 0 plain, 1 averaged, 2..31 low-pass shift (32+ act as 31)
 
     void ResetParameters();
+
+    // True when abandonCheck says the maps are to be thrown away.
+    bool Abandoned() const { return abandonCheck != nullptr && abandonCheck(progressContext); }
 
     // --- Noise ----------------------------------------------------------------
     void SetSeed(uint32_t newSeed);
@@ -169,6 +185,9 @@ public:
 
     // Columns (rows) transformed together by the column (row) pass of Fft2D.
     static constexpr int32_t kFftBatchColumns = 32;
+    // Passes that walk many rows test Abandoned() on the rows whose index
+    // has these bits clear (one row in 64).
+    static constexpr int32_t kRowCheckMask = 63;
 
 private:
     bool InScratchBlock(const void* p) const;
@@ -194,8 +213,9 @@ private:
     int32_t PollColumns(int32_t count, int32_t hint, bool* aborted);
     int64_t CellCount() const;
     // Adds every nonzero cell of a lighting delta map to its colour cell
-    // (AddToColour), the threads taking shares of the rows.
-    void ApplyDeltasOnThreads(const int32_t* delta);
+    // (AddToColour), the threads taking shares of the rows; false when the
+    // generation was abandoned on the way.
+    bool ApplyDeltasOnThreads(const int32_t* delta);
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
@@ -214,8 +234,9 @@ private:
     // the calling thread; up to one batch per thread runs at a time, worker
     // being the thread's index for its scratch. An abort stops after the
     // batch whose poll asked for it, with that batch cut short at the poll,
-    // exactly as one batch after another would; false then. *linesDone (if
-    // given) is the end of the last batch run.
+    // exactly as one batch after another would; false then, and when the
+    // generation was abandoned. *linesDone (if given) is the end of the last
+    // batch run.
     template <typename Body>
     bool ForEachBatch(int32_t lines, int32_t batch, int32_t hint, Body& body,
                       int32_t* linesDone = nullptr) {
@@ -223,6 +244,7 @@ private:
         int32_t firsts[ThreadPool::kMaxThreads];
         int32_t counts[ThreadPool::kMaxThreads];
         for (int32_t l0 = 0; l0 < lines;) {
+            if (Abandoned()) return false;
             int32_t n = 0;
             bool aborted = false;
             while (n < threads && l0 < lines && !aborted) {
@@ -272,12 +294,14 @@ private:
     // after every full block. Between rounds of polls on this thread, the
     // threads take shares of the blocks polled for: cells(first, end) for
     // cells first ... end - 1, each cell on its own. An abort stops before
-    // the block after the poll that asked for it; false then.
+    // the block after the poll that asked for it; false then, and when the
+    // generation was abandoned.
     template <typename Cells>
     bool ForEachBlockFromEnd(int64_t count, int32_t hint, Cells& cells) {
         if (count <= 0) return !Poll(hint);
         int64_t end = count;
         while (end > 0) {
+            if (Abandoned()) return false;
             // The poll before a block is the one after the full block above.
             int64_t first = end;
             bool aborted = false;

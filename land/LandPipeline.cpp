@@ -59,7 +59,9 @@ const char* LandPipelineStepName(int32_t step) {
 
 int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
                         int32_t* failedStep) {
-    auto aborted = [abortFlag]() { return abortFlag != nullptr && *abortFlag != 0; };
+    auto aborted = [abortFlag, &land]() {
+        return (abortFlag != nullptr && *abortFlag != 0) || land.Abandoned();
+    };
     // A step that returns false without an abort could not get its memory.
     auto failed = [&](int32_t step) {
         if (failedStep != nullptr) *failedStep = step;

@@ -24,7 +24,9 @@
 // result is >= 2 and its waterLevel to 25 when the result is >= 11.
 //
 // abortFlag is normally the flag that the generator's progress callback
-// sets; a null abortFlag never aborts.
+// sets; a null abortFlag never aborts. A generation that the generator's
+// abandonCheck gives up stops at the test after the step it was in, with
+// the maps in no particular state.
 //
 // Memory: before step 1 the pipeline obtains the largest scratch block it
 // will need (the synthesis, 16 bytes a cell) and lends it to the passes for

@@ -135,16 +135,22 @@ void LandGenerator::ColourByHeight(int32_t levels) {
     const int64_t cells = CellCount();
     if (cells == 0) return;
     const int32_t hi = HighestHeight();
+    if (Abandoned()) return;
     const int32_t lo = LowestHeight();
     // A flat map would divide by zero; all its cells take entry 0.
     const double scale =
         hi == lo ? 0.0 : static_cast<double>(levels) / static_cast<double>(int64_t{hi} - lo);
     const int32_t top = std::max(std::min(levels, 256), 1) - 1;
     auto colourRows = [&](int32_t yFirst, int32_t yEnd, int32_t) {
-        for (int64_t i = int64_t{yEnd} * width - 1; i >= int64_t{yFirst} * width; --i) {
-            const int32_t index =
-                TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
-            colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
+        for (int32_t y = yEnd - 1; y >= yFirst; --y) {
+            // A generation being thrown away stops here too.
+            if ((y & kRowCheckMask) == 0 && Abandoned()) return;
+            const int64_t rowStart = int64_t{y} * width;
+            for (int64_t i = rowStart + width - 1; i >= rowStart; --i) {
+                const int32_t index =
+                    TruncateToInt32(static_cast<double>(int64_t{heightMap[i]} - lo) * scale);
+                colourMap[i] = EarthPalette[std::clamp(index, 0, top)];
+            }
         }
     };
     SplitRange(height, colourRows);
@@ -190,7 +196,17 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
     const bool narrow = !snapToPalette && centreWeight >= -8 && centreWeight <= kNarrowWeight;
     bool complete = true;
     for (int32_t pass = 0; pass < passCount; ++pass) {
-        std::memcpy(copy, colourMap, static_cast<size_t>(cells) * sizeof(uint32_t));
+        // Copied 64 rows at a time: a first pass over fresh pages is slow
+        // enough at side 4096 to want abandon checks in between.
+        const int64_t rowsCells = int64_t{kRowCheckMask + 1} * width;
+        for (int64_t first = 0; first < cells; first += rowsCells) {
+            if (Abandoned()) {
+                GiveBackScratch(copy);
+                return false;
+            }
+            const int64_t n = std::min(rowsCells, cells - first);
+            std::memcpy(copy + first, colourMap + first, static_cast<size_t>(n) * sizeof(uint32_t));
+        }
         for (int32_t x0 = 0; x0 < width; x0 += kStripColumns) {
             bool aborted = false;
             const int32_t count = PollColumns(std::min(kStripColumns, width - x0), hint, &aborted);
@@ -202,6 +218,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
                 int64_t green[kStripColumns + 2];
                 int64_t blue[kStripColumns + 2];
                 for (int32_t y = yFirst; y < yEnd && count > 0; ++y) {
+                    if ((y & kRowCheckMask) == 0 && Abandoned()) return;
                     const int32_t up = y == 0 ? height - 1 : y - 1;
                     const int32_t down = y == height - 1 ? 0 : y + 1;
                     const uint32_t* rowUp = copy + int64_t{up} * width;
@@ -239,7 +256,7 @@ bool LandGenerator::BlurColours(int32_t centreWeight, int32_t passes, bool snapT
                 }
             };
             SplitRange(height, blurRows);
-            if (aborted) {
+            if (aborted || Abandoned()) {
                 complete = false;
                 break;
             }
@@ -294,6 +311,7 @@ bool LandGenerator::BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWei
                 // box sum, formed from column sums (exact integer arithmetic).
                 int64_t column[kStripColumns + 2];
                 for (int32_t y = yFirst; y < yEnd && count > 0; ++y) {
+                    if ((y & kRowCheckMask) == 0 && Abandoned()) return;
                     const int32_t up = y == 0 ? height - 1 : y - 1;
                     const int32_t down = y == height - 1 ? 0 : y + 1;
                     const int32_t* rowUp = map + int64_t{up} * width;
@@ -319,6 +337,7 @@ bool LandGenerator::BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWei
                 }
             };
             SplitRange(height, blurRows);
+            if (Abandoned()) return false;
         }
         if (!abortSeen) {
             std::memcpy(map, scratchMap, static_cast<size_t>(CellCount()) * sizeof(int32_t));

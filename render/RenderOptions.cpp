@@ -95,6 +95,9 @@ const char* RenderUsage() {
            "  --ticks N           timer ticks to run, generation ticks included (250)\n"
            "  --threads N         threads for the land and the frames, 1..64 (the machine's\n"
            "                      cores); every count gives the same pictures\n"
+           "  --generation MODE   where landscapes are made: inline (in the tick, the\n"
+           "                      default) or worker (on a thread of their own while the\n"
+           "                      ticks wait, as in the savers); both give the same pictures\n"
            "Output (a PATH ending in .png gets a PNG, any other raw little-endian 32-bit words):\n"
            "  --frame-out PATH    the last frame\n"
            "  --heights-out PATH  the height map\n"
@@ -172,7 +175,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
             "--land-size", "--output-width", "--objects",     "--speed",       "--autopilot",
             "--tilt",      "--newland-wait", "--land-seed",   "--view-seed",   "--client",
             "--ticks",     "--frame-out",    "--heights-out", "--colours-out", "--png-dir",
-            "--png-every", "--threads"};
+            "--png-every", "--threads",      "--generation"};
         bool known = false;
         for (const char* option : kKnown) known = known || name == option;
         if (!known) {
@@ -262,6 +265,9 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
             if (!ParseInt32(value, 1, 64, options.threads)) {
                 return fail("is not a thread count (1 to 64)");
             }
+        } else if (name == "--generation") {
+            if (value != "inline" && value != "worker") return fail("is not inline or worker");
+            options.workerGeneration = value == "worker";
         } else if (name == "--frame-out") {
             if (!path(options.frameOut)) return fail("is not a path");
         } else if (name == "--heights-out") {

@@ -35,6 +35,9 @@ struct RenderOptions {
     int32_t clientHeight = 768;
     int32_t ticks = 250;  // timer ticks, generation ticks included
     int32_t threads = 0;  // land and frame threads, 1 ... 64; 0: the machine's cores
+    // Landscapes made on a worker thread while the ticks wait (as in the
+    // savers) instead of inside the tick; the pictures are the same.
+    bool workerGeneration = false;
 
     std::string frameOut;  // .png: picture; else raw little-endian words
     std::string heightsOut;

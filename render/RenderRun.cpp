@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "app/FrameLoop.h"
 #include "app/NewLand.h"
@@ -16,6 +17,18 @@
 #include "render/ImageWriter.h"
 
 namespace {
+
+// The wait between ticks that find the worker still making the land: the
+// progress bar stays lively and the waiting costs nothing.
+constexpr int kWorkerWaitMs = 5;
+
+// The message for a landscape step that lacked memory.
+std::string LandMemoryError(const Flight& flight, const Settings& settings) {
+    const std::string side = std::to_string(flight.frameLoop.landSide);
+    return std::string("not enough memory for the ") +
+           LandPipelineStepName(flight.newLand.failedStep) + " of a " + side + " x " + side +
+           " landscape (land size " + std::to_string(settings.landSize) + ")";
+}
 
 void Report(std::FILE* errors, const std::string& message) {
     if (errors != nullptr) {
@@ -100,7 +113,8 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     Flight flight;
 
     if (!flight.Create(platform, settings, options.clientWidth, options.clientHeight,
-                       options.threads)) {
+                       options.threads,
+                       options.workerGeneration ? Generation::Worker : Generation::Inline)) {
         // The true row count, even where it does not fit the frame loop's
         // 32 bits: the frame loop's formula (quotient first) in double, where
         // width x height < 2^53 is exact.
@@ -135,13 +149,17 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     // or any part of the sky and objects without its memory ends the run.
     scratch::ResetFailureCount();
     std::string error;
-    for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty(); ++tick) {
+    for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty();) {
         const TickResult result = flight.Tick();
+        if (result == TickResult::Generating) {
+            // Ticks that only wait for the worker do not count, so both ways
+            // of making the land give the same ticks and frames.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerWaitMs));
+            continue;
+        }
+        ++tick;
         if (flight.newLand.failedStep != 0) {
-            const std::string side = std::to_string(flight.frameLoop.landSide);
-            error = std::string("not enough memory for the ") +
-                    LandPipelineStepName(flight.newLand.failedStep) + " of a " + side + " x " +
-                    side + " landscape (land size " + std::to_string(settings.landSize) + ")";
+            error = LandMemoryError(flight, settings);
             break;
         }
         if (result == TickResult::Skipped) {
@@ -149,6 +167,10 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
             break;
         }
     }
+    // A landscape the last tick started is finished as the inline run
+    // finished it within that tick.
+    flight.FinishGeneration();
+    if (error.empty() && flight.newLand.failedStep != 0) error = LandMemoryError(flight, settings);
     platform.EndProgress();
     if (error.empty() && scratch::FailureCount() != 0) {
         error = "not enough memory for the sky or the airborne objects";

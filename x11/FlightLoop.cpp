@@ -10,7 +10,11 @@ Flight flight;
 
 bool StartFlight(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
                  int32_t clientHeight) {
-    if (flight.Create(platform, settings, clientWidth, clientHeight)) return true;
+    // The land is made on a worker thread: the window keeps answering (and
+    // a signal or a close ends the saver at once) while a big one is made.
+    if (flight.Create(platform, settings, clientWidth, clientHeight, 0, Generation::Worker)) {
+        return true;
+    }
     flight.Destroy();
     return false;
 }

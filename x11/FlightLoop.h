@@ -2,7 +2,10 @@
 //
 // X11Saver.cpp starts, ticks and stops the flight through these four calls,
 // so a change of the frame loop's interface touches this file pair alone.
-// The Linux saver flies one flight per process; it lives in FlightLoop.cpp.
+// The Linux saver flies one flight per process; it lives in FlightLoop.cpp
+// and makes its landscapes on a worker thread (ticks meanwhile draw the
+// progress texts and read Shift); StopFlight during a generation abandons it
+// within milliseconds.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +18,7 @@
 // then). A running flight is stopped first.
 bool StartFlight(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
                  int32_t clientHeight);
-// One 40 ms tick; true when it drew a frame.
+// One 40 ms tick; true when it drew a frame (false while the land is made).
 bool TickFlight();
 // Frame rows the settings give on a client area (0: it cannot fly).
 int32_t FlightFrameRows(const Settings& settings, int32_t clientWidth, int32_t clientHeight);

@@ -121,6 +121,7 @@ TEST(RenderOptionsParse, DefaultsAreTheSettingsDefaults) {
     EXPECT_EQ(options.clientHeight, 768);
     EXPECT_EQ(options.ticks, 250);
     EXPECT_EQ(options.threads, 0);  // the machine's cores
+    EXPECT_FALSE(options.workerGeneration);
     EXPECT_EQ(options.pngEvery, 1);
     EXPECT_TRUE(options.frameOut.empty());
 }
@@ -157,7 +158,9 @@ TEST(RenderOptionsParse, EveryOptionInBothSpellings) {
                      "d",
                      "--png-every",
                      "5",
-                     "--threads=3"},
+                     "--threads=3",
+                     "--generation",
+                     "worker"},
                     o, error),
               ParseResult::Run)
         << error;
@@ -180,6 +183,9 @@ TEST(RenderOptionsParse, EveryOptionInBothSpellings) {
     EXPECT_EQ(o.pngDir, "d");
     EXPECT_EQ(o.pngEvery, 5);
     EXPECT_EQ(o.threads, 3);
+    EXPECT_TRUE(o.workerGeneration);
+    ASSERT_EQ(Parse({"--generation=inline"}, o, error), ParseResult::Run) << error;
+    EXPECT_FALSE(o.workerGeneration);
 }
 
 TEST(RenderOptionsParse, OutOfRangeSettingsAreAcceptedForClamping) {
@@ -238,6 +244,8 @@ TEST(RenderOptionsParse, ErrorsAreOneLineNamingTheOption) {
         {{"--ticks", "-1"}, "--ticks"},
         {{"--threads", "0"}, "--threads"},
         {{"--threads", "65"}, "--threads"},
+        {{"--generation", "thread"}, "--generation"},
+        {{"--generation", ""}, "--generation"},
         {{"--land-seed", "-1"}, "--land-seed"},
         {{"--view-seed", "4294967296"}, "--view-seed"},
         {{"--png-every", "0"}, "--png-every"},
@@ -386,6 +394,31 @@ TEST_F(RenderRunTest, EveryThreadCountSameFlight) {
         } else {
             EXPECT_TRUE(all == first) << threads << " threads";
         }
+    }
+}
+
+// The land made on a worker thread while the ticks wait gives the same
+// frames and maps as the land made inside the tick: right after the first
+// landscape, after frames over it, and after a second landscape (one second
+// of flight apart).
+TEST_F(RenderRunTest, WorkerGenerationSameFlightAsInline) {
+    for (const char* ticks : {"1", "2", "30"}) {
+        std::vector<uint8_t> outputs[2];
+        for (int worker = 0; worker < 2; ++worker) {
+            const std::string frame = dir / "frame.raw", heights = dir / "h.raw",
+                              colours = dir / "c.raw";
+            ASSERT_EQ(
+                Run({"--ticks", ticks, "--newland-wait", "1", "--land-size", "7", "--generation",
+                     worker != 0 ? "worker" : "inline", "--frame-out", frame.c_str(),
+                     "--heights-out", heights.c_str(), "--colours-out", colours.c_str()}),
+                0);
+            for (const std::string& file : {frame, heights, colours}) {
+                const std::vector<uint8_t> words = ReadFile(file);
+                outputs[worker].insert(outputs[worker].end(), words.begin(), words.end());
+            }
+        }
+        ASSERT_EQ(outputs[0].size(), (128u * 96u + 2u * 128u * 128u) * 4u) << ticks;
+        EXPECT_TRUE(outputs[0] == outputs[1]) << ticks << " ticks";
     }
 }
 

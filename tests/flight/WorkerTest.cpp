@@ -171,24 +171,26 @@ TEST_F(HeldWorkerTest, ShiftStopsThisLandscapeOnlyAndTheNextCountdownMakesANewOn
     EXPECT_EQ(flight.frameLoop.flightView->randomState, 32u);
 }
 
-TEST_F(HeldWorkerTest, DestroyDuringGenerationStopsTheWorkerAtItsFirstPoll) {
+TEST_F(HeldWorkerTest, DestroyDuringGenerationStopsTheWorkerBeforeItsFirstPoll) {
     EXPECT_EQ(flight.Tick(), TickResult::Generated);
     flight.Destroy();  // runs the held worker, which sees the close at once
-    EXPECT_EQ(flight.WorkerPolls(), 1);
+    // The fill's first abandon check comes before its first poll.
+    EXPECT_EQ(flight.WorkerPolls(), 0);
     EXPECT_FALSE(flight.WorkerRunning());
     EXPECT_EQ(platform.pixelsLive, 0);
 }
 
 // What a window of several flights does before it destroys them: every
-// worker is told at once and stops at its next poll, without a wait; a
-// request while no worker runs leaves later generations alone.
-TEST_F(HeldWorkerTest, RequestStopEndsTheRunningGenerationAtItsNextPollOnly) {
+// worker is told at once and gives its generation up at once (here before
+// its first poll), without a wait; a request while no worker runs leaves
+// later generations alone.
+TEST_F(HeldWorkerTest, RequestStopEndsTheRunningGenerationAtOnceOnly) {
     flight.RequestStop();
     EXPECT_EQ(flight.Tick(), TickResult::Generated);
     flight.RequestStop();
     EXPECT_TRUE(flight.WorkerRunning());  // nothing waited for it
     platform.RunHeldWorker();
-    EXPECT_EQ(flight.WorkerPolls(), 1);
+    EXPECT_EQ(flight.WorkerPolls(), 0);
     flight.Destroy();
     EXPECT_EQ(platform.pixelsLive, 0);
 
@@ -242,6 +244,80 @@ TEST(Worker, AbandonAtEveryPollPointLeavesNothingBehind) {
         ASSERT_NE(flight.Tick(), TickResult::Generating) << poll;
     }
     flight.AbortWorkerAtPoll(0);
+    flight.Destroy();
+    EXPECT_EQ(platform.pixelsLive, 0);
+}
+
+// A close at every abandon check of a whole landscape (on the worker and the
+// pool's threads): the worker gives the generation up there, with no further
+// poll, and the flight's close releases everything (the sanitizer build
+// checks for leaks and stray accesses on each way out).
+TEST(Worker, CloseAtEveryAbandonCheckStopsTheWorkerThere) {
+    TestPlatform platform;
+    Flight flight;
+    ASSERT_TRUE(flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+    flight.AbandonWorkerAtCheck(INT64_MAX);  // counts the checks, never abandons
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    WaitForWorker(flight);
+    const int64_t checks = flight.WorkerAbandonChecks();
+    const int64_t polls = flight.WorkerPolls();
+    ASSERT_GT(checks, 100);
+    ASSERT_EQ(flight.Tick(), TickResult::DrewFrame);
+
+    int64_t lastPolls = 0;
+    for (int64_t check = 1; check <= checks; ++check) {
+        ASSERT_TRUE(flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+        flight.AbandonWorkerAtCheck(check);
+        ASSERT_EQ(flight.Tick(), TickResult::Generated);
+        WaitForWorker(flight);
+        // The polls come to an end where the abandon came, later for later checks.
+        ASSERT_GE(flight.WorkerPolls(), lastPolls) << check;
+        ASSERT_LE(flight.WorkerPolls(), polls) << check;
+        lastPolls = flight.WorkerPolls();
+        flight.Destroy();
+        ASSERT_EQ(platform.pixelsLive, 0) << check;
+    }
+}
+
+// A close at every poll of a whole landscape: the worker gives the
+// generation up there (with Shift's abort and the abandon together on the
+// way out), the next generation on the same maps is whole again, and a close
+// right after (every 16th poll point, each followed by a fresh flight)
+// releases everything.
+TEST(Worker, CloseAtEveryPollPointLeavesNothingBehind) {
+    TestPlatform platform;
+    Flight flight;
+    ASSERT_TRUE(flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    WaitForWorker(flight);
+    const int64_t polls = flight.WorkerPolls();
+    ASSERT_GT(polls, 100);
+    ASSERT_EQ(flight.Tick(), TickResult::DrewFrame);
+    const Snapshot whole = Take(flight, TickResult::DrewFrame);
+
+    for (int64_t poll = 1; poll <= polls; ++poll) {
+        flight.frameLoop.newLandCountdown = 0;
+        flight.AbandonWorkerAtPoll(poll);
+        ASSERT_EQ(flight.Tick(), TickResult::Generated);
+        WaitForWorker(flight);
+        // No poll after the one that saw the close.
+        ASSERT_EQ(flight.WorkerPolls(), poll);
+        if (poll % 16 == 0) {
+            flight.Destroy();
+            ASSERT_EQ(platform.pixelsLive, 0) << poll;
+            ASSERT_TRUE(
+                flight.Create(platform, SmallTestSettings(), 128, 96, 2, Generation::Worker));
+        }
+    }
+    flight.AbandonWorkerAtPoll(0);
+    flight.frameLoop.newLandCountdown = 0;
+    ASSERT_EQ(flight.Tick(), TickResult::Generated);
+    WaitForWorker(flight);
+    ASSERT_EQ(flight.Tick(), TickResult::DrewFrame);
+    const Snapshot again = Take(flight, TickResult::DrewFrame);
+    EXPECT_EQ(again.heights, whole.heights);
+    EXPECT_EQ(again.colours, whole.colours);
+    EXPECT_EQ(again.waterLevel, 25);
     flight.Destroy();
     EXPECT_EQ(platform.pixelsLive, 0);
 }

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <vector>
 
 #include "LandTestSupport.h"
 #include "ReferenceLand.h"
 #include "land/LandPipeline.h"
+#include "land/ThreadPool.h"
 
 using landtest::Fnv1a;
 using landtest::TestLand;
@@ -59,6 +62,76 @@ TEST(LandPipeline, FinishedLandscapeInvariantsAndGoldenChecksums) {
         const uint64_t c = Fnv1a(t.colours.data(), t.colours.size());
         EXPECT_EQ(h, g.heights) << name;
         EXPECT_EQ(c, g.colours) << name;
+    }
+}
+
+// A generation given up (the saver closing) at its n-th abandon check: the
+// pipeline ends there, without another round of polls or checks through the
+// rest of the step, and without finishing the steps after it. The sanitizer
+// build checks that nothing leaks and no cell overflows on the way out.
+struct AbandonProbe {
+    std::atomic<int64_t> checks{0};
+    std::atomic<int64_t> polls{0};
+    int64_t abandonAt = 0;  // 0: never
+    std::atomic<int64_t> pollsAfter{0};
+    std::atomic<int64_t> checksAfter{0};
+
+    static bool Check(void* context) {
+        auto& p = *static_cast<AbandonProbe*>(context);
+        const int64_t n = p.checks.fetch_add(1) + 1;
+        const bool abandoned = p.abandonAt > 0 && n >= p.abandonAt;
+        if (abandoned && n > p.abandonAt) p.checksAfter.fetch_add(1);
+        return abandoned;
+    }
+    // Polls never abort here: only the abandon checks may stop the run.
+    static int32_t Progress(void* context, int32_t) {
+        auto& p = *static_cast<AbandonProbe*>(context);
+        p.polls.fetch_add(1);
+        if (p.abandonAt > 0 && p.checks.load() >= p.abandonAt) p.pollsAfter.fetch_add(1);
+        return 0;
+    }
+};
+
+TEST(LandPipeline, AbandonedAtAnyCheckEndsThere) {
+    const int32_t side = 64;
+    for (int32_t threads : {1, 3}) {
+        SCOPED_TRACE(threads);
+        ThreadPool pool(threads);
+        std::vector<int32_t> heights(side * side);
+        std::vector<uint32_t> colours(side * side);
+        int64_t total = 0;
+        {
+            AbandonProbe probe;
+            LandGenerator land(side, side, heights.data(), colours.data(), 0, 255,
+                               &AbandonProbe::Progress, &probe);
+            land.threadPool = &pool;
+            land.abandonCheck = &AbandonProbe::Check;
+            ASSERT_EQ(RunLandPipeline(land, 99, nullptr), 13);
+            total = probe.checks.load();
+        }
+        // Every step but the plain fill and flood has checks of its own.
+        ASSERT_GT(total, 100);
+        int32_t lastStep = 0;
+        for (int64_t at = 1; at <= total; ++at) {
+            AbandonProbe probe;
+            probe.abandonAt = at;
+            LandGenerator land(side, side, heights.data(), colours.data(), 0, 255,
+                               &AbandonProbe::Progress, &probe);
+            land.threadPool = &pool;
+            land.abandonCheck = &AbandonProbe::Check;
+            int32_t failedStep = -1;
+            const int32_t step = RunLandPipeline(land, 99, nullptr, &failedStep);
+            ASSERT_LE(step, 13) << at;        // an abandon in step 13 still ends at 13
+            ASSERT_GE(step, lastStep) << at;  // later checks stop later steps
+            lastStep = step;
+            EXPECT_EQ(failedStep, 0) << at;  // giving up is not a lack of memory
+            // At most the poll that was under way and the checks on the way
+            // out (one for each pool thread and each enclosing operation); a
+            // pass that ran on would poll or check again and again.
+            EXPECT_LE(probe.pollsAfter.load(), 1) << at;
+            EXPECT_LE(probe.checksAfter.load(), threads + 4) << at;
+        }
+        EXPECT_EQ(lastStep, 13);
     }
 }
 

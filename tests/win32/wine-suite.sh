@@ -872,7 +872,7 @@ section_shift() {
     expect "aborted preview ends with 0" "$(end_preview sh)" "0"
 
     # Full screen: a pointer drift during a land-size-12 generation closes at
-    # once (the worker stops at its next poll); no frame was drawn before.
+    # once (the worker gives the land up at once); no frame was drawn before.
     xdotool mousemove 500 400
     sleep 0.2
     WINEDEBUG=-all,+bitblt launch fcl 120000 "$saver /s"
@@ -897,9 +897,12 @@ section_shift() {
         if [ -n "$ended" ]; then
             latency=$(((ended - started) / 1000000))
             note "close latency during a land-size-12 generation: $latency ms (drift to process exit)"
-            # The worker stops within milliseconds; Wine's own process
-            # teardown on a busy machine takes the rest.
-            if [ "$latency" -le 2000 ]; then
+            # The worker gives the land up within milliseconds of its CPU
+            # time; freeing the maps and Wine's own teardown take the rest
+            # (about 0.3 s on a quiet machine, of which a close without a
+            # generation takes 0.15 s). The margin is for a loaded 2-core
+            # CI machine.
+            if [ "$latency" -le 1000 ]; then
                 ok "the close during generation is prompt"
             else
                 bad "the close during generation is prompt" "$latency ms"
