@@ -877,7 +877,9 @@ section_shift() {
     sleep 0.2
     WINEDEBUG=-all,+bitblt launch fcl 120000 "$saver /s"
     out=$(H find WindowsScreenSaverClass 'Screen Saver' 20000)
-    sleep 1.5
+    # Soon after the window appears: on two cores a land-size-12 landscape
+    # is made in about two seconds.
+    sleep 0.3
     out=$(H sync "$(field window "$out")" 300)
     expect "full screen answers while a big land is made" "$(field sync "$out")" "1"
     if [ "$(exit_of fcl 0)" == running ]; then

@@ -464,8 +464,9 @@ section_shift() {
         [ "$count" -gt 2 ] && break
         sleep 0.3
     done
-    # Well into the synthesis, the longest step.
-    sleep 1
+    # Into the synthesis, the longest step (a land-size-12 landscape takes
+    # about two seconds on two cores).
+    sleep 0.3
     count=$(colours "$(shot sigterm-progress 420x100+0+0)")
     [ "$count" -gt 2 ] && [ "$count" -lt 300 ] && ok "still making the land" ||
         bad "still making the land" "$count colours"
