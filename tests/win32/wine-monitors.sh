@@ -16,6 +16,7 @@
 # GDI trace) in frame-times.txt.
 set -u
 . "$(dirname "$0")/wine-prefix.sh"
+. "$(dirname "$0")/wine-harness.sh"
 
 if [ $# -ne 3 ]; then
     echo "usage: $0 SAVER HARNESS ARTIFACT_DIR" >&2
@@ -119,39 +120,6 @@ saver='C:\glide\Glidescape.scr'
 appdata=$(ls -d "$drive_c"/users/*/AppData/Roaming | grep -v /Public/ | head -n1)
 user_ini="$appdata/Glidescape/Glidescp.ini"
 
-winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
-
-# H ARGS...: runs the harness, prints its output (no carriage returns).
-H() {
-    wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
-    local rc=$?
-    tr -d '\r' <"$work/h.out"
-    return $rc
-}
-
-field() { sed -n "s/^$1 //p" <<<"$2" | head -n1; }
-
-# launch NAME TIMEOUT_MS COMMAND_LINE: starts the command in the background
-# through the harness, which records "pid N" and "exit N" in $work/NAME.log.
-launch() {
-    rm -f "$work/$1.log"
-    wine 'C:\glide\harness.exe' launch "$(winpath "$work/$1.log")" "$2" "$3" \
-        >"$work/$1.out" 2>&1 &
-}
-
-# exit_of NAME SECONDS: the launched process's exit code once it ended
-# ("running" if it has not within SECONDS).
-exit_of() {
-    local deadline=$((SECONDS + $2))
-    while [ $SECONDS -le $deadline ]; do
-        if grep -q '^exit \|^timeout\|^error' "$work/$1.log" 2>/dev/null; then
-            tr -d '\r' <"$work/$1.log" | sed -n 's/^exit //p; s/^\(timeout\|error.*\)$/\1/p' | head -n1
-            return
-        fi
-        sleep 0.1
-    done
-    echo running
-}
 
 write_ini() {  # KEY=VALUE...
     mkdir -p "$(dirname "$user_ini")"
@@ -160,8 +128,6 @@ write_ini() {  # KEY=VALUE...
         for pair in "$@"; do printf '%s\r\n' "$pair"; done
     } >"$user_ini"
 }
-
-shot() { xwd -root -silent | convert xwd:- "$artifacts/$1.png"; }
 
 # The heads. (Xephyr keeps no picture for the corner of the virtual screen
 # that neither head shows: screenshots say nothing about it.)
@@ -193,18 +159,7 @@ difference() {
     compare -metric RMSE "$work/a.png" "$work/b.png" null: 2>&1 | sed -n 's/.*(\(.*\)).*/\1/p'
 }
 
-fless() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
-
-# One idle GUI process for the whole run: Wine's desktop process ends with
-# the last GUI program, and windows cannot be made until it is back.
-wine 'C:\glide\harness.exe' idle "$(winpath "$work/idle.txt")" >"$work/idle.out" 2>&1 &
-idle_pid=$!
-for _ in $(seq 1 300); do
-    [ -s "$work/idle.txt" ] && break
-    sleep 0.1
-done
-idle_window=$(tr -d '\r' <"$work/idle.txt" 2>/dev/null | head -n1)
-if [ -z "$idle_window" ]; then
+if ! start_idle_helper; then
     echo "wine-monitors: the idle helper did not start" >&2
     exit 1
 fi

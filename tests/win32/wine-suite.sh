@@ -16,6 +16,7 @@
 # preview's frames are counted from Wine's GDI trace instead of a picture.
 set -u
 . "$(dirname "$0")/wine-prefix.sh"
+. "$(dirname "$0")/wine-harness.sh"
 
 if [ $# -lt 5 ]; then
     echo "usage: $0 SAVER HARNESS PASSWORD_CPL MPR_DLL ARTIFACT_DIR [SECTION...]" >&2
@@ -143,8 +144,6 @@ done
 user_ini="$appdata/Glidescape/Glidescp.ini"
 bare_ini="$windows_dir/Glidescp.ini"
 
-winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
-
 # The system's debugger for unhandled faults: a stand-in that records for
 # which process the system's fault handling ran (and the saver-running flag
 # at that moment) instead of Wine's interactive debugger.
@@ -154,43 +153,6 @@ wine reg add "$aedebug" /v Debugger /f \
     >>"$work/reg.log" 2>&1
 wine reg add "$aedebug" /v Auto /d 1 /f >>"$work/reg.log" 2>&1
 
-# H ARGS...: runs the harness, prints its output (no carriage returns).
-H() {
-    wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
-    local rc=$?
-    tr -d '\r' <"$work/h.out"
-    return $rc
-}
-
-# field NAME TEXT: the value of the "NAME value" line of TEXT.
-field() { sed -n "s/^$1 //p" <<<"$2" | head -n1; }
-
-# launch NAME TIMEOUT_MS COMMAND_LINE: starts the command in the background
-# through the harness, which records "pid N" and "exit N" in $work/NAME.log.
-launch() {
-    rm -f "$work/$1.log"
-    wine 'C:\glide\harness.exe' launch "$(winpath "$work/$1.log")" "$2" "$3" \
-        >"$work/$1.out" 2>&1 &
-}
-
-# exit_of NAME SECONDS: waits for the launched process to end; prints its
-# exit line's value ("running" if it has not ended).
-exit_of() {
-    local deadline=$((SECONDS + $2))
-    while [ $SECONDS -le $deadline ]; do
-        if grep -q '^exit \|^timeout\|^error' "$work/$1.log" 2>/dev/null; then
-            tr -d '\r' <"$work/$1.log" | sed -n 's/^exit //p; s/^\(timeout\|error.*\)$/\1/p' | head -n1
-            return
-        fi
-        sleep 0.1
-    done
-    echo running
-}
-
-# still_running NAME: true when the launched process has not ended.
-still_running() { ! grep -q '^exit \|^timeout' "$work/$1.log" 2>/dev/null; }
-
-shot() { xwd -root -silent | convert xwd:- "$artifacts/$1.png"; }
 
 # stats FILE GEOMETRY: "colours mean" of a region (mean 0 ... 1).
 stats() { convert "$artifacts/$1.png" -crop "$2" +repage -format '%k %[fx:mean]' info:; }
@@ -200,9 +162,6 @@ channels() {
     convert "$artifacts/$1.png" -crop "$2" +repage \
         -format '%k %[fx:mean] %[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info:
 }
-
-# A float comparison: fless A B is true when A < B.
-fless() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 
 write_ini() {  # FILE KEY=VALUE...
     local file=$1
@@ -216,16 +175,7 @@ write_ini() {  # FILE KEY=VALUE...
 
 settings_fast=("Land Size=7" "Newland Wait=1200")
 
-# One idle GUI process for the whole suite: Wine's desktop process ends with
-# the last GUI program, and windows cannot be made until it is back.
-wine 'C:\glide\harness.exe' idle "$(winpath "$work/idle.txt")" >"$work/idle.out" 2>&1 &
-idle_pid=$!
-for _ in $(seq 1 300); do
-    [ -s "$work/idle.txt" ] && break
-    sleep 0.1
-done
-idle_window=$(tr -d '\r' <"$work/idle.txt" | head -n1)
-if [ -z "$idle_window" ]; then
+if ! start_idle_helper; then
     echo "wine-suite: the idle helper did not start" >&2
     exit 1
 fi
