@@ -24,12 +24,7 @@ if [ ! -f "$1" ]; then
     echo "wine-installer: no installer at $1 (run scripts/package.sh windows)" >&2
     exit 1
 fi
-for tool in wine wineboot wineserver Xvfb xdotool xwd convert; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "wine-installer: missing $tool (run scripts/deps.sh windows)" >&2
-        exit 1
-    fi
-done
+require_tools wine-installer wine wineboot wineserver Xvfb xdotool xwd convert
 
 work=$(mktemp -d /tmp/glidescape-installer.XXXXXX)
 xvfb_pid=""

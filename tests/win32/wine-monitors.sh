@@ -25,12 +25,7 @@ fi
 saver_build=$1
 harness_build=$2
 artifacts=$3
-for tool in wine wineboot wineserver Xvfb Xephyr xdotool xwd convert compare; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "wine-monitors: missing $tool (run scripts/deps.sh windows)" >&2
-        exit 1
-    fi
-done
+require_tools wine-monitors wine wineboot wineserver Xvfb Xephyr xdotool xwd convert compare
 
 start_seconds=$SECONDS
 work=$(mktemp -d /tmp/glidescape-monitors.XXXXXX)

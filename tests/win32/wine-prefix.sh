@@ -1,6 +1,8 @@
 # wine-prefix.sh - sourced by the Wine test scripts: makes the fresh prefix
 # in $WINEPREFIX.
 #
+#   require_tools SCRIPT TOOL...  -> exits 1 naming the first missing tool
+#                             (all come from scripts/deps.sh windows)
 #   make_wine_prefix LOG   -> 0 when the prefix is ready; wineboot's output
 #                             goes to LOG (a file, never a pipe: Wine's
 #                             background processes would keep it open)
@@ -42,4 +44,15 @@ start_private_xvfb() {
     done
     [ -s "$work/display" ] || return 1
     export DISPLAY=":$(head -n1 "$work/display")"
+}
+
+require_tools() {
+    local script=$1 tool
+    shift
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "$script: missing $tool (run scripts/deps.sh windows)" >&2
+            exit 1
+        fi
+    done
 }

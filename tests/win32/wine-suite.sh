@@ -31,12 +31,7 @@ shift 5
 sections=("$@")
 [ ${#sections[@]} -eq 0 ] && sections=(cmdline fullscreen preview dialog legacy shift)
 
-for tool in wine wineboot wineserver Xvfb xdotool xwd convert; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "wine-suite: missing $tool (run scripts/deps.sh windows)" >&2
-        exit 1
-    fi
-done
+require_tools wine-suite wine wineboot wineserver Xvfb xdotool xwd convert
 
 start_seconds=$SECONDS
 work=$(mktemp -d /tmp/glidescape-wine.XXXXXX)
