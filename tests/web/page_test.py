@@ -184,7 +184,9 @@ class Page(unittest.TestCase):
         luma = [sum(sum(p) for p in row) / (3 * width) for row in rows]
         top = sum(luma[:height // 5]) / (height // 5)
         bottom = sum(luma[-(height // 5):]) / (height // 5)
-        self.assertGreater(sum(luma) / height, 10, "not black")
+        # A landscape of the clock can be dark (a mean of 8 has been seen
+        # facing a shaded slope at dusk colours); a black page is near 0.
+        self.assertGreater(sum(luma) / height, 3, "not black")
         if sky_darker:
             self.assertGreater(bottom, 20, "lit land below")
             self.assertLess(top, bottom, "the sky above is darker than the land below")
