@@ -90,6 +90,7 @@ FlightView::~FlightView() {
     FreeArray(bankTable);
     if (!skyBorrowed) FreeArray(sky);
     FreeObjectList();
+    FreeArray(paddedFrame);
 }
 
 void FlightView::ResetDefaults() {
@@ -104,6 +105,8 @@ void FlightView::ResetDefaults() {
     FreeArray(bankTable);
     if (!skyBorrowed) FreeArray(sky);
     FreeObjectList();
+    FreeArray(paddedFrame);
+    paddedFramePixels = 0;
 
     waterLevel = 0;
     skyBorrowed = false;

@@ -122,6 +122,13 @@ public:
     // march). The frame is the same bits for every pool size.
     ThreadPool* threadPool = nullptr;
 
+    // --- Renderer scratch (view/Render.cpp), owned -----------------------------------
+    // Frames whose rows alias in the first-level data cache are drawn into
+    // this copy of the frame with longer rows and copied out; obtained on the
+    // first such frame, kept for the next ones (null: drawn in place).
+    uint32_t* paddedFrame = nullptr;
+    int64_t paddedFramePixels = 0;
+
     // --- State that lives as long as the view (ResetDefaults keeps it) ---------------
     int32_t lastGoodViewDistance = 0;  // 0 until the first SetViewDistance
     int32_t altitudeFilter = 256;      // autopilot: smoothed altitude x 8

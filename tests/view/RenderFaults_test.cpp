@@ -237,4 +237,25 @@ TEST(RenderFaults, FailedScratchLeavesTheFrameUntilTheNextCall) {
     EXPECT_GT(PaintedPixels(v), 64 * 47);
 }
 
+TEST(RenderFaults, FailedPaddedCopyDrawsTheFrameInPlace) {
+    // Rows of 64 pixels are 256 bytes apart: the frame is drawn through the
+    // view's padded copy when it can be had. The block's colours are
+    // obtained first, the copy after them.
+    World w(64, 48, 64, 10);
+    FlightView& v = *w.view;
+    rendertest::FillPattern(w.world.frame, 1);
+    RenderReferenceScene(v);
+    const std::vector<uint32_t> expected = w.world.frame;
+    rendertest::FillPattern(w.world.frame, 1);
+    scratch::FailAllocationsAfter(1);
+    RenderLandscape(v);
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_EQ(v.paddedFrame, nullptr);
+    EXPECT_TRUE(w.world.frame == expected);
+    // The next frame gets its copy and draws the same.
+    const Mismatch m = CompareWithReference(v);
+    EXPECT_EQ(m.count, 0) << Where(v, m);
+    EXPECT_NE(v.paddedFrame, nullptr);
+}
+
 }  // namespace

@@ -4,7 +4,8 @@
 // phase; bank angles at 0 and either side of it (the walk's runs), at and
 // around 45 degrees (where the runs give way to the pixel-by-pixel walk),
 // and upside down or on the side; rays that end at their first sample (the
-// sky's long columns, written nearly whole) as well as full rays.
+// sky's long columns, written nearly whole) as well as full rays; widths
+// whose rows alias in the cache.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -82,6 +83,15 @@ TEST(RenderWriteOut, WidthsAroundBlockMultiples) {
         sizes.push_back({65, 129});
     }
     CompareSizes(sizes, 3);
+}
+
+TEST(RenderWriteOut, RowsThatAliasInTheCache) {
+    // Widths of a multiple of 64 pixels put rows a multiple of 256 bytes
+    // apart: these frames are drawn into a copy with longer rows and copied
+    // back, over content the frame does not paint.
+    std::vector<Size> sizes = {{128, 40}, {192, 150}};
+    if (!kSanitizedBuild) sizes.push_back({512, 70});
+    CompareSizes(sizes, 5);
 }
 
 TEST(RenderWriteOut, WideFramesOfManyBlocks) {
