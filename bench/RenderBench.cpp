@@ -38,9 +38,12 @@ struct Flight {
                 static_cast<int32_t>(static_cast<double>(outputWidth) / clientWidth * clientHeight),
                 1 << landSize),
           steering(tilt, outputWidth) {
-        LandGenerator land(world.mapSide, world.mapSide, world.heights.data(), world.colours.data(),
-                           0, 255, nullptr);
-        landSteps = RunLandPipeline(land, kLandSeed, nullptr);
+        // Kept, as the saver keeps its generator (and the generator its
+        // scratch block) while it flies.
+        land = std::make_unique<LandGenerator>(world.mapSide, world.mapSide, world.heights.data(),
+                                               world.colours.data(), 0, 255, nullptr);
+        land->threadPool = &pool;
+        landSteps = RunLandPipeline(*land, kLandSeed, nullptr);
         view = world.MakeView(objectCount + 1, 4242u);
         view->threadPool = &pool;
         view->speed = 25;
@@ -54,6 +57,7 @@ struct Flight {
     static constexpr uint32_t kLandSeed = 20261207u;
     ThreadPool pool;
     ViewWorld world;
+    std::unique_ptr<LandGenerator> land;
     std::unique_ptr<FlightView> view;
     int32_t landSteps = 0;
     FrameSteering steering;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <new>
 
 #include "land/LandMath.h"
 #include "land/Units.h"
@@ -53,7 +54,9 @@ LandGenerator::LandGenerator(int32_t mapWidth, int32_t mapHeight, int32_t* heigh
     ResetParameters();
 }
 
-LandGenerator::~LandGenerator() = default;
+LandGenerator::~LandGenerator() {
+    ReleasePeakScratch();
+}
 
 void LandGenerator::ResetParameters() {
     noiseSource = &LandGenerator::NextNoise;
@@ -81,6 +84,24 @@ void LandGenerator::LendScratchBlock(void* block, int64_t bytes) {
     scratchBlock_ = static_cast<unsigned char*>(block);
     scratchBytes_ = block == nullptr ? 0 : bytes;
     scratchUsed_ = 0;
+}
+
+void* LandGenerator::KeepPeakScratch(int64_t bytes) {
+    if (peakScratch_ != nullptr && peakScratchBytes_ >= bytes) return peakScratch_;
+    ReleasePeakScratch();
+    if (bytes < 0 || static_cast<uint64_t>(bytes) > scratch::kMaxAllocationBytes) return nullptr;
+    if (scratch::AllocationsFailing()) return nullptr;
+    peakScratch_ = ::operator new(static_cast<std::size_t>(bytes), std::nothrow);
+    if (peakScratch_ != nullptr) peakScratchBytes_ = bytes;
+    return peakScratch_;
+}
+
+void LandGenerator::ReleasePeakScratch() {
+    assert((peakScratch_ == nullptr || scratchBlock_ != peakScratch_) &&
+           "kept scratch block released while it is lent");
+    ::operator delete(peakScratch_);
+    peakScratch_ = nullptr;
+    peakScratchBytes_ = 0;
 }
 
 bool LandGenerator::InScratchBlock(const void* p) const {

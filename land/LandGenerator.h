@@ -27,7 +27,8 @@
 // exactly as they were. Sizes are checked before allocating. The pipeline
 // lends the passes one block of its peak size (LendScratchBlock) for the
 // whole landscape, so each pass reuses pages already mapped instead of
-// mapping and faulting in fresh maps of its own.
+// mapping and faulting in fresh maps of its own; the generator keeps that
+// block from one landscape to the next (KeepPeakScratch).
 //
 // Abandon: a generation whose maps will be thrown away (the saver is
 // closing) is stopped through abandonCheck, which may be called from any of
@@ -117,6 +118,17 @@ public:
     // Gives back what TakeScratch returned (null is fine) and sets it null.
     template <typename T>
     void GiveBackScratch(T*& array);
+    // The pipeline's block of its peak size, kept from one landscape to the
+    // next: the system maps a fresh block page by page as the passes first
+    // touch it (65,536 page faults for the 256 MiB at side 4096, a third of
+    // a second and more), a kept one is mapped already. It raises what the
+    // generator holds between landscapes, not the peak. Returns the kept
+    // block when it has at least `bytes` bytes, otherwise frees it and
+    // allocates one (null, nothing kept, when that fails or the size is
+    // beyond the allocation limit). Freed by ReleasePeakScratch and the
+    // destructor; neither may run while the block is lent.
+    void* KeepPeakScratch(int64_t bytes);
+    void ReleasePeakScratch();
 
     // --- Noise state -----------------------------------------------------------
     uint32_t noiseState;
@@ -192,8 +204,10 @@ public:
 private:
     bool InScratchBlock(const void* p) const;
 
-    unsigned char* scratchBlock_ = nullptr;
+    unsigned char* scratchBlock_ = nullptr;  // lent
     int64_t scratchBytes_ = 0;
+    void* peakScratch_ = nullptr;  // kept (KeepPeakScratch)
+    int64_t peakScratchBytes_ = 0;
     int64_t scratchUsed_ = 0;   // bytes taken from the block's start
     int32_t scratchTaken_ = 0;  // maps taken and not given back
 

@@ -1,7 +1,5 @@
 #include "land/LandPipeline.h"
 
-#include <new>
-
 #include "land/Scratch.h"
 
 namespace {
@@ -10,32 +8,29 @@ namespace {
 // 16 bytes a cell plus its transform lines. Obtained before the first step,
 // so that a landscape too large for the free memory is refused before the
 // maps are touched and the previous land stays whole, and lent to the
-// passes until the last step has run. Null when it cannot be had.
-void* ObtainPeakScratch(int32_t side, int64_t* bytesOut) {
-    const int64_t cells = static_cast<int64_t>(side) * side;
+// passes until the last step has run; the generator keeps it for its next
+// landscape. Null when it cannot be had.
+void* ObtainPeakScratch(LandGenerator& land, int64_t* bytesOut) {
+    const int64_t side = land.width;
+    const int64_t cells = side * side;  // side < 2^31: fits
+    if (side < 0 || cells > static_cast<int64_t>(scratch::kMaxAllocationBytes / 16)) return nullptr;
     const int64_t bytes = cells * 16 + int64_t{2} * LandGenerator::kFftBatchColumns * side * 8;
-    if (side < 0 || bytes > static_cast<int64_t>(scratch::kMaxAllocationBytes)) return nullptr;
-    if (scratch::AllocationsFailing()) return nullptr;
     *bytesOut = bytes;
-    return ::operator new(static_cast<std::size_t>(bytes), std::nothrow);
+    return land.KeepPeakScratch(bytes);
 }
 
-// Lends the block to the generator for the steps and frees it after them.
+// Lends the block to the generator for the steps.
 class LentScratch {
 public:
-    LentScratch(LandGenerator& land, void* block, int64_t bytes) : land_(land), block_(block) {
+    LentScratch(LandGenerator& land, void* block, int64_t bytes) : land_(land) {
         land_.LendScratchBlock(block, bytes);
     }
-    ~LentScratch() {
-        land_.LendScratchBlock(nullptr, 0);
-        ::operator delete(block_);
-    }
+    ~LentScratch() { land_.LendScratchBlock(nullptr, 0); }
     LentScratch(const LentScratch&) = delete;
     LentScratch& operator=(const LentScratch&) = delete;
 
 private:
     LandGenerator& land_;
-    void* block_;
 };
 
 }  // namespace
@@ -70,7 +65,7 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     if (failedStep != nullptr) *failedStep = 0;
     const int32_t side = land.width;
     int64_t blockBytes = 0;
-    void* block = ObtainPeakScratch(side, &blockBytes);
+    void* block = ObtainPeakScratch(land, &blockBytes);
     if (block == nullptr) {
         failed(4);
         return 0;  // nothing ran

@@ -29,8 +29,10 @@
 // the maps in no particular state.
 //
 // Memory: before step 1 the pipeline obtains the largest scratch block it
-// will need (the synthesis, 16 bytes a cell) and lends it to the passes for
-// their scratch maps until it returns; when it cannot, no step runs, the
+// will need (the synthesis, 16 bytes a cell), or finds it kept in the
+// generator from the last landscape, and lends it to the passes for their
+// scratch maps until it returns; the generator keeps it for the next one
+// (LandGenerator::KeepPeakScratch). When it cannot be had, no step runs, the
 // maps stay as they were, the result is 0 and *failedStep 4.
 // A step that still cannot obtain its scratch memory (4, 7, 8, 12 or 13)
 // leaves its maps as they were and stops the pipeline: the result is the
