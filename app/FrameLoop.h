@@ -37,7 +37,8 @@
 // the land as the pipeline left it; the loop flies on over it and tries again
 // when the next landscape is due. Until a first landscape was made, frame
 // ticks draw one line instead ("Land Size N needs more memory than is free")
-// and are skipped.
+// and are skipped. The generator keeps its scratch block (16 bytes a cell)
+// from one landscape to the next, so a flight holds it while it flies.
 #pragma once
 
 #include <atomic>

@@ -173,7 +173,7 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
     if (error.empty() && flight.newLand.failedStep != 0) error = LandMemoryError(flight, settings);
     platform.EndProgress();
     if (error.empty() && scratch::FailureCount() != 0) {
-        error = "not enough memory for the sky or the airborne objects";
+        error = "not enough memory for the sky, the airborne objects or the frames";
     }
     if (error.empty()) error = platform.writeError();
     const bool anyOutput = !options.frameOut.empty() || !options.heightsOut.empty() ||
