@@ -82,21 +82,10 @@ FlightView::FlightView(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeigh
 }
 
 FlightView::~FlightView() {
-    FreeArray(sinTable);
-    FreeArray(cosTable);
-    FreeArray(rayStepTable);
-    FreeArray(depthScale);
-    FreeArray(depthScaleInverse);
-    FreeArray(bankTable);
-    if (!skyBorrowed) FreeArray(sky);
-    FreeObjectList();
-    FreeArray(paddedFrame);
+    ReleaseOwned();
 }
 
-void FlightView::ResetDefaults() {
-    // Releases what the view owns first, so that resetting a live view
-    // leaves nothing behind (the constructor starts with every owned
-    // pointer null).
+void FlightView::ReleaseOwned() {
     FreeArray(sinTable);
     FreeArray(cosTable);
     FreeArray(rayStepTable);
@@ -107,6 +96,13 @@ void FlightView::ResetDefaults() {
     FreeObjectList();
     FreeArray(paddedFrame);
     paddedFramePixels = 0;
+}
+
+void FlightView::ResetDefaults() {
+    // Releases what the view owns first, so that resetting a live view
+    // leaves nothing behind (the constructor starts with every owned
+    // pointer null).
+    ReleaseOwned();
 
     waterLevel = 0;
     skyBorrowed = false;

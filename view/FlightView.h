@@ -137,6 +137,7 @@ public:
 
     // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
     void ResetDefaults();  // releases what the view owns, then every field to its default
+    void ReleaseOwned();   // frees the tables, the sky (unless borrowed), objects, padded frame
     // False (buffersReady false) for sides below 1, frame sides above 16384,
     // map sides above 65536 or 2^31 cells and more, maps of different sizes,
     // null maps or frame, or a failed allocation.
