@@ -125,8 +125,10 @@ public:
     // generator holds between landscapes, not the peak. Returns the kept
     // block when it has at least `bytes` bytes, otherwise frees it and
     // allocates one (null, nothing kept, when that fails or the size is
-    // beyond the allocation limit). Freed by ReleasePeakScratch and the
-    // destructor; neither may run while the block is lent.
+    // beyond the allocation limit), whose pages the pool's threads then
+    // touch, each a run of its own (abandon checks every 4 MiB). Freed by
+    // ReleasePeakScratch and the destructor; neither may run while the
+    // block is lent.
     void* KeepPeakScratch(int64_t bytes);
     void ReleasePeakScratch();
 
