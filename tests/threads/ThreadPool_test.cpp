@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -44,10 +45,13 @@ TEST(ThreadPool, SizesAreBroughtIntoRange) {
 
 TEST(ThreadPool, WorkersSeeTheCallersDataAndTheCallerSeesTheirs) {
     // Plain (non-atomic) data written before Run is read by the workers, and
-    // what they write is read after it: Run orders both.
+    // what they write is read after it: Run orders both, whether the workers
+    // are still watching for the next task (rounds straight after one
+    // another) or asleep (rounds after a pause).
     ThreadPool pool(4);
     std::vector<int64_t> input(4000), output(4000, 0);
     for (int32_t round = 0; round < 50; ++round) {
+        if (round % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<int64_t>(i) * round;
         auto task = [&](int32_t worker) {
             for (size_t i = static_cast<size_t>(worker); i < input.size(); i += 4) {

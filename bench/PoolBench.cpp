@@ -1,0 +1,24 @@
+// The thread pool's hand-over: one Run of a task that does nothing but
+// note its worker, on --threads threads. Every land pass and every frame
+// pays it at least once; a land-10 pipeline some 130 times.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "bench/BenchOptions.h"
+#include "land/ThreadPool.h"
+
+namespace {
+
+void BM_PoolHandOver(benchmark::State& state) {
+    ThreadPool pool(BenchThreads());
+    std::atomic<int64_t> calls{0};
+    auto task = [&calls](int32_t) { calls.fetch_add(1, std::memory_order_relaxed); };
+    for (auto _ : state) pool.Run(task);
+    state.counters["threads"] = pool.size();
+    benchmark::DoNotOptimize(calls.load());
+}
+BENCHMARK(BM_PoolHandOver)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
