@@ -34,11 +34,7 @@ export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
 cleanup() {
-    if [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1
-        wineserver -w >/dev/null 2>&1
-    fi
-    rm -rf "$work"
+    end_wine_test "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

@@ -29,13 +29,7 @@ require_tools wine-installer wine wineboot wineserver Xvfb xdotool xwd convert
 work=$(mktemp -d /tmp/glidescape-installer.XXXXXX)
 xvfb_pid=""
 cleanup() {
-    set +e
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1
-        wineserver -w >/dev/null 2>&1
-    fi
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1
-    rm -rf "$work"
+    end_wine_test "$work" "$xvfb_pid"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

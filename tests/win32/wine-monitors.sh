@@ -33,18 +33,7 @@ xvfb_pid=""
 xephyr_pid=""
 idle_pid=""
 cleanup() {
-    set +e
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1
-        wineserver -w >/dev/null 2>&1
-    fi
-    [ -n "$idle_pid" ] && kill "$idle_pid" >/dev/null 2>&1
-    # Only the servers this script started.
-    for pid in $xephyr_pid $xvfb_pid; do
-        kill "$pid" >/dev/null 2>&1
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
+    end_wine_test "$work" "$idle_pid" "$xephyr_pid" "$xvfb_pid"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -145,6 +134,25 @@ enough() { [ "$1" -ge 10 ] && echo many || echo "$1"; }
 # colours NAME GEOMETRY: the number of colours of a region of a screenshot.
 colours() { convert "$artifacts/$1.png" -crop "$2" +repage -format '%k' info:; }
 
+# shot_heads NAME MODE: a screenshot NAME and the colours of each head in
+# colours_primary and colours_second.
+shot_heads() {
+    shot "$1"
+    colours_primary=$(colours "$1" "$primary_head")
+    colours_second=$(colours "$1" "$second_head")
+    note "$2: colours primary $colours_primary, second $colours_second"
+}
+
+# expect_landscape WHAT HEADS: the last shot shows a landscape (500 colours
+# and more) on the primary head, or on both heads.
+expect_landscape() {
+    if [ "$colours_primary" -ge 500 ] && { [ "$2" = primary ] || [ "$colours_second" -ge 500 ]; }; then
+        ok "$1"
+    else
+        bad "$1" "$colours_primary / $colours_second colours"
+    fi
+}
+
 # difference NAME: how far apart the two heads' pictures are, each scaled to
 # the frame's 512x384 (normalised RMSE, 0 ... 1; the same flight on both
 # would give little more than the scaling's own error).
@@ -239,15 +247,8 @@ out=$(start_saver each 0 1000 300)
 expect "mode 0: the window covers both monitors" "$(field rect "$out")" "0 0 1440 600"
 expect "mode 0: first lands made" "$(field sync "$out")" "1"
 sleep 3
-shot monitors-each
-colours_primary=$(colours monitors-each "$primary_head")
-colours_second=$(colours monitors-each "$second_head")
-note "mode 0: colours primary $colours_primary, second $colours_second"
-if [ "$colours_primary" -ge 500 ] && [ "$colours_second" -ge 500 ]; then
-    ok "mode 0: each monitor shows a landscape"
-else
-    bad "mode 0: each monitor shows a landscape" "$colours_primary / $colours_second colours"
-fi
+shot_heads monitors-each "mode 0"
+expect_landscape "mode 0: each monitor shows a landscape" both
 counts=($(blit_counts each))
 note "mode 0: frames on the primary, the second head, the whole window: ${counts[*]}"
 expect "mode 0: frames go to each monitor's rectangle, none across both" \
@@ -286,15 +287,8 @@ note "mode 1"
 out=$(start_saver primary 1 400 300)
 expect "mode 1: the window covers both monitors" "$(field rect "$out")" "0 0 1440 600"
 sleep 2
-shot monitors-primary
-colours_primary=$(colours monitors-primary "$primary_head")
-colours_second=$(colours monitors-primary "$second_head")
-note "mode 1: colours primary $colours_primary, second $colours_second"
-if [ "$colours_primary" -ge 500 ]; then
-    ok "mode 1: the primary monitor shows a landscape"
-else
-    bad "mode 1: the primary monitor shows a landscape" "$colours_primary colours"
-fi
+shot_heads monitors-primary "mode 1"
+expect_landscape "mode 1: the primary monitor shows a landscape" primary
 expect "mode 1: the second monitor stays black" \
     "$(convert "$artifacts/monitors-primary.png" -crop "$second_head" +repage -format '%k %[fx:maxima]' info:)" \
     "1 0"
@@ -308,15 +302,8 @@ expect "mode 1: a key ends the saver with 0" "$(exit_of primary 15)" "0"
 note "mode 2"
 out=$(start_saver span 2 400 300)
 sleep 2
-shot monitors-span
-colours_primary=$(colours monitors-span "$primary_head")
-colours_second=$(colours monitors-span "$second_head")
-note "mode 2: colours primary $colours_primary, second $colours_second"
-if [ "$colours_primary" -ge 500 ] && [ "$colours_second" -ge 500 ]; then
-    ok "mode 2: both monitors show the landscape"
-else
-    bad "mode 2: both monitors show the landscape" "$colours_primary / $colours_second colours"
-fi
+shot_heads monitors-span "mode 2"
+expect_landscape "mode 2: both monitors show the landscape" both
 counts=($(blit_counts span))
 expect "mode 2: frames go across the whole window only" \
     "${counts[0]} ${counts[1]} $(enough "${counts[2]}")" "0 0 many"

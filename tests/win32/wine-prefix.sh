@@ -6,6 +6,10 @@
 #   make_wine_prefix LOG   -> 0 when the prefix is ready; wineboot's output
 #                             goes to LOG (a file, never a pipe: Wine's
 #                             background processes would keep it open)
+#   end_wine_test WORK PID... -> stops the prefix's wineserver and waits for
+#                             it, kills and waits for each PID the script
+#                             started (empty ones are skipped; never any
+#                             other server), removes WORK; for the EXIT trap
 #
 # A first boot of a new prefix now and then stops with "could not load
 # kernel32.dll" while the system is busy; a second try in a clean folder has
@@ -15,6 +19,22 @@
 # stops it (wineserver -k): left to itself it exits a few seconds after its
 # last client, and a program started just then fails with "recvmsg:
 # Connection reset by peer".
+end_wine_test() {
+    set +e
+    local work_dir=$1 pid
+    shift
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+    fi
+    for pid in "$@"; do
+        [ -n "$pid" ] || continue
+        kill "$pid" >/dev/null 2>&1
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work_dir"
+}
+
 make_wine_prefix() {
     local log=$1 try
     for try in 1 2; do

@@ -39,17 +39,7 @@ xvfb_pid=""
 idle_pid=""
 
 cleanup() {
-    set +e
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1
-        wineserver -w >/dev/null 2>&1
-    fi
-    [ -n "$idle_pid" ] && kill "$idle_pid" >/dev/null 2>&1
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" >/dev/null 2>&1
-        wait "$xvfb_pid" 2>/dev/null
-    fi
-    rm -rf "$work"
+    end_wine_test "$work" "$idle_pid" "$xvfb_pid"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
