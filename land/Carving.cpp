@@ -13,13 +13,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/Scratch.h"
+#include "base/Units.h"
 #include "land/LandGenerator.h"
 #include "land/LandMath.h"
-#include "land/Scratch.h"
-#include "land/Units.h"
 
 using land_math::Asr64;
-using land_math::ClampToInt32;
 using land_math::Hint;
 
 namespace {
@@ -533,7 +532,7 @@ int32_t* SweepFlowCounts(const LandGenerator& land, int32_t* next, int32_t* coun
         if (!checkSettled) counts[p] = 0;
         int32_t& target = following[next[p]];
         if (saturate) {
-            target = ClampToInt32(int64_t{target} + paths + start);
+            target = SaturateInt32(int64_t{target} + paths + start);
         } else {
             target += paths + start;
         }
@@ -613,7 +612,7 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
             if ((y & kRowCheckMask) == 0 && Abandoned()) return;
             const int64_t rowStart = int64_t{y} * width;
             for (int64_t i = rowStart + width - 1; i >= rowStart; --i) {
-                heightMap[i] = ClampToInt32(int64_t{heightMap[i]} * 1024);
+                heightMap[i] = SaturateInt32(int64_t{heightMap[i]} * 1024);
             }
         }
     };
@@ -688,9 +687,9 @@ bool LandGenerator::CarveFlowChannels(int32_t depthGain, int32_t colourGain, int
             const int64_t rowStart = int64_t{y} * width;
             for (int64_t i = rowStart + width - 1; i >= rowStart; --i) {
                 const int64_t visits = flow[i];
-                heightMap[i] = ClampToInt32(Asr64(visits * depthGain + heightMap[i], 10));
+                heightMap[i] = SaturateInt32(Asr64(visits * depthGain + heightMap[i], 10));
                 colourMap[i] =
-                    AddToColourInline(colourMap[i], ClampToInt32(Asr64(visits * colourGain, 10)));
+                    AddToColourInline(colourMap[i], SaturateInt32(Asr64(visits * colourGain, 10)));
             }
         }
     };
@@ -791,7 +790,7 @@ bool LandGenerator::ShadeSlopes(int32_t strength, char direction, int32_t blurPa
                     const int32_t right = x == width - 1 ? 0 : x + 1;
                     slope = int64_t{row[right]} - row[left];
                 }
-                out[x] = ClampToInt32(gain * slope);
+                out[x] = SaturateInt32(gain * slope);
             }
         }
     };

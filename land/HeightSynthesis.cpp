@@ -12,15 +12,13 @@
 #include <cstdlib>
 #include <utility>
 
+#include "base/PortableMath.h"
+#include "base/Scratch.h"
+#include "base/Units.h"
 #include "land/LandGenerator.h"
 #include "land/LandMath.h"
-#include "land/PortableMath.h"
-#include "land/Scratch.h"
-#include "land/Units.h"
 
-using land_math::ClampToInt32;
 using land_math::Hint;
-using land_math::TruncateToInt32;
 
 namespace {
 
@@ -556,7 +554,7 @@ int32_t LandGenerator::RebaseHeights(int32_t floor) {
         for (int32_t y = yFirst; y < yEnd; ++y) {
             if ((y & kRowCheckMask) == 0 && Abandoned()) return;
             int32_t* row = heightMap + int64_t{y} * width;
-            for (int32_t x = 0; x < width; ++x) row[x] = ClampToInt32(row[x] - shift);
+            for (int32_t x = 0; x < width; ++x) row[x] = SaturateInt32(row[x] - shift);
         }
     };
     SplitRange(height, shiftRows);

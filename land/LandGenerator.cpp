@@ -7,8 +7,8 @@
 #include <limits>
 #include <new>
 
+#include "base/Units.h"
 #include "land/LandMath.h"
-#include "land/Units.h"
 
 using land_math::Hint;
 using land_math::WrapToInt32;

@@ -53,8 +53,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "land/Scratch.h"
-#include "land/ThreadPool.h"
+#include "base/Scratch.h"
+#include "base/ThreadPool.h"
 
 // context: the generator's progressContext (the caller's own object).
 using ProgressCallback = int32_t (*)(void* context, int32_t hint);

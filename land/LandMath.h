@@ -4,32 +4,16 @@
 // 32-bit range when a map holds extreme heights (for instance after a
 // synthesis that was aborted half way). These helpers keep such arithmetic
 // defined: intermediates are formed in 64 bits and brought back into a cell
-// by saturation. For every value that fits they give exactly what plain
-// 32-bit arithmetic gives, so the normal results are unchanged.
+// by saturation (base/Saturate.h). For every value that fits they give
+// exactly what plain 32-bit arithmetic gives, so the normal results are
+// unchanged.
 #pragma once
 
 #include <cstdint>
-#include <limits>
+
+#include "base/Saturate.h"
 
 namespace land_math {
-
-constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
-constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
-
-// value saturated into the int32 range.
-constexpr int32_t ClampToInt32(int64_t value) {
-    return static_cast<int32_t>(value < kInt32Min ? kInt32Min
-                                                  : (value > kInt32Max ? kInt32Max : value));
-}
-
-// value truncated toward zero to int32 (as a plain conversion does), but
-// saturating outside the int32 range instead of being undefined; NaN gives 0.
-inline int32_t TruncateToInt32(double value) {
-    if (value != value) return 0;
-    if (value <= -2147483649.0) return std::numeric_limits<int32_t>::min();
-    if (value >= 2147483648.0) return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
-}
 
 // Arithmetic (sign-preserving) right shift of a 64-bit intermediate.
 constexpr int64_t Asr64(int64_t value, int32_t shift) {
@@ -48,7 +32,7 @@ constexpr int64_t CellCount(int32_t width, int32_t height) {
 
 // Work hints are informative only; keep them in range.
 constexpr int32_t Hint(int64_t value) {
-    return ClampToInt32(value);
+    return SaturateInt32(value);
 }
 
 }  // namespace land_math

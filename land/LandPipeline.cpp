@@ -1,6 +1,6 @@
 #include "land/LandPipeline.h"
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 
 namespace {
 

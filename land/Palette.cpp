@@ -9,12 +9,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/Scratch.h"
 #include "land/LandGenerator.h"
 #include "land/LandMath.h"
-#include "land/Scratch.h"
 
 using land_math::Hint;
-using land_math::TruncateToInt32;
 
 // 0x00RRGGBB; dark low ground at entry 0, light high ground near the top.
 const uint32_t EarthPalette[256] = {

@@ -1,7 +1,7 @@
 // SkyObject.cpp - construction and destruction of one object slot.
 #include "sky/SkyObject.h"
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 
 SkyObject::SkyObject()
     : imageBorrowed(0),

@@ -1,14 +1,14 @@
-// SkyObject.h - one airborne object slot of a FlightView.
+// SkyObject.h - one airborne object slot.
 //
 // Slot 0 holds the inactive streak (kind 0), slots 1 and up the ring objects
 // (kind 1) that glide over the land. Positions are in position units
 // (1/1024 cell), headings in angle units, altitudes in height units.
 // The image is slice-major: texel t of slice s at s * sliceLength + t, t = 0
 // at the bottom; a texel of 0 is transparent. The footprint lists the
-// objectCellMap cells the object marked last (see FlightView::MoveObjects).
+// cell map cells the object marked last (see ObjectSet::MoveObjects).
 //
-// Created, placed and released by FlightView (sky/Objects.cpp); moved by
-// FlightView::MoveObjects; drawn by FlightView::Render.
+// Created, placed, moved and released by ObjectSet (sky/ObjectSet.h), which
+// holds the slots as one array; drawn by the renderer (view/RenderMarch.cpp).
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@
 class SkyObject {
 public:
     SkyObject();
-    virtual ~SkyObject();
+    ~SkyObject();
     SkyObject(const SkyObject&) = delete;
     SkyObject& operator=(const SkyObject&) = delete;
 

@@ -1,6 +1,7 @@
 // FlightView.cpp - the view record, its construction and destruction, the
 // lookup tables (trigonometry, ray steps, depth scales, bank corners), the
-// view distance and the view's random numbers.
+// view distance, the view's random numbers, a new frame, and the hand-overs
+// to the sky layer (autopilot, object set).
 //
 // Tables are rebuilt whole by SetUpBuffers whenever a size or the view
 // distance changes; the renderer then works from them with integer
@@ -11,20 +12,21 @@
 // tiny cosine's sign decides entries such as a bank corner's truncation.
 #include "view/FlightView.h"
 
+#include "view/Render.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "land/PortableMath.h"
-#include "land/Scratch.h"
-#include "land/Units.h"
-#include "sky/CoreMath.h"
+#include "base/PortableMath.h"
+#include "base/Saturate.h"
+#include "base/Scratch.h"
+#include "base/Units.h"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
-constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 
 // Sizes beyond these would overflow the 32-bit table arithmetic (the sum of
 // squares of the frame sides, frameWidth x 512, positions of side << 10);
@@ -33,36 +35,18 @@ constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 constexpr int32_t kMaxFrameSide = 16384;
 constexpr int32_t kMaxMapSide = 1 << 16;
 
-// trunc(value) stored in 32 bits: values beyond the range (and NaN) become
-// the nearest end of the range instead of undefined.
-int32_t TruncateSaturated(double value) {
-    if (std::isnan(value) || value >= 2147483648.0) return kInt32Max;
-    if (value <= -2147483649.0) return kInt32Min;
-    return static_cast<int32_t>(value);
-}
-
 }  // namespace
 
 FlightView::FlightView(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeight_,
                        int32_t* heightMap_, int32_t heightMapWidth_, int32_t heightMapHeight_,
                        uint32_t* colourMap_, int32_t colourMapWidth_, int32_t colourMapHeight_,
                        int32_t objectSlots, int32_t skySizeExponent, uint32_t seed)
-    : sky(nullptr),
-      rayStepTable(nullptr),
+    : rayStepTable(nullptr),
       cosTable(nullptr),
       sinTable(nullptr),
       depthScale(nullptr),
       depthScaleInverse(nullptr),
-      objects(nullptr),
-      objectCellMap(nullptr),
-      spanStep(nullptr),
-      spanTexel(nullptr),
-      spanSlice(nullptr),
-      spanStart(nullptr),
-      spanEnd(nullptr),
-      spanTexels(nullptr),
       bankTable(nullptr) {
-    skyBorrowed = false;
     ResetDefaults();
     frameWidth = frameWidth_;
     frame = frame_;
@@ -75,8 +59,9 @@ FlightView::FlightView(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeigh
     colourMapHeight = colourMapHeight_;
     randomState = seed;
     // Construction always yields the view; a failed part leaves CanRender()
-    // false, and Move retries the tables every frame.
-    BuildSkyTexture(skySizeExponent);
+    // false, and Move retries the tables every frame. The sky leaves
+    // randomState as it found it, so the objects are placed from the seed.
+    sky.BuildSkyTexture(skySizeExponent, randomState);
     SetObjectCount(objectSlots);
     SetUpBuffers();
 }
@@ -92,8 +77,8 @@ void FlightView::ReleaseOwned() {
     FreeArray(depthScale);
     FreeArray(depthScaleInverse);
     FreeArray(bankTable);
-    if (!skyBorrowed) FreeArray(sky);
-    FreeObjectList();
+    sky.Release();
+    objects.FreeObjectList();
     FreeArray(paddedFrame);
     paddedFramePixels = 0;
 }
@@ -105,14 +90,8 @@ void FlightView::ResetDefaults() {
     ReleaseOwned();
 
     waterLevel = 0;
-    skyBorrowed = false;
     stepGrowthThreshold = 255;
     randomState = 0;
-    spriteSideDot = 1;
-    objectSpeed = 26;
-    streakSpeed = 250;
-    placementMode = 0;
-    footprintMode = 1;
     colourMap = nullptr;
     colourMapWidth = 0;
     colourMapHeight = 0;
@@ -123,9 +102,6 @@ void FlightView::ResetDefaults() {
     frameWidth = 0;
     frameHeight = 0;
     diagonal = 0;
-    sky = nullptr;
-    skyWidth = 0;
-    skyHeight = 0;
     headingRate = 0;
     climbRate = -1;
     speed = 50;
@@ -136,8 +112,6 @@ void FlightView::ResetDefaults() {
     bankAngle = 0;
     positionY = 0;
     positionX = 0;
-    skyEnabled = 0;
-    spriteSizeExponent = 5;
     depthScaleNumerator = 400000;
     angleUnits = kDefaultAngleUnits;
     viewDistance = 1000;
@@ -148,10 +122,15 @@ void FlightView::ResetDefaults() {
     yLimit = 0;
     xLimit = 0;
     maxRayDepth = 0;
-    slotCount = 0;
     turnCommand = 0;
     climbCommand = 0;
-    terrainClearance = 15;
+    sky.enabled = 0;
+    objects.slotCount = 0;
+    objects.spriteSizeExponent = 5;
+    objects.spriteSideDot = 1;
+    objects.objectSpeed = 26;
+    objects.streakSpeed = 250;
+    autopilot.terrainClearance = 15;
 }
 
 bool FlightView::SetUpBuffers() {
@@ -244,7 +223,7 @@ bool FlightView::BuildTables() {
             bankTable[j].edgeSkip = static_cast<uint16_t>(Asr(m + 511, 10));
         }
         if (j < viewDistance) {
-            depthScale[j] = TruncateSaturated(depthScaleNumerator / (j + 1.0));
+            depthScale[j] = TruncateToInt32(depthScaleNumerator / (j + 1.0));
             // Beyond depthScaleNumerator depth indices the scale truncates to
             // 0; those entries take the inverse of the smallest scale, 1.
             const int32_t divisor = depthScale[j] >= 1 ? depthScale[j] : 1;
@@ -270,18 +249,18 @@ void FlightView::BuildRayStepTable() {
             rayStepTable[i] = kInt32Max;
             continue;
         }
-        rayStepTable[i] = TruncateSaturated(stepScaled / c + 0.5);
+        rayStepTable[i] = TruncateToInt32(stepScaled / c + 0.5);
     }
     horizonRow = diagonal >> 1;
     // Long view distances without objects make the product exceed 32 bits;
     // the saturated value still ends every ray.
-    maxRayDepth = coremath::SaturateInt32(static_cast<int64_t>(rayStepTable[diagonal >> 1]) *
-                                          (static_cast<int64_t>(viewDistance) - 1));
+    maxRayDepth = SaturateInt32(static_cast<int64_t>(rayStepTable[diagonal >> 1]) *
+                                (static_cast<int64_t>(viewDistance) - 1));
 }
 
 bool FlightView::SetViewDistance(int32_t distance) {
     if (lastGoodViewDistance == 0) lastGoodViewDistance = viewDistance;
-    if (slotCount != 0 && distance > 4150) {
+    if (objects.slotCount != 0 && distance > 4150) {
         distance = 4140;
     } else if (distance < 40) {
         distance = 40;
@@ -307,10 +286,138 @@ bool FlightView::CanRender() const {
         return false;
     }
     // Every column reads the sky (and water mirrors it).
-    if (sky == nullptr || skyWidth < 1 || skyHeight < 1) return false;
+    if (sky.pixels == nullptr || sky.width < 1 || sky.height < 1) return false;
     if (frame == nullptr || heightMap == nullptr || colourMap == nullptr) return false;
     // An object list that could not be obtained (slotCount kept, no arrays)
     // is drawn as a view without objects: MoveObjects and the renderer skip
     // them.
     return true;
+}
+
+bool FlightView::SetFrame(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeight_) {
+    // The old frame may be gone as soon as this returns: from here on only
+    // the new one is drawn into, whether or not the tables can be set up.
+    frame = frame_;
+    frameWidth = frameWidth_;
+    frameHeight = frameHeight_;
+    // The padded copy has the old frame's size; the next frame that needs
+    // one obtains it anew.
+    FreeArray(paddedFrame);
+    paddedFramePixels = 0;
+    return SetUpBuffers();
+}
+
+Terrain FlightView::LandTerrain() const {
+    Terrain land;
+    land.heights = heightMap;
+    land.width = heightMapWidth;
+    land.height = heightMapHeight;
+    land.xLimit = xLimit;
+    land.yLimit = yLimit;
+    return land;
+}
+
+TrigTables FlightView::Trig() const {
+    TrigTables trig;
+    if (!buffersReady) return trig;
+    trig.cosTable = cosTable;
+    trig.sinTable = sinTable;
+    trig.angleUnits = angleUnits;
+    return trig;
+}
+
+void FlightView::SteerAutopilot(int32_t turnDirection, int32_t intensity) {
+    CameraPose camera;
+    camera.positionX = positionX;
+    camera.positionY = positionY;
+    camera.heading = heading;
+    camera.altitude = altitude;
+    const AutopilotCommands commands =
+        autopilot.SteerAutopilot(LandTerrain(), Trig(), camera, turnDirection, intensity);
+    turnCommand = commands.turnCommand;
+    climbCommand = commands.climbCommand;
+}
+
+bool FlightView::SetObjectCount(int32_t slots) {
+    objects.SetSlotCount(slots);
+    // The view distance cap depends on whether there are objects.
+    SetViewDistance(viewDistance);
+    if (objects.slotCount == 0) return true;
+    // A sky that failed to build earlier is retried here as well.
+    if ((sky.enabled == 0 || sky.pixels == nullptr) && !sky.EnableSky(1, randomState)) {
+        return false;
+    }
+    // Footprint cells are indexed with the colour map's width into a map of
+    // the height map's size: both must agree.
+    if (colourMapWidth != heightMapWidth || colourMapHeight != heightMapHeight) return false;
+    return objects.BuildObjectList(heightMapWidth, heightMapHeight, angleUnits, randomState);
+}
+
+void FlightView::MoveObjects() {
+    // Without tables (buffersReady false) the set does nothing; with them
+    // both maps agree in size.
+    objects.MoveObjects(LandTerrain(), Trig());
+}
+
+FlightView::KeptCamera FlightView::CameraNow() const {
+    return {positionX, positionY, altitude, heading, bankAngle, horizonRow};
+}
+
+void FlightView::PutCamera(const KeptCamera& camera) {
+    positionX = camera.positionX;
+    positionY = camera.positionY;
+    altitude = camera.altitude;
+    heading = camera.heading;
+    bankAngle = camera.bankAngle;
+    horizonRow = camera.horizonRow;
+}
+
+bool FlightView::KeepPose() {
+    keptPose_ = false;
+    // Objects that exist must come along, or the frames would show them at
+    // the present while the camera is at the past.
+    const bool objectsKept = objects.KeepPose();
+    if (!objectsKept && objects.slots != nullptr && objects.cellMap != nullptr) return false;
+    keptCamera_ = CameraNow();
+    keptPose_ = true;
+    return true;
+}
+
+void FlightView::ForgetPose() {
+    keptPose_ = false;
+    objects.ForgetPose();
+}
+
+FlightView::Camera FlightView::CameraBetween(int32_t fraction) const {
+    if (fraction < 0) fraction = 0;
+    if (fraction >= kFractionOne) fraction = kFractionOne - 1;
+    const KeptCamera present = CameraNow();
+    if (!keptPose_ || angleUnits < 1 || xLimit < 1 || yLimit < 1) return present;
+    const KeptCamera& from = keptCamera_;
+    KeptCamera shown;
+    shown.positionX = InterpolateWrapped(from.positionX, present.positionX, fraction, xLimit);
+    shown.positionY = InterpolateWrapped(from.positionY, present.positionY, fraction, yLimit);
+    shown.altitude = Interpolate(from.altitude, present.altitude, fraction);
+    shown.heading = InterpolateWrapped(from.heading, present.heading, fraction, angleUnits);
+    shown.bankAngle = InterpolateWrapped(from.bankAngle, present.bankAngle, fraction, angleUnits);
+    shown.horizonRow = Interpolate(from.horizonRow, present.horizonRow, fraction);
+    return shown;
+}
+
+void FlightView::RenderBetween(int32_t fraction) {
+    if (fraction < 0) fraction = 0;
+    if (fraction >= kFractionOne) fraction = kFractionOne - 1;
+    const bool objectsKept = objects.HasKeptPose();
+    // More than one move since the pose was kept: only the present is known.
+    if (!keptPose_ || (!objectsKept && objects.slots != nullptr && objects.cellMap != nullptr) ||
+        angleUnits < 1 || xLimit < 1 || yLimit < 1) {
+        RenderLandscape(*this);
+        return;
+    }
+    const KeptCamera present = CameraNow();
+    PutCamera(CameraBetween(fraction));
+    if (objectsKept) objects.ShowBetween(LandTerrain(), Trig(), fraction);
+    RenderLandscape(*this);
+    if (objectsKept) objects.ShowPresent();
+    PutCamera(present);
 }

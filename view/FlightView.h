@@ -1,7 +1,7 @@
 // FlightView.h - the camera, its lookup tables, the sky and the objects, and
 // the banked column ray marcher that turns the land maps into a picture.
 //
-// Units (see land/Units.h): positions in 1/1024 cell, wrapping at xLimit and
+// Units (see base/Units.h): positions in 1/1024 cell, wrapping at xLimit and
 // yLimit; angles in angle units, angleUnits per turn (2560, raised to
 // 2 x diagonal for very wide frames); heights in height-map units; cosTable
 // and sinTable hold 1024 x cos and 1024 x (-sin) of each angle unit,
@@ -9,13 +9,18 @@
 //
 // The frame is frameWidth x frameHeight 32-bit pixels 0xAARRGGBB, row-major,
 // row 0 at the bottom of the picture. The frame and both maps are borrowed:
-// they belong to the frame loop and must outlive the view. Both maps have
-// the same size (square, side 2^landSize in the saver).
+// they belong to the frame loop and must outlive the view (or, for the
+// frame, the next SetFrame). Both maps have the same size (square, side
+// 2^landSize in the saver).
+//
+// The view owns three parts of the sky layer (sky/): its sky texture, its
+// object set and its autopilot. It hands them its tables, its maps and its
+// camera; SteerAutopilot, SetObjectCount and MoveObjects are the hand-overs.
 //
 // Callers: each Flight (app/FrameLoop.h) constructs one view and, every
 // frame, calls SteerAutopilot, sets headingRate/climbRate/horizonRow, calls
 // SetBankAngle, Move and Render; the new-land pipeline writes waterLevel and
-// randomState after each landscape.
+// randomState after each landscape; a resized window calls SetFrame.
 //
 // Render needs its tables (buffersReady) and the sky; CanRender() says whether
 // a frame can be drawn now. A failed allocation never fails construction:
@@ -32,7 +37,10 @@
 
 #include <cstdint>
 
-#include "sky/SkyObject.h"
+#include "sky/Autopilot.h"
+#include "sky/ObjectSet.h"
+#include "sky/SkyTexture.h"
+#include "sky/Terrain.h"
 
 class ThreadPool;
 
@@ -48,21 +56,15 @@ public:
                int32_t heightMapWidth, int32_t heightMapHeight, uint32_t* colourMap,
                int32_t colourMapWidth, int32_t colourMapHeight, int32_t objectSlots,
                int32_t skySizeExponent, uint32_t seed);
-    virtual ~FlightView();
+    ~FlightView();
     FlightView(const FlightView&) = delete;
     FlightView& operator=(const FlightView&) = delete;
 
     // --- The record, in order ---------------------------------------------------
     int32_t waterLevel;           // heights <= this are drawn as water
-    bool skyBorrowed;             // sky not owned (never set in the saver)
     int32_t stepGrowthThreshold;  // ray step widening threshold
     uint32_t randomState;         // LcgRandom state of this view
-    int32_t spriteSideDot;
-    int32_t objectSpeed;
-    int32_t streakSpeed;
-    int32_t placementMode;
-    int32_t footprintMode;
-    uint32_t* colourMap;  // borrowed
+    uint32_t* colourMap;          // borrowed
     int32_t colourMapWidth;
     int32_t colourMapHeight;
     int32_t* heightMap;      // borrowed
@@ -71,10 +73,7 @@ public:
     uint32_t* frame;  // borrowed
     int32_t frameWidth;
     int32_t frameHeight;
-    int32_t diagonal;  // ray columns = rows of the rotated frame
-    uint32_t* sky;     // skyWidth x skyHeight texels, owned unless skyBorrowed
-    int32_t skyWidth;
-    int32_t skyHeight;
+    int32_t diagonal;            // ray columns = rows of the rotated frame
     int32_t* rayStepTable;       // diagonal entries
     int32_t* cosTable;           // angleUnits entries, 1024 x cos
     int32_t* sinTable;           // angleUnits entries, 1024 x (-sin)
@@ -90,16 +89,6 @@ public:
     int32_t bankAngle;   // angle units
     int32_t positionY;   // position units, [0, yLimit)
     int32_t positionX;   // position units, [0, xLimit)
-    SkyObject* objects;  // slotCount slots, owned
-    int32_t skyEnabled;
-    int32_t spriteSizeExponent;
-    uint16_t* objectCellMap;  // (slot << 8) + slice + 1 per marked cell, owned
-    int32_t* spanStep;        // renderer scratch, 1024 entries each
-    int32_t* spanTexel;
-    int32_t* spanSlice;
-    int32_t* spanStart;
-    int32_t* spanEnd;
-    uint32_t** spanTexels;
     int32_t depthScaleNumerator;
     int32_t angleUnits;
     int32_t viewDistance;  // depth indices
@@ -110,11 +99,14 @@ public:
     int32_t yLimit;        // colourMapHeight << 10
     int32_t xLimit;        // colourMapWidth << 10
     int32_t maxRayDepth;   // depth accumulator value that ends every ray
-    int32_t slotCount;     // 0 ... 254
     int32_t turnCommand;   // autopilot output, angle units
     int32_t climbCommand;  // autopilot output, height units
-    int32_t terrainClearance;
     BankEntry* bankTable;  // angleUnits entries
+
+    // --- The sky layer's parts, owned ---------------------------------------------
+    SkyTexture sky;       // built once, on construction
+    ObjectSet objects;    // slots, cell map, sprite parameters
+    Autopilot autopilot;  // its filters live as long as the view
 
     // --- Threads ------------------------------------------------------------------
     // Borrowed from the view's owner, may be null: Render splits its columns
@@ -122,7 +114,7 @@ public:
     // march). The frame is the same bits for every pool size.
     ThreadPool* threadPool = nullptr;
 
-    // --- Renderer scratch (view/Render.cpp), owned -----------------------------------
+    // --- Renderer scratch (view/RenderThreads.cpp), owned ------------------------------
     // Frames whose rows alias in the first-level data cache are drawn into
     // this copy of the frame with longer rows and copied out; obtained on the
     // first such frame, kept for the next ones (null: drawn in place).
@@ -131,13 +123,12 @@ public:
 
     // --- State that lives as long as the view (ResetDefaults keeps it) ---------------
     int32_t lastGoodViewDistance = 0;  // 0 until the first SetViewDistance
-    int32_t altitudeFilter = 256;      // autopilot: smoothed altitude x 8
-    int32_t groundFilter = 512;        // autopilot: smoothed target height x 16
-    int32_t turnFilter = 0;            // autopilot: smoothed steering input x 4
 
     // --- Record, tables, random numbers (view/FlightView.cpp) ---------------------
-    void ResetDefaults();  // releases what the view owns, then every field to its default
-    void ReleaseOwned();   // frees the tables, the sky (unless borrowed), objects, padded frame
+    // Releases what the view owns, then every field to its default (the
+    // autopilot's filters and lastGoodViewDistance are kept).
+    void ResetDefaults();
+    void ReleaseOwned();  // frees the tables, the sky, the objects, the padded frame
     // False (buffersReady false) for sides below 1, frame sides above 16384,
     // map sides above 65536 or 2^31 cells and more, maps of different sizes,
     // null maps or frame, or a failed allocation.
@@ -149,50 +140,68 @@ public:
     // buffersReady, every table, the sky, the maps and the frame there. The
     // objects are optional: without them the landscape is drawn alone.
     bool CanRender() const;
+    // Borrows another frame (a resized window) and rebuilds what depends on
+    // its size (the tables, the padded copy), keeping the camera, the sky,
+    // the objects and the autopilot. The old frame is never touched again.
+    // False when the tables cannot be set up for it: the view then cannot
+    // render until a later Move (or SetUpBuffers) succeeds. angleUnits is
+    // raised for a wider frame and never lowered.
+    bool SetFrame(uint32_t* frame, int32_t frameWidth, int32_t frameHeight);
 
-    // --- Rendering and camera motion (view/Render.cpp, view/Motion.cpp) -----------
+    // The land and the tables as the sky layer reads them (empty tables
+    // before a successful set-up).
+    Terrain LandTerrain() const;
+    TrigTables Trig() const;
+
+    // --- Rendering and camera motion (view/Render*.cpp, view/Motion.cpp) ------------
     void Render();
     bool Move();
     void SetBankAngle(int32_t angle);
 
-    // --- Autopilot (sky/Autopilot.cpp) ------------------------------------------------
-    // Without tables both commands are 0 and the filters keep their values.
+    // --- Hand-overs to the sky layer (view/FlightView.cpp) -----------------------------
+    // The autopilot's commands for this frame into turnCommand and
+    // climbCommand (both 0 without tables; the filters then keep their values).
     void SteerAutopilot(int32_t turnDirection, int32_t intensity);
-    void FollowTerrain();
-
-    // --- Sky texture (sky/SkyTexture.cpp) ---------------------------------------------
-    // Side 2^sizeExponent, exponent clamped to [0, 12]; randomState is left as
-    // it was. False when memory is short: the old sky stays, unless only the
-    // cloud layer failed, in which case the new sky is installed without it.
-    bool BuildSkyTexture(int32_t sizeExponent);
-    bool EnableSky(int32_t enabled);
-    bool AddSkyClouds();  // false without a square sky or its scratch memory
-    // side must be a power of two (otherwise nothing happens); negative
-    // amplitudes count as 0.
-    void DisplaceMidpoints(int32_t* values, int32_t side, int32_t amplitude, int32_t low,
-                           int32_t high);
-    // False for sizes below 1, centreWeight below -8 or no scratch memory
-    // (pixels unchanged).
-    static bool BlurWrapped(uint32_t* pixels, int32_t width, int32_t height, int32_t centreWeight);
-    static void SetOpaque(uint32_t* pixels, int32_t width, int32_t height);
-
-    // --- Objects (sky/Objects.cpp) ---------------------------------------------------
-    // Also retries a sky that failed to build. False when the sky or the
-    // object list cannot be obtained (slotCount is kept, objects stay null).
+    // Sizes the object set (clamped to 0 ... 254 slots), re-applies the view
+    // distance (capped with objects), enables the sky (building it if it
+    // failed before) and builds and places the objects from randomState.
+    // False when the sky or the object list cannot be obtained (the slot
+    // count is kept, there are no objects).
     bool SetObjectCount(int32_t slots);
-    bool BuildObjectList();
-    void FreeObjectList();
-    void PlaceObjects();
-    void CreateObject(int32_t slot, int32_t kind, int32_t cellX, int32_t cellY, int32_t altitude,
-                      int32_t heading, int32_t turnRate, int32_t active, int32_t red, int32_t green,
-                      int32_t blue);
-    // An image or footprint that cannot be obtained (or a spriteSizeExponent
-    // outside 0 ... 7) leaves the object inactive, with no image and
-    // sliceLength = sliceCount = 0, or no footprint.
-    void MakeRingSprite(int32_t slot, int32_t red, int32_t green, int32_t blue);
-    void MakeStreakSprite(int32_t slot);
-    static void FillDisc(uint32_t* pixels, int32_t side, int32_t radius, uint32_t colour, int32_t x,
-                         int32_t y);
-    static void ClearDarkPixels(uint32_t* pixels, int32_t width, int32_t height, int32_t threshold);
-    void MoveObjects();  // does nothing without objects, cell map or tables
+    void MoveObjects();  // does nothing without objects or tables
+
+    // --- Frames between ticks (view/FlightView.cpp) -----------------------------------
+    // The camera and the objects as they are now become the kept pose, the
+    // frame at fraction 0; the next tick's Move and MoveObjects then lead to
+    // the present. False (no kept pose) when the objects' pose memory cannot
+    // be had; a view without objects keeps its camera alone.
+    bool KeepPose();
+    void ForgetPose();
+    bool HasKeptPose() const { return keptPose_; }
+    // Draws the frame `fraction` (1/65536, 0 ... 65535) of the way from the
+    // kept pose to the present: the camera's position (wrapping at the map's
+    // edges), altitude, heading and bank (the short way round a turn) and
+    // horizon row, and every object, interpolated (see base/Units.h for the
+    // rounding). Fraction 0 draws the kept pose's own frame, bit for bit.
+    // Without a kept pose it draws the present. Leaves the view, its objects
+    // and their cell map as they were; only the frame's pixels change.
+    void RenderBetween(int32_t fraction);
+
+    // The camera of the frame RenderBetween(fraction) draws.
+    struct Camera {
+        int32_t positionX;
+        int32_t positionY;
+        int32_t altitude;
+        int32_t heading;
+        int32_t bankAngle;
+        int32_t horizonRow;
+    };
+    Camera CameraBetween(int32_t fraction) const;
+
+private:
+    using KeptCamera = Camera;
+    KeptCamera CameraNow() const;
+    void PutCamera(const KeptCamera& camera);
+    bool keptPose_ = false;
+    KeptCamera keptCamera_{};
 };

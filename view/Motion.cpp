@@ -6,8 +6,8 @@
 // before Render.
 #include <cstdint>
 
-#include "land/Units.h"
-#include "sky/CoreMath.h"
+#include "base/Saturate.h"
+#include "base/Units.h"
 #include "view/FlightView.h"
 
 namespace {
@@ -18,11 +18,11 @@ constexpr int32_t kAltitudeCeiling = 5362;
 
 bool FlightView::Move() {
     if (!buffersReady && !SetUpBuffers()) return false;
-    heading = coremath::WrapAngle(static_cast<int64_t>(heading) + headingRate, angleUnits);
-    positionX = coremath::WrapCoordinate(
-        positionX + ((static_cast<int64_t>(cosTable[heading]) * speed) >> 4), xLimit);
-    positionY = coremath::WrapCoordinate(
-        positionY + ((static_cast<int64_t>(sinTable[heading]) * speed) >> 4), yLimit);
+    heading = WrapAngle(static_cast<int64_t>(heading) + headingRate, angleUnits);
+    positionX = WrapCoordinate(positionX + ((static_cast<int64_t>(cosTable[heading]) * speed) >> 4),
+                               xLimit);
+    positionY = WrapCoordinate(positionY + ((static_cast<int64_t>(sinTable[heading]) * speed) >> 4),
+                               yLimit);
 
     int64_t newAltitude = static_cast<int64_t>(altitude) + climbRate;
     if (newAltitude > kAltitudeCeiling) newAltitude = kAltitudeCeiling;
@@ -32,10 +32,10 @@ bool FlightView::Move() {
                                        (positionX >> kPositionShift)]) +
         groundClearance;
     if (newAltitude < floor) newAltitude = floor;
-    altitude = coremath::SaturateInt32(newAltitude);
+    altitude = SaturateInt32(newAltitude);
     return true;
 }
 
 void FlightView::SetBankAngle(int32_t angle) {
-    bankAngle = coremath::WrapAngle(angle, angleUnits);
+    bankAngle = WrapAngle(angle, angleUnits);
 }

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "LandTestSupport.h"
+#include "base/Scratch.h"
 #include "land/LandGenerator.h"
-#include "land/Scratch.h"
 
 using landtest::CountingProgress;
 using landtest::pollCounter;

@@ -10,8 +10,8 @@
 
 #include "LandTestSupport.h"
 #include "ReferenceLand.h"
+#include "base/ThreadPool.h"
 #include "land/LandPipeline.h"
-#include "land/ThreadPool.h"
 
 using landtest::Fnv1a;
 using landtest::TestLand;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "LandTestSupport.h"
+#include "base/Scratch.h"
 #include "land/LandPipeline.h"
-#include "land/Scratch.h"
 
 using landtest::CountingProgress;
 using landtest::pollCounter;

@@ -9,8 +9,8 @@
 
 #include "LandTestSupport.h"
 #include "ReferenceLand.h"
+#include "base/Scratch.h"
 #include "land/LandGenerator.h"
-#include "land/Scratch.h"
 
 using landtest::CountingProgress;
 using landtest::pollCounter;

@@ -113,9 +113,11 @@ struct Walk {
 }  // namespace
 
 void RenderReferenceScene(FlightView& v) {
-    if (v.cosTable == nullptr || v.sinTable == nullptr || v.rayStepTable == nullptr ||
-        v.depthScale == nullptr || v.depthScaleInverse == nullptr || v.bankTable == nullptr ||
-        v.frame == nullptr || v.heightMap == nullptr || v.colourMap == nullptr) {
+    // Tables left from an earlier size (a set-up that failed) do not fit.
+    if (!v.buffersReady || v.cosTable == nullptr || v.sinTable == nullptr ||
+        v.rayStepTable == nullptr || v.depthScale == nullptr || v.depthScaleInverse == nullptr ||
+        v.bankTable == nullptr || v.frame == nullptr || v.heightMap == nullptr ||
+        v.colourMap == nullptr) {
         return;
     }
     if (v.frameWidth < 1 || v.frameHeight < 1 || v.heightMapWidth < 1 || v.xLimit < 1 ||
@@ -128,12 +130,15 @@ void RenderReferenceScene(FlightView& v) {
         v.diagonal > 2 * kMaxFrameSide) {
         return;
     }
-    const bool hasSky = v.sky != nullptr && v.skyWidth >= 1 && v.skyHeight >= 1;
-    const int64_t skyW = hasSky ? v.skyWidth : 1;
-    const int64_t skyH = hasSky ? v.skyHeight : 1;
+    const bool hasSky = v.sky.pixels != nullptr && v.sky.width >= 1 && v.sky.height >= 1;
+    const int64_t skyW = hasSky ? v.sky.width : 1;
+    const int64_t skyH = hasSky ? v.sky.height : 1;
     const int64_t skySize = skyW * skyH;
-    auto texel = [&](int64_t index) -> uint32_t { return hasSky ? v.sky[index] : 0u; };
-    const bool hasObjects = v.objects != nullptr && v.objectCellMap != nullptr && v.slotCount > 0;
+    auto texel = [&](int64_t index) -> uint32_t { return hasSky ? v.sky.pixels[index] : 0u; };
+    const ObjectSet& objects = v.objects;
+    const bool hasObjects =
+        objects.slots != nullptr && objects.cellMap != nullptr && objects.slotCount > 0 &&
+        objects.cellCount == static_cast<int64_t>(v.heightMapWidth) * v.heightMapHeight;
 
     Spans spans;
     const int32_t diag = v.diagonal;
@@ -193,13 +198,13 @@ void RenderReferenceScene(FlightView& v) {
             int64_t j = e >> 19;
             if (j >= v.viewDistance) j = v.viewDistance - 1;
 
-            if (hasObjects && cell != lastCell && v.objectCellMap[cell] != 0) {
-                const int32_t entry = v.objectCellMap[cell];
+            if (hasObjects && cell != lastCell && objects.cellMap[cell] != 0) {
+                const int32_t entry = objects.cellMap[cell];
                 const int32_t slot = entry >> 8;
                 const int32_t slice = (entry & 0xFF) - 1;
                 lastCell = cell;
-                if (slot < v.slotCount && spans.count < kSpanCapacity) {
-                    const SkyObject& o = v.objects[slot];
+                if (slot < objects.slotCount && spans.count < kSpanCapacity) {
+                    const SkyObject& o = objects.slots[slot];
                     const int64_t scale = v.depthScale[j];
                     const int64_t start =
                         diag - (((static_cast<int64_t>(v.altitude) - o.altitude) * scale) >> 10) -

@@ -1,6 +1,6 @@
 // RenderReference.h - the landscape renderer written out plainly, one ray
 // sample and one pixel at a time, as the reference that the production
-// renderer (view/Render.cpp) must match bit for bit.
+// renderer (view/Render*.cpp) must match bit for bit.
 //
 // It follows the renderer's rules literally: a banked column ray marcher
 // whose pixel walk tests every position against the picture, paints the
@@ -11,7 +11,7 @@
 // step products, the depth accumulator, the projections) are computed in
 // 64 bits, exactly as the production renderer does.
 //
-// Used by the comparison tests (tests/view/Render*_test.cpp) and the
+// Used by the comparison tests (tests/view/Render*Test.cpp) and the
 // benchmark (bench/RenderBench.cpp).
 #pragma once
 

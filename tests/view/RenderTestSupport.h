@@ -99,7 +99,7 @@ inline void FillPattern(std::vector<uint32_t>& frame, uint32_t seed) {
 // the next MoveObjects).
 inline void PlaceObjectAhead(FlightView& view, int32_t slot, int32_t cells, int32_t side,
                              int32_t altitude) {
-    SkyObject& o = view.objects[slot];
+    SkyObject& o = view.objects.slots[slot];
     const int32_t h = view.heading;
     const int32_t across = (h + view.angleUnits / 4) % view.angleUnits;
     int64_t x = view.positionX + static_cast<int64_t>(view.cosTable[h]) * cells +

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/ThreadPool.h"
+#include "base/Units.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
-#include "land/ThreadPool.h"
-#include "land/Units.h"
 #include "tests/land/LandTestSupport.h"
 #include "tests/land/ReferenceLand.h"
 

@@ -1,7 +1,7 @@
 // The thread pool: every worker index runs once per task, tasks follow one
 // another on the same workers, and sizes below 1 or above the cap are
 // brought into range.
-#include "land/ThreadPool.h"
+#include "base/ThreadPool.h"
 
 #include <gtest/gtest.h>
 

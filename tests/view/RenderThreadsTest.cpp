@@ -1,5 +1,5 @@
 // The renderer on several threads against one thread and against the plain
-// reference renderer: the golden flights at 1, 2, 3 and 8 threads give the
+// reference renderer: the golden paths (GoldenPaths.h) at 1, 2, 3 and 8 threads give the
 // pinned checksums and, frame by frame, the single-threaded frame; random
 // small scenes (frame sizes, seeds, banks, headings, horizon rows, 0 to 255
 // objects) give the reference's frame.
@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "land/LandGenerator.h"
-#include "land/LandPipeline.h"
-#include "land/ThreadPool.h"
+#include "base/ThreadPool.h"
+#include "tests/view/GoldenPaths.h"
 #include "tests/view/RenderTestSupport.h"
 #include "view/Render.h"
 
@@ -27,86 +26,51 @@ constexpr bool kThreadSanitizer = false;
 // Fewer cases where the sanitizers make every frame several times slower.
 constexpr bool kSlowBuild = kSanitizedBuild || kThreadSanitizer;
 
-struct Checkpoint {
-    int32_t frame;
-    uint64_t checksum;
-};
-
-struct GoldenFlight {
-    int32_t width, height;
-    int32_t landSize;
-    int32_t objectCount;
-    int32_t tilt;
-    uint32_t landSeed, viewSeed;
-    std::vector<Checkpoint> checkpoints;
-};
-
-// The flights and checksums of tests/view/RenderGolden_test.cpp.
-const GoldenFlight kGoldenFlights[] = {
-    {512,
-     384,
-     9,
-     6,
-     0,
-     1234,
-     99,
-     {{60, 0xc22be16d14c0c676ull}, {120, 0x1e30b61a5c1bb48cull}, {180, 0x67452af40ab82441ull}}},
-    {400, 300, 8, 40, 64, 777, 5, {{40, 0x6ccd775f43d70739ull}, {80, 0xa32dc0a4d182e030ull}}},
-    {512, 288, 8, 12, -64, 31337, 2024, {{160, 0xb33ce77d147e5cb4ull}}},
-};
-
-// Flies a golden flight with the view's renderer on `threads` threads; every
+// Flies a golden path with the view's renderer on `threads` threads; every
 // few frames the same scene is drawn again on one thread over the same
 // previous content and must match.
-void FlyGolden(const GoldenFlight& flight, const ViewWorld& landWorld, int32_t threads) {
-    ViewWorld world = landWorld;
-    auto view = world.MakeView(flight.objectCount + 1, flight.viewSeed);
-    FlightView& v = *view;
+void FlyGolden(const GoldenPath& path, int32_t threads) {
+    GoldenFlight flight(path);
+    FlightView& v = *flight.view;
     ASSERT_TRUE(v.CanRender());
     ThreadPool pool(threads);
     ASSERT_EQ(pool.size(), threads);
     v.threadPool = &pool;
-    v.speed = 25;
-    v.randomState = flight.landSeed;
-    v.waterLevel = kLandWaterLevel;
-    FrameSteering steering(flight.tilt, flight.width);
-    size_t checkpoints = flight.checkpoints.size();
-    // Under the sanitizers the flights stop after frame 60.
-    while (kSlowBuild && checkpoints > 0 && flight.checkpoints[checkpoints - 1].frame > 60) {
+    size_t checkpoints = path.checkpoints.size();
+    // Under the sanitizers the paths stop after frame 40.
+    while (kSlowBuild && checkpoints > 0 && path.checkpoints[checkpoints - 1].frame > 40) {
         --checkpoints;
     }
+    std::vector<uint32_t>& frame = flight.world.frame;
     size_t next = 0;
-    for (int32_t frame = 1; next < checkpoints; ++frame) {
-        steering.Step(v);
-        const std::vector<uint32_t> before = world.frame;
+    while (next < checkpoints) {
+        flight.camera.Step(v);
+        const std::vector<uint32_t> before = frame;
         v.Render();
-        if (frame % (kSlowBuild ? 20 : 7) == 0) {
-            const std::vector<uint32_t> drawn = world.frame;
-            world.frame = before;
+        const int32_t f = flight.camera.frame;
+        if (f % (kSlowBuild ? 20 : 7) == 0) {
+            const std::vector<uint32_t> drawn = frame;
+            frame = before;
             v.threadPool = nullptr;
             RenderLandscape(v);
             v.threadPool = &pool;
-            EXPECT_TRUE(world.frame == drawn) << "frame " << frame << ", " << threads << " threads";
-            world.frame = drawn;
+            EXPECT_TRUE(frame == drawn) << "frame " << f << ", " << threads << " threads";
+            frame = drawn;
         }
-        const Checkpoint& checkpoint = flight.checkpoints[next];
-        if (frame != checkpoint.frame) continue;
+        const GoldenCheckpoint& checkpoint = path.checkpoints[next];
+        if (f != checkpoint.frame) continue;
         ++next;
-        EXPECT_EQ(Fnv1a64(world.frame.data(), world.frame.size()), checkpoint.checksum)
-            << "frame " << frame << " of land " << flight.landSeed << ", " << threads << " threads";
+        EXPECT_EQ(Fnv1a64(frame.data(), frame.size()), checkpoint.checksum)
+            << path.name << ", frame " << f << ", " << threads << " threads";
     }
 }
 
-TEST(RenderThreads, GoldenFlightsAtOneTwoThreeAndEightThreads) {
-    for (const GoldenFlight& flight : kGoldenFlights) {
-        const int32_t side = 1 << flight.landSize;
-        ViewWorld world(flight.width, flight.height, side);
-        LandGenerator land(side, side, world.heights.data(), world.colours.data(), 0, 255, nullptr);
-        ASSERT_EQ(RunLandPipeline(land, flight.landSeed, nullptr), 13);
+TEST(RenderThreads, GoldenPathsAtOneTwoThreeAndEightThreads) {
+    for (const GoldenPath& path : GoldenPaths()) {
         for (int32_t threads : {1, 2, 3, 8}) {
             // One thread is the plain march, which the other builds test.
             if (kSlowBuild && threads == 1) continue;
-            FlyGolden(flight, world, threads);
+            FlyGolden(path, threads);
         }
     }
 }
@@ -143,7 +107,7 @@ TEST(RenderThreads, RandomScenesMatchThePlainRenderer) {
         v.heading = uniform(0, v.angleUnits - 1);
         // Horizon rows of tilts -128 ... 128, and beyond the frame.
         v.horizonRow = v.diagonal / 2 + uniform(-v.diagonal / 2 - 20, v.diagonal / 2 + 20);
-        for (int32_t slot = 1; slot < v.slotCount; ++slot) {
+        for (int32_t slot = 1; slot < v.objects.slotCount; ++slot) {
             rendertest::PlaceObjectAhead(v, slot, uniform(2, 60), uniform(-8, 8),
                                          v.altitude + uniform(-30, 10));
         }
@@ -176,7 +140,7 @@ TEST(RenderThreads, HeavyBankedFrameWithManyObjects) {
         v.SetBankAngle(bank);
         v.heading = bank * 3 % v.angleUnits;
         v.horizonRow = v.diagonal / 2 + 100;
-        for (int32_t slot = 1; slot < v.slotCount; ++slot) {
+        for (int32_t slot = 1; slot < v.objects.slotCount; ++slot) {
             rendertest::PlaceObjectAhead(v, slot, 3 + slot % 50, slot % 11 - 5,
                                          v.altitude - 20 + slot % 25);
         }

@@ -1,4 +1,5 @@
-// The sky texture and the image operations it is made with.
+// The sky texture and the image operations it is made with (also used for
+// the object images).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,9 +8,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "land/Scratch.h"
-#include "land/Units.h"
-#include "tests/view/ViewTestSupport.h"
+#include "base/Scratch.h"
+#include "base/Units.h"
+#include "sky/Image.h"
+#include "sky/SkyTexture.h"
+#include "tests/base/Checksum.h"
 
 namespace {
 
@@ -36,7 +39,7 @@ TEST(BlurWrapped, SingleWhitePixel) {
         SCOPED_TRACE(c.centreWeight);
         std::vector<uint32_t> image(9 * 7, 0);
         image[3 + 4 * 9] = 0xFFFFFFFFu;
-        ASSERT_TRUE(FlightView::BlurWrapped(image.data(), 9, 7, c.centreWeight));
+        ASSERT_TRUE(BlurWrapped(image.data(), 9, 7, c.centreWeight));
         for (int32_t y = 0; y < 7; ++y) {
             for (int32_t x = 0; x < 9; ++x) {
                 const uint32_t p = image[x + y * 9];
@@ -52,7 +55,7 @@ TEST(BlurWrapped, SingleWhitePixel) {
 TEST(BlurWrapped, WrapsAtTheEdges) {
     std::vector<uint32_t> image(5 * 4, 0);
     image[0] = 0xFFFFFFFFu;  // corner (0, 0): its neighbours wrap to the far sides
-    ASSERT_TRUE(FlightView::BlurWrapped(image.data(), 5, 4, 12));
+    ASSERT_TRUE(BlurWrapped(image.data(), 5, 4, 12));
     EXPECT_EQ(image[0], Grey(158));
     for (int32_t index : {4 + 3 * 5, 0 + 3 * 5, 1 + 3 * 5, 4, 1, 4 + 5, 5, 1 + 5}) {
         EXPECT_EQ(image[index], Grey(12)) << index;
@@ -98,31 +101,29 @@ TEST(BlurWrapped, MatchesTheDirectSum) {
     for (int32_t weight : {0, 2, 12, 1000}) {
         SCOPED_TRACE(weight);
         std::vector<uint32_t> blurred = image;
-        ASSERT_TRUE(FlightView::BlurWrapped(blurred.data(), 13, 11, weight));
+        ASSERT_TRUE(BlurWrapped(blurred.data(), 13, 11, weight));
         EXPECT_EQ(blurred, ReferenceBlur(image, 13, 11, weight));
     }
     // A single pixel wraps onto itself; alpha is always set.
     uint32_t one = 0x00123456u;
-    ASSERT_TRUE(FlightView::BlurWrapped(&one, 1, 1, 5));
+    ASSERT_TRUE(BlurWrapped(&one, 1, 1, 5));
     EXPECT_EQ(one, 0xFF123456u);
 }
 
 TEST(BlurWrapped, RejectsMeaninglessInput) {
     uint32_t pixels[4] = {};
-    EXPECT_FALSE(FlightView::BlurWrapped(pixels, 2, 2, -9));  // divisor 0
-    EXPECT_FALSE(FlightView::BlurWrapped(pixels, 0, 2, 0));
+    EXPECT_FALSE(BlurWrapped(pixels, 2, 2, -9));  // divisor 0
+    EXPECT_FALSE(BlurWrapped(pixels, 0, 2, 0));
     scratch::FailAllocationsAfter(0);
-    EXPECT_FALSE(FlightView::BlurWrapped(pixels, 2, 2, 0));
+    EXPECT_FALSE(BlurWrapped(pixels, 2, 2, 0));
     scratch::FailAllocationsAfter(-1);
 }
 
 TEST(DisplaceMidpoints, FirstPassWrapsOntoShareCells) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0);
-    view->randomState = 4242;
+    uint32_t randomState = 4242;
     uint32_t state = 4242;
     std::vector<int32_t> values(4, 0);
-    view->DisplaceMidpoints(values.data(), 2, 100, -1000, 1000);
+    DisplaceMidpoints(values.data(), 2, 100, -1000, 1000, randomState);
     int32_t o[5];
     for (int32_t& offset : o) offset = LcgStep(state) % 101 - 50;
     const int32_t top = o[0];
@@ -133,7 +134,7 @@ TEST(DisplaceMidpoints, FirstPassWrapsOntoShareCells) {
     EXPECT_EQ(values[1], bottom);  // top and bottom share (1, 0)
     EXPECT_EQ(values[2], right);   // left and right share (0, 1)
     EXPECT_EQ(values[3], ((top + bottom + right + left) >> 2) + o[4]);
-    EXPECT_EQ(view->randomState, state);
+    EXPECT_EQ(randomState, state);
 }
 
 // The plain way: every corner and midpoint through a modulo.
@@ -165,18 +166,16 @@ void ReferenceDisplace(std::vector<int32_t>& v, int32_t side, int32_t amplitude,
 }
 
 TEST(DisplaceMidpoints, MatchesTheModuloFormulation) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0);
     for (int32_t side : {1, 2, 8, 64}) {
         SCOPED_TRACE(side);
         std::vector<int32_t> values(static_cast<size_t>(side) * side, 0);
         std::vector<int32_t> expected = values;
-        view->randomState = 99;
+        uint32_t randomState = 99;
         uint32_t state = 99;
-        view->DisplaceMidpoints(values.data(), side, side, 0, 255);
+        DisplaceMidpoints(values.data(), side, side, 0, 255, randomState);
         ReferenceDisplace(expected, side, side, 0, 255, state);
         EXPECT_EQ(values, expected);
-        EXPECT_EQ(view->randomState, state);
+        EXPECT_EQ(randomState, state);
         for (int32_t v : values) {
             ASSERT_GE(v, 0);
             ASSERT_LE(v, 255);
@@ -184,24 +183,39 @@ TEST(DisplaceMidpoints, MatchesTheModuloFormulation) {
     }
     // Sides that are not powers of two would step off the grid: ignored.
     std::vector<int32_t> odd(36, 0);
-    view->DisplaceMidpoints(odd.data(), 6, 6, 0, 255);
+    uint32_t randomState = 99;
+    DisplaceMidpoints(odd.data(), 6, 6, 0, 255, randomState);
     for (int32_t v : odd) EXPECT_EQ(v, 0);
+    EXPECT_EQ(randomState, 99u);
 }
 
-TEST(SkyTexture, RestoresRandomStateAndRepeatsForTheSameSeed) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 777);
-    EXPECT_EQ(view->randomState, 777u);  // construction without objects draws nothing else
-    const std::vector<uint32_t> first(view->sky, view->sky + 256 * 256);
-    view->randomState = 777;
-    ASSERT_TRUE(view->BuildSkyTexture(8));
-    EXPECT_EQ(view->randomState, 777u);
-    EXPECT_EQ(std::vector<uint32_t>(view->sky, view->sky + 256 * 256), first);
+// The texture's texels as a vector.
+std::vector<uint32_t> Texels(const SkyTexture& sky) {
+    return std::vector<uint32_t>(sky.pixels,
+                                 sky.pixels + static_cast<int64_t>(sky.width) * sky.height);
+}
 
-    auto twin = world.MakeView(7, 777);
-    EXPECT_EQ(std::vector<uint32_t>(twin->sky, twin->sky + 256 * 256), first);
-    auto other = world.MakeView(0, 778);
-    EXPECT_NE(std::vector<uint32_t>(other->sky, other->sky + 256 * 256), first);
+// A texture built from seed.
+struct SkyOf {
+    explicit SkyOf(uint32_t seed, int32_t sizeExponent = 8) : state(seed) {
+        built = sky.BuildSkyTexture(sizeExponent, state);
+    }
+    SkyTexture sky;
+    uint32_t state;
+    bool built;
+};
+
+TEST(SkyTexture, RestoresRandomStateAndRepeatsForTheSameSeed) {
+    SkyOf first(777);
+    ASSERT_TRUE(first.built);
+    EXPECT_EQ(first.state, 777u);
+    ASSERT_EQ(first.sky.width, 256);
+    const std::vector<uint32_t> texels = Texels(first.sky);
+    // Rebuilding from the same state replaces it with the same texels.
+    ASSERT_TRUE(first.sky.BuildSkyTexture(8, first.state));
+    EXPECT_EQ(first.state, 777u);
+    EXPECT_EQ(Texels(first.sky), texels);
+    EXPECT_NE(Texels(SkyOf(778).sky), texels);
 }
 
 // The whole texture the plain way: noise floor and stars visited column by
@@ -241,23 +255,19 @@ std::vector<uint32_t> ReferenceSky(uint32_t seed, int32_t side) {
 }
 
 TEST(SkyTexture, MatchesThePlainComposition) {
-    ViewWorld world(128, 96, 64);
     for (uint32_t seed : {12345u, 0xDEADBEEFu}) {
-        auto view = world.MakeView(0, seed);
-        EXPECT_EQ(std::vector<uint32_t>(view->sky, view->sky + 256 * 256), ReferenceSky(seed, 256))
-            << seed;
+        EXPECT_EQ(Texels(SkyOf(seed).sky), ReferenceSky(seed, 256)) << seed;
     }
 }
 
 TEST(SkyTexture, IsOpaqueDarkWithStarsAndClouds) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 12345);
-    ASSERT_EQ(view->skyWidth, 256);
-    ASSERT_EQ(view->skyHeight, 256);
+    const SkyOf sky(12345);
+    ASSERT_EQ(sky.sky.width, 256);
+    ASSERT_EQ(sky.sky.height, 256);
     int32_t bright = 0;
     int64_t blueExcess = 0;
     for (int32_t i = 0; i < 256 * 256; ++i) {
-        const uint32_t p = view->sky[i];
+        const uint32_t p = sky.sky.pixels[i];
         ASSERT_EQ(p >> 24, 0xFFu);
         if (Red(p) + Green(p) + Blue(p) > 600) ++bright;
         blueExcess += Blue(p) - Red(p);
@@ -267,7 +277,7 @@ TEST(SkyTexture, IsOpaqueDarkWithStarsAndClouds) {
     EXPECT_GT(blueExcess, 0);    // the noise floor is bluish
     // Seed 12345 checked by eye (blue-black noise, white stars with glows,
     // grey cloud banks, seamless when tiled) and against ReferenceSky.
-    EXPECT_EQ(Fnv1a64(view->sky, 256 * 256), 0x47ada8aeb38ddbd9ull);
+    EXPECT_EQ(Fnv1a64(sky.sky.pixels, 256 * 256), 0x47ada8aeb38ddbd9ull);
 }
 
 // Mean absolute channel difference between two columns (or rows).
@@ -283,36 +293,34 @@ double LineDifference(const uint32_t* sky, int32_t a, int32_t b, bool columns) {
 }
 
 TEST(SkyTexture, Tiles) {
-    ViewWorld world(128, 96, 64);
     for (uint32_t seed : {1u, 12345u, 0xCAFEu}) {
-        auto view = world.MakeView(0, seed);
+        const SkyOf sky(seed);
+        const uint32_t* texels = sky.sky.pixels;
         for (bool columns : {true, false}) {
             double interior = 0;
-            for (int32_t i = 1; i < 255; ++i)
-                interior += LineDifference(view->sky, i, i + 1, columns);
+            for (int32_t i = 1; i < 255; ++i) interior += LineDifference(texels, i, i + 1, columns);
             interior /= 254;
-            EXPECT_LT(LineDifference(view->sky, 255, 0, columns), 1.5 * interior)
+            EXPECT_LT(LineDifference(texels, 255, 0, columns), 1.5 * interior)
                 << "seed " << seed << (columns ? " columns" : " rows");
         }
     }
 }
 
 TEST(SkyTexture, CloudsSaturatePerChannel) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 31);
+    SkyOf sky(31);
     for (int32_t i = 0; i < 256 * 256; ++i) {
-        view->sky[i] = (i % 3 == 0) ? 0x00F0F0F0u : (i % 3 == 1 ? 0x80FF0010u : 0x00000000u);
+        sky.sky.pixels[i] = (i % 3 == 0) ? 0x00F0F0F0u : (i % 3 == 1 ? 0x80FF0010u : 0x00000000u);
     }
-    view->randomState = 31;
+    uint32_t state = 31;
     std::vector<int32_t> density(256 * 256, 0);
-    view->DisplaceMidpoints(density.data(), 256, 256, 0, 255);
-    view->randomState = 31;
-    ASSERT_TRUE(view->AddSkyClouds());
-    EXPECT_EQ(view->randomState, 31u);
+    DisplaceMidpoints(density.data(), 256, 256, 0, 255, state);
+    state = 31;
+    ASSERT_TRUE(sky.sky.AddSkyClouds(state));
+    EXPECT_EQ(state, 31u);
     for (int32_t i = 0; i < 256 * 256; ++i) {
         const int32_t d = density[i];
         auto sat = [d](int32_t c) { return c + d > 255 ? 255 : c + d; };
-        const uint32_t p = view->sky[i];
+        const uint32_t p = sky.sky.pixels[i];
         ASSERT_EQ(p >> 24, 0xFFu);
         const int32_t base[3][3] = {{0xF0, 0xF0, 0xF0}, {0xFF, 0x00, 0x10}, {0, 0, 0}};
         ASSERT_EQ(Red(p), sat(base[i % 3][0])) << i;
@@ -322,55 +330,62 @@ TEST(SkyTexture, CloudsSaturatePerChannel) {
 }
 
 TEST(SkyTexture, SizeExponentIsClamped) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 5, -3);
-    EXPECT_EQ(view->skyWidth, 1);
-    EXPECT_EQ(view->skyHeight, 1);
-    EXPECT_EQ(view->sky[0] >> 24, 0xFFu);
-    ASSERT_TRUE(view->BuildSkyTexture(3));
-    EXPECT_EQ(view->skyWidth, 8);
+    SkyOf sky(5, -3);
+    EXPECT_EQ(sky.sky.width, 1);
+    EXPECT_EQ(sky.sky.height, 1);
+    EXPECT_EQ(sky.sky.pixels[0] >> 24, 0xFFu);
+    ASSERT_TRUE(sky.sky.BuildSkyTexture(3, sky.state));
+    EXPECT_EQ(sky.sky.width, 8);
 }
 
 TEST(SkyTexture, LargestSize) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "16M-pixel sky: too slow for the sanitizer run";
 #endif
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 5, 13);
-    EXPECT_EQ(view->skyWidth, 4096);
-    EXPECT_EQ(view->skyHeight, 4096);
+    const SkyOf sky(5, 13);
+    EXPECT_EQ(sky.sky.width, 4096);
+    EXPECT_EQ(sky.sky.height, 4096);
 }
 
-TEST(SkyTexture, EnableSkyOnlySetsTheFlagWhenBuilt) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 5);
-    EXPECT_EQ(view->skyEnabled, 0);
-    uint32_t* sky = view->sky;
-    EXPECT_TRUE(view->EnableSky(1));
-    EXPECT_EQ(view->skyEnabled, 1);
-    EXPECT_EQ(view->sky, sky);
+TEST(SkyTexture, EnableSkyBuildsOnlyWithoutATexture) {
+    SkyOf sky(5);
+    EXPECT_EQ(sky.sky.enabled, 0);
+    uint32_t* texels = sky.sky.pixels;
+    EXPECT_TRUE(sky.sky.EnableSky(1, sky.state));
+    EXPECT_EQ(sky.sky.enabled, 1);
+    EXPECT_EQ(sky.sky.pixels, texels);
+    // Without a texture, enabling builds the default one from the state.
+    SkyTexture empty;
+    uint32_t state = 5;
+    EXPECT_TRUE(empty.EnableSky(1, state));
+    EXPECT_EQ(state, 5u);
+    EXPECT_EQ(Texels(empty), Texels(sky.sky));
+    // Switching it off keeps the texture.
+    EXPECT_TRUE(empty.EnableSky(0, state));
+    EXPECT_EQ(empty.enabled, 0);
+    EXPECT_NE(empty.pixels, nullptr);
 }
 
 TEST(SkyTexture, FailedBuildKeepsTheOldSkyAndTheState) {
-    ViewWorld world(128, 96, 64);
-    auto view = world.MakeView(0, 5);
-    uint32_t* sky = view->sky;
+    SkyOf sky(5);
+    uint32_t* texels = sky.sky.pixels;
     // Pixels, the two blur copies, the cloud densities: fail each in turn.
     for (int32_t n = 0; n < 3; ++n) {
-        view->randomState = 77;
+        uint32_t state = 77;
         scratch::FailAllocationsAfter(n);
-        EXPECT_FALSE(view->BuildSkyTexture(8));
+        EXPECT_FALSE(sky.sky.BuildSkyTexture(8, state));
         scratch::FailAllocationsAfter(-1);
-        EXPECT_EQ(view->sky, sky);
-        EXPECT_EQ(view->randomState, 77u);
+        EXPECT_EQ(sky.sky.pixels, texels);
+        EXPECT_EQ(state, 77u);
     }
     // Without its clouds the new sky is installed, complete and opaque.
+    uint32_t state = 77;
     scratch::FailAllocationsAfter(3);
-    EXPECT_FALSE(view->BuildSkyTexture(8));
+    EXPECT_FALSE(sky.sky.BuildSkyTexture(8, state));
     scratch::FailAllocationsAfter(-1);
-    EXPECT_NE(view->sky, nullptr);
-    EXPECT_EQ(view->randomState, 77u);
-    for (int32_t i = 0; i < 256 * 256; ++i) ASSERT_EQ(view->sky[i] >> 24, 0xFFu);
+    EXPECT_NE(sky.sky.pixels, nullptr);
+    EXPECT_EQ(state, 77u);
+    for (int32_t i = 0; i < 256 * 256; ++i) ASSERT_EQ(sky.sky.pixels[i] >> 24, 0xFFu);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // ThreadPool.cpp - the workers of ThreadPool: each waits for the next task's
 // generation, runs it with its index and reports back.
-#include "land/ThreadPool.h"
+#include "base/ThreadPool.h"
 
 #include <cassert>
 #include <chrono>

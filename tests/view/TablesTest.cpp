@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
-#include "land/PortableMath.h"
-#include "land/Scratch.h"
-#include "land/Units.h"
+#include "base/PortableMath.h"
+#include "base/Scratch.h"
+#include "base/Units.h"
 #include "tests/view/ViewTestSupport.h"
 
 namespace {
@@ -282,15 +282,14 @@ TEST(Construction, DefaultsAfterConstruction) {
     ViewWorld world(512, 384, 64);
     auto view = world.MakeView(7, 99);
     EXPECT_EQ(view->waterLevel, 0);
-    EXPECT_FALSE(view->skyBorrowed);
     EXPECT_EQ(view->stepGrowthThreshold, 255);
     EXPECT_EQ(view->climbRate, -1);
     EXPECT_EQ(view->speed, 50);
     EXPECT_EQ(view->groundClearance, 5);
     EXPECT_EQ(view->altitude, 173);
-    EXPECT_EQ(view->terrainClearance, 15);
-    EXPECT_EQ(view->skyEnabled, 1);
-    EXPECT_EQ(view->slotCount, 7);
+    EXPECT_EQ(view->autopilot.terrainClearance, 15);
+    EXPECT_EQ(view->sky.enabled, 1);
+    EXPECT_EQ(view->objects.slotCount, 7);
     EXPECT_EQ(view->viewDistance, 1000);
     EXPECT_EQ(view->baseStep, 500);
     EXPECT_EQ(view->depthScaleNumerator, 400000);
@@ -316,8 +315,9 @@ TEST(Construction, ResetDefaultsReleasesWhatTheViewOwns) {
     ViewWorld world(512, 384, 64);
     auto view = world.MakeView();
     view->ResetDefaults();  // the sanitizer build checks that nothing leaks
-    EXPECT_EQ(view->sky, nullptr);
-    EXPECT_EQ(view->objects, nullptr);
+    EXPECT_EQ(view->sky.pixels, nullptr);
+    EXPECT_EQ(view->objects.slots, nullptr);
+    EXPECT_EQ(view->objects.cellMap, nullptr);
     EXPECT_EQ(view->cosTable, nullptr);
     EXPECT_FALSE(view->CanRender());
 }

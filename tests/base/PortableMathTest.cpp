@@ -13,7 +13,7 @@
 #include <iostream>
 #include <limits>
 
-#include "land/PortableMath.h"
+#include "base/PortableMath.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 #include "tests/view/RenderTestSupport.h"
 
 namespace {
@@ -162,7 +162,7 @@ TEST(RenderFaults, MissingSkyPaintsBlack) {
     World w(64, 48, 64, 6);
     FlightView& v = *w.view;
     v.altitude = 400;  // plenty of sky
-    FreeArray(v.sky);
+    v.sky.Release();
     // Render refuses a view without its sky ...
     EXPECT_FALSE(v.CanRender());
     rendertest::FillPattern(w.world.frame, 1);
@@ -182,15 +182,17 @@ TEST(RenderFaults, ObjectsWithoutImagesAreNotDrawn) {
     FlightView& v = *w.view;
     v.heading = 0;
     v.altitude = w.world.heights[0] + 30;
-    for (int32_t slot = 1; slot < v.slotCount; ++slot) {
+    for (int32_t slot = 1; slot < v.objects.slotCount; ++slot) {
         rendertest::PlaceObjectAhead(v, slot, 8 + 3 * slot, slot % 3 - 1, v.altitude - 10);
     }
     v.MoveObjects();
     Mismatch m = CompareWithReference(v);
     EXPECT_EQ(m.count, 0) << Where(v, m);
     // Take the images away after the objects were marked.
-    for (int32_t slot = 1; slot < v.slotCount; slot += 2) FreeArray(v.objects[slot].image);
-    v.objects[2].sliceLength = 0;
+    for (int32_t slot = 1; slot < v.objects.slotCount; slot += 2) {
+        FreeArray(v.objects.slots[slot].image);
+    }
+    v.objects.slots[2].sliceLength = 0;
     m = CompareWithReference(v);
     EXPECT_EQ(m.count, 0) << Where(v, m);
 }
@@ -203,9 +205,9 @@ TEST(RenderFaults, ObjectCellMapEverywhereCapsTheSpans) {
     v.stepGrowthThreshold = 1 << 30;
     v.altitude = 2000;
     for (size_t i = 0; i < w.world.heights.size(); ++i) {
-        v.objectCellMap[i] = static_cast<uint16_t>((1 << 8) + 1 + (i % 32));
+        v.objects.cellMap[i] = static_cast<uint16_t>((1 << 8) + 1 + (i % 32));
     }
-    v.objects[1].altitude = 1990;
+    v.objects.slots[1].altitude = 1990;
     ASSERT_TRUE(v.SetViewDistance(4150));
     const Mismatch m = CompareWithReference(v);
     EXPECT_EQ(m.count, 0) << Where(v, m);

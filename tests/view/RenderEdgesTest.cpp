@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 #include "tests/view/RenderTestSupport.h"
 
 namespace {
@@ -25,7 +25,8 @@ struct FlatWorld {
         : world(width, height, side, ground) {
         std::fill(world.colours.begin(), world.colours.end(), kLand);
         view = world.MakeView(slots, 77);
-        for (int32_t i = 0; i < view->skyWidth * view->skyHeight; ++i) view->sky[i] = kSkyTexel;
+        std::fill(view->sky.pixels, view->sky.pixels + view->sky.width * view->sky.height,
+                  kSkyTexel);
         view->waterLevel = 25;
         view->altitude = ground + 20;
         view->positionX = (side / 2) << 10;
@@ -132,8 +133,8 @@ TEST(RenderEdges, ObjectsShowOverLandAndSkyAndTransparentTexelsShowThrough) {
     v.altitude = 60;
     v.horizonRow = 60;
     constexpr uint32_t kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu;
-    SkyObject& near = v.objects[1];
-    SkyObject& far = v.objects[2];
+    SkyObject& near = v.objects.slots[1];
+    SkyObject& far = v.objects.slots[2];
     const int32_t texels = near.sliceLength * near.sliceCount;
     ASSERT_GT(texels, 0);
     for (int32_t i = 0; i < texels; ++i) {
@@ -167,9 +168,9 @@ TEST(RenderEdges, ObjectsShowOverLandAndSkyAndTransparentTexelsShowThrough) {
 TEST(RenderEdges, RenderMovesTheObjectsFirst) {
     FlatWorld w(64, 48, 64, 40, 2);
     FlightView& v = *w.view;
-    const int32_t x = v.objects[1].positionX, y = v.objects[1].positionY;
+    const int32_t x = v.objects.slots[1].positionX, y = v.objects.slots[1].positionY;
     v.Render();
-    EXPECT_TRUE(v.objects[1].positionX != x || v.objects[1].positionY != y);
+    EXPECT_TRUE(v.objects.slots[1].positionX != x || v.objects.slots[1].positionY != y);
     // The frame Render drew is the reference's for the moved objects.
     std::vector<uint32_t> drawn = w.world.frame;
     RenderReferenceScene(v);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 #include "tests/view/ViewTestSupport.h"
 
 namespace {
@@ -16,14 +16,15 @@ struct FailureOff {
 
 // Every nonzero cell names an active object that has an image and slice.
 void ExpectMarksAreDrawable(const FlightView& view) {
-    if (view.objectCellMap == nullptr) return;
+    const ObjectSet& objects = view.objects;
+    if (objects.cellMap == nullptr) return;
     for (int32_t i = 0; i < view.heightMapWidth * view.heightMapHeight; ++i) {
-        const uint16_t v = view.objectCellMap[i];
+        const uint16_t v = objects.cellMap[i];
         if (v == 0) continue;
         const int32_t slot = v >> 8;
         const int32_t slice = (v & 0xFF) - 1;
-        ASSERT_LT(slot, view.slotCount);
-        const SkyObject& o = view.objects[slot];
+        ASSERT_LT(slot, objects.slotCount);
+        const SkyObject& o = objects.slots[slot];
         ASSERT_NE(o.active, 0);
         ASSERT_NE(o.image, nullptr);
         ASSERT_LT(slice, o.sliceCount);
@@ -34,14 +35,13 @@ void ExpectConsistent(const FlightView& view) {
     const bool tables = view.buffersReady && view.cosTable && view.sinTable && view.rayStepTable &&
                         view.depthScale && view.depthScaleInverse && view.bankTable;
     // A view whose object list could not be obtained is drawn without objects.
-    EXPECT_EQ(view.CanRender(), tables && view.sky != nullptr);
-    if (view.objects == nullptr) {
-        EXPECT_EQ(view.objectCellMap, nullptr);
-        EXPECT_EQ(view.spanStep, nullptr);
+    EXPECT_EQ(view.CanRender(), tables && view.sky.pixels != nullptr);
+    if (view.objects.slots == nullptr) {
+        EXPECT_EQ(view.objects.cellMap, nullptr);
         return;
     }
-    for (int32_t slot = 0; slot < view.slotCount; ++slot) {
-        const SkyObject& o = view.objects[slot];
+    for (int32_t slot = 0; slot < view.objects.slotCount; ++slot) {
+        const SkyObject& o = view.objects.slots[slot];
         if (o.active != 0) {
             EXPECT_NE(o.image, nullptr) << slot;
             EXPECT_NE(o.footprint, nullptr) << slot;
@@ -69,9 +69,9 @@ TEST(Allocation, EveryFailurePointDuringConstruction) {
         ExpectConsistent(*view);
 
         int32_t activeRings = 0;
-        if (view->objects != nullptr) {
-            for (int32_t slot = 1; slot < view->slotCount; ++slot) {
-                activeRings += view->objects[slot].active != 0;
+        if (view->objects.slots != nullptr) {
+            for (int32_t slot = 1; slot < view->objects.slotCount; ++slot) {
+                activeRings += view->objects.slots[slot].active != 0;
             }
         }
 
@@ -105,12 +105,12 @@ TEST(Allocation, FailedObjectListKeepsTheSlotCount) {
     FailureOff off;
     ViewWorld world(512, 384, 64);
     auto view = world.MakeView(7, 31);
-    scratch::FailAllocationsAfter(3);  // the cell map and two span arrays
+    scratch::FailAllocationsAfter(1);  // the cell map, not the slots
     EXPECT_FALSE(view->SetObjectCount(9));
     scratch::FailAllocationsAfter(-1);
-    EXPECT_EQ(view->slotCount, 9);
-    EXPECT_EQ(view->objects, nullptr);
-    EXPECT_EQ(view->objectCellMap, nullptr);
+    EXPECT_EQ(view->objects.slotCount, 9);
+    EXPECT_EQ(view->objects.slots, nullptr);
+    EXPECT_EQ(view->objects.cellMap, nullptr);
     // The landscape is still drawn, as if there were no objects.
     ASSERT_TRUE(view->CanRender());
     world.frame.assign(world.frame.size(), 0x12345678u);
@@ -137,8 +137,8 @@ TEST(Allocation, FailedSkyFailsTheObjectList) {
     scratch::FailAllocationsAfter(0);
     EXPECT_FALSE(view->SetObjectCount(3));
     scratch::FailAllocationsAfter(-1);
-    EXPECT_EQ(view->objects, nullptr);
-    EXPECT_EQ(view->sky, nullptr);
+    EXPECT_EQ(view->objects.slots, nullptr);
+    EXPECT_EQ(view->sky.pixels, nullptr);
     EXPECT_TRUE(view->SetUpBuffers());
     EXPECT_FALSE(view->CanRender());
     EXPECT_TRUE(view->SetObjectCount(3));

@@ -1,4 +1,4 @@
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 
 #include <atomic>
 

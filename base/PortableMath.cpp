@@ -18,7 +18,7 @@
 // |u| < 2^-9. exp w = 2^k 2^(j/128) exp(r) with |r| <= log 2 / 256. Both
 // tables (log c and 2^(j/128), in double-double) are built on first use by
 // series that use only the arithmetic above.
-#include "land/PortableMath.h"
+#include "base/PortableMath.h"
 
 #include <cstdint>
 #include <cstring>

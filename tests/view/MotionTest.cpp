@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 #include "tests/view/ViewTestSupport.h"
 
 namespace {

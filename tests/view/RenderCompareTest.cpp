@@ -115,7 +115,7 @@ TEST(RenderCompare, SizesTiltsHeadingsAndObjectsAhead) {
                     if (i++ % every != 0) continue;
                     v.heading = heading;
                     v.horizonRow = horizon;
-                    for (int32_t slot = 1; slot < v.slotCount; ++slot) {
+                    for (int32_t slot = 1; slot < v.objects.slotCount; ++slot) {
                         rendertest::PlaceObjectAhead(v, slot, 4 + 5 * slot, slot % 3 - 1,
                                                      v.altitude - 12 + slot);
                     }
