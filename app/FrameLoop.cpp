@@ -1,23 +1,19 @@
 #include "app/FrameLoop.h"
 
+#include "app/Pacing.h"
+
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <new>
 
+#include "base/Scratch.h"
+#include "base/ThreadPool.h"
+#include "base/Units.h"
 #include "land/LandGenerator.h"
-#include "land/Scratch.h"
-#include "land/ThreadPool.h"
-#include "land/Units.h"
 #include "view/FlightView.h"
+#include "view/Render.h"
 
 namespace {
-
-// The tallest frame the view can set itself up for; a taller one (a client
-// area far taller than wide) would only cost a huge buffer it cannot draw.
-constexpr int32_t kMaxOutputHeight = 16384;
-
-// The line shown while no landscape could be made for want of memory.
-constexpr uint32_t kMemoryTextGrey = 0xCFCFCF;
 
 // Timer ticks per second of "Newland Wait".
 constexpr int64_t kTicksPerSecond = 25;
@@ -53,6 +49,27 @@ int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHe
     const double rows = quotient * static_cast<double>(clientHeight);
     if (!(rows < 2147483648.0)) return 0;  // no frame that tall can be had
     return static_cast<int32_t>(rows);
+}
+
+int64_t ComputeFrameRows(int32_t width, int32_t clientWidth, int32_t clientHeight) {
+    if (width <= 0 || clientWidth <= 0 || clientHeight <= 0) return 0;
+    const double quotient = static_cast<double>(width) / static_cast<double>(clientWidth);
+    return static_cast<int64_t>(quotient * static_cast<double>(clientHeight));
+}
+
+std::string FlightStatus::Text() const {
+    switch (problem) {
+        case FlightProblem::NoProblem:
+            break;
+        case FlightProblem::FrameRows:
+            return "output width " + std::to_string(outputWidth) + " on a " +
+                   std::to_string(clientWidth) + "x" + std::to_string(clientHeight) +
+                   " client gives " + std::to_string(frameRows) + " frame rows (1 to " +
+                   std::to_string(kMaxOutputHeight) + " can be drawn)";
+        case FlightProblem::NoMemory:
+            return "Land Size " + std::to_string(landSize) + " needs more memory than is free";
+    }
+    return std::string();
 }
 
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
@@ -92,10 +109,11 @@ bool Flight::CreateSaverObjects() {
     }
     if (s.heightMapPixels != nullptr && s.colourMapPixels != nullptr && s.framePixels != nullptr &&
         scratch::AllocationAllowed()) {
+        viewSeed_ = s.platform->MillisecondTime();
         s.flightView = new (std::nothrow)
             FlightView(s.framePixels, outputWidth, s.outputHeight, s.heightMapPixels, s.landSide,
                        s.landSide, s.colourMapPixels, s.landSide, s.landSide,
-                       settings.objectCount + 1, 8, s.platform->MillisecondTime());
+                       settings.objectCount + 1, 8, viewSeed_);
     }
     if (s.flightView != nullptr) s.flightView->speed = settings.flightSpeed;
     // A pool that cannot be made leaves everything on this thread.
@@ -108,10 +126,27 @@ bool Flight::CreateSaverObjects() {
     return s.landGenerator != nullptr && s.flightView != nullptr;
 }
 
-bool Flight::Create(SaverPlatform& platform, const Settings& flightSettings, int32_t clientWidth,
-                    int32_t clientHeight, int32_t threads, Generation generation) {
+FlightStatus Flight::StatusFor(FlightProblem problem, int32_t clientWidth,
+                               int32_t clientHeight) const {
+    FlightStatus status;
+    status.problem = problem;
+    status.outputWidth = settings.outputWidth;
+    status.clientWidth = clientWidth;
+    status.clientHeight = clientHeight;
+    status.frameRows = ComputeFrameRows(settings.outputWidth, clientWidth, clientHeight);
+    status.landSize = settings.landSize;
+    return status;
+}
+
+FlightStatus Flight::Create(SaverPlatform& platform, const Settings& flightSettings,
+                            int32_t clientWidth, int32_t clientHeight, int32_t threads,
+                            Generation generation) {
     Destroy();  // start from the initial state
+    created_ = true;
+    platform_ = &platform;
+    threads_ = threads;
     generation_ = generation;
+    smooth_ = flightSettings.smoothMotion != 0;
     // The loaders clamp already; a front end that set a field directly must
     // not get shifts or slot counts out of range either.
     settings = flightSettings;
@@ -124,11 +159,48 @@ bool Flight::Create(SaverPlatform& platform, const Settings& flightSettings, int
     // A client area without width or height gives no frame to draw into;
     // neither does one so flat that the output height truncates to 0.
     s.outputHeight = ComputeOutputHeight(settings.outputWidth, clientWidth, clientHeight);
-    if (s.outputHeight <= 0 || s.outputHeight > kMaxOutputHeight) return false;
+    if (s.outputHeight <= 0 || s.outputHeight > kMaxOutputHeight) {
+        Release();
+        return StatusFor(FlightProblem::FrameRows, clientWidth, clientHeight);
+    }
     const bool created = CreateSaverObjects();
     s.horizonBase = ComputeHorizonBase(settings.tilt, settings.outputWidth);
     s.ready = created;
-    return s.ready;
+    if (!created) {
+        Release();
+        return StatusFor(FlightProblem::NoMemory, clientWidth, clientHeight);
+    }
+    return FlightStatus{};
+}
+
+FlightStatus Flight::Resize(int32_t clientWidth, int32_t clientHeight) {
+    FrameLoopState& s = frameLoop;
+    if (!s.ready) {
+        if (!created_ || platform_ == nullptr) {
+            return StatusFor(FlightProblem::FrameRows, clientWidth, clientHeight);
+        }
+        const Settings kept = settings;
+        return Create(*platform_, kept, clientWidth, clientHeight, threads_, generation_);
+    }
+    const int32_t rows = ComputeOutputHeight(settings.outputWidth, clientWidth, clientHeight);
+    if (rows <= 0 || rows > kMaxOutputHeight) {
+        return StatusFor(FlightProblem::FrameRows, clientWidth, clientHeight);
+    }
+    if (rows != s.outputHeight) {
+        uint32_t* frame = s.platform->CreatePixels(settings.outputWidth, rows);
+        if (frame == nullptr) return StatusFor(FlightProblem::NoMemory, clientWidth, clientHeight);
+        FlightView& view = *s.flightView;
+        // The tables follow the frame's size; the camera, the sky, the
+        // objects and the autopilot stay. Tables that cannot be had now are
+        // set up again at the next frame tick.
+        view.SetFrame(frame, settings.outputWidth, rows);
+        ReleaseBuffer(s.platform, s.framePixels);
+        s.framePixels = frame;
+        s.outputHeight = rows;
+    }
+    s.clientWidth = clientWidth;
+    s.clientHeight = clientHeight;
+    return FlightStatus{};
 }
 
 TickResult Flight::Tick() {
@@ -146,20 +218,28 @@ TickResult Flight::Tick() {
         FinishWorker();
     }
 
+    if (ahead_) {
+        // Smooth motion: this tick flew at the last one (see LookAhead); its
+        // frame is the kept pose's now, and the next tick flies ahead.
+        ahead_ = false;
+        LookAhead();
+        return TickResult::Flew;
+    }
+
     --s.newLandCountdown;
     if (s.newLandCountdown < 0) {
+        if (s.flightView != nullptr) s.flightView->ForgetPose();
         // Clears the key's mark of an earlier press, so that only a press
         // during generation aborts it.
         (void)s.platform->QueryShift();
         s.newLandCountdown = NewLandTicks(settings.newlandWait);
+        ChooseLandThreads();
         if (generation_ != Generation::Worker || !StartWorker()) GenerateNewLand();
         return TickResult::Generated;
     }
     if (!s.landMade) {
-        char text[64];
-        std::snprintf(text, sizeof text, "Land Size %d needs more memory than is free",
-                      static_cast<int>(settings.landSize));
-        DrawStatusText(text, 5, 15, kMemoryTextGrey);
+        const FlightStatus status = StatusFor(FlightProblem::NoMemory, s.clientWidth, s.clientHeight);
+        s.platform->ShowMessage(status.Text().c_str());
         return TickResult::Skipped;
     }
 
@@ -171,6 +251,20 @@ TickResult Flight::Tick() {
     if (!view.buffersReady) view.SetUpBuffers();
     if (!view.CanRender()) return TickResult::Skipped;
 
+    FlyOneTick();
+    if (smooth_) {
+        LookAhead();
+        return TickResult::Flew;
+    }
+    RenderLandscape(view);
+    NoteDrawnCamera(view.CameraBetween(0));
+    s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight);
+    return TickResult::DrewFrame;
+}
+
+void Flight::FlyOneTick() {
+    FrameLoopState& s = frameLoop;
+    FlightView& view = *s.flightView;
     // Wraps after 2^32 frames (years of flight) instead of overflowing.
     s.frameCounter = static_cast<int32_t>(static_cast<uint32_t>(s.frameCounter) + 1u);
     if ((s.frameCounter & 0xFF) == 0) {
@@ -185,12 +279,56 @@ TickResult Flight::Tick() {
     view.horizonRow = view.climbRate + s.prevClimbRate + s.horizonBase;
     s.prevClimbRate = view.climbRate;
     view.Move();
-    view.Render();
+    // The objects move with the tick (then the renderer draws).
+    view.MoveObjects();
+    posed_ = true;
+}
+
+void Flight::LookAhead() {
+    FrameLoopState& s = frameLoop;
+    FlightView& view = *s.flightView;
+    // Frames between this tick and the next need the next tick's pose. It is
+    // flown now, exactly as that tick would fly it, unless that tick makes a
+    // landscape (the land must not change under the frames of this one) or
+    // this one cannot be kept: then the frames show this tick's pose.
+    if (s.newLandCountdown < 1 || !view.CanRender() || !view.KeepPose()) {
+        view.ForgetPose();
+        return;
+    }
+    --s.newLandCountdown;
+    FlyOneTick();
+    ahead_ = true;
+}
+void Flight::NoteDrawnCamera(const FlightView::Camera& camera) {
+    drawnCamera_ = {camera.positionX, camera.positionY, camera.heading, camera.altitude};
+}
+
+void Flight::ChooseLandThreads() {
+    LandGenerator* generator = frameLoop.landGenerator;
+    if (generator != nullptr) {
+        generator->threadPool = landOnOneThread_ ? nullptr : frameLoop.threadPool;
+    }
+}
+
+bool Flight::Draw(int32_t fraction) {
+    FrameLoopState& s = frameLoop;
+    if (!s.ready || !s.landMade || onWorker_ || !posed_) return false;
+    FlightView& view = *s.flightView;
+    if (!view.CanRender()) return false;
+    // Without a kept pose (the next tick makes land) the view draws the
+    // present, which is then this tick's pose.
+    view.RenderBetween(fraction);
+    NoteDrawnCamera(view.CameraBetween(fraction));
     s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight);
-    return TickResult::DrewFrame;
+    return true;
 }
 
 void Flight::Destroy() {
+    Release();
+    created_ = false;
+}
+
+void Flight::Release() {
     // The worker writes into the maps and calls the generator: it stops at
     // its next poll and is waited for before anything goes away.
     StopWorker();
@@ -209,4 +347,36 @@ void Flight::Destroy() {
     // state.
     s = FrameLoopState{};
     newLand = NewLandState{};
+    posed_ = false;
+    ahead_ = false;
+    landSeed_ = 0;
+    viewSeed_ = 0;
+}
+
+RefreshOutcome RefreshFlights(FramePacer& pacer, Flight* flights, int32_t count, int64_t now) {
+    RefreshOutcome outcome;
+    const PacerStep step = pacer.OnRefresh(now);
+    outcome.ticks = step.ticks;
+    const auto start = std::chrono::steady_clock::now();
+    for (int32_t i = 0; i < count; ++i) {
+        Flight& flight = flights[i];
+        if (!flight.frameLoop.ready) continue;
+        bool drew = false;
+        for (int32_t t = 0; t < step.ticks; ++t) {
+            const TickResult result = flight.Tick();
+            outcome.madeLand = outcome.madeLand || result == TickResult::Generated;
+            drew = result == TickResult::DrewFrame || (drew && result != TickResult::Generated);
+        }
+        if (step.draw && flight.smooth()) {
+            drew = flight.Draw(pacer.smooth() ? step.fraction : 0);
+        }
+        outcome.drawn += drew ? 1 : 0;
+    }
+    if (outcome.drawn > 0 && !outcome.madeLand) {
+        outcome.drawMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count();
+        pacer.DrawTook(outcome.drawMicroseconds);
+    }
+    return outcome;
 }

@@ -7,11 +7,16 @@
 //   1. loads the settings (LoadSettingsFrom / the platform's LoadSettings),
 //   2. calls Create with its platform, the settings and its client size,
 //   3. calls Tick every 40 ms (the first tick makes the land),
-//   4. calls Destroy (or destroys the Flight) when its window goes away.
-// Create returns false when the flight cannot fly (a client area without
-// width or height, an output height that truncates to 0 or exceeds the 16384
-// rows the view can draw, a buffer, the generator or the view missing);
-// ticks then do nothing. Nothing is built on a missing buffer.
+//   4. calls Resize when its client area changes size,
+//   5. calls Destroy (or destroys the Flight) when its window goes away.
+// Create says why a flight cannot fly (FlightStatus: a client area that gives
+// no frame rows or more than the 16384 the view can draw, or a buffer, the
+// generator or the view missing); ticks then do nothing. Nothing is built on
+// a missing buffer.
+//
+// Resize keeps the land, the view's camera, sky and objects and the loop's
+// counters: only the frame (and the view's tables, when the frame's rows
+// change) are made anew, so a resized window flies on where it was.
 //
 // Generation: inline (the landscape is made inside the tick; deterministic,
 // and the only way where there are no threads, as in WebAssembly) or on a
@@ -43,12 +48,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "app/NewLand.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
+#include "view/FlightView.h"
 
-class FlightView;
 class LandGenerator;
 class ThreadPool;
 
@@ -75,12 +81,36 @@ struct FrameLoopState {
     bool landMade = false;  // a generation ran without running out of memory
 };
 
+// Why a flight cannot fly.
+enum class FlightProblem {
+    NoProblem,
+    FrameRows,  // the client area gives no frame rows, or more than the view can draw
+    NoMemory,   // a land map, the frame, the generator or the view could not be had
+};
+
+struct FlightStatus {
+    FlightProblem problem = FlightProblem::NoProblem;
+    int32_t outputWidth = 0;
+    int32_t clientWidth = 0;
+    int32_t clientHeight = 0;
+    int64_t frameRows = 0;  // what the client area gives, even beyond 32 bits
+    int32_t landSize = 0;
+
+    bool ok() const { return problem == FlightProblem::NoProblem; }
+    explicit operator bool() const { return ok(); }
+    // One line without a newline: "output width 512 on a 3000x2 client gives
+    // 0 frame rows (1 to 16384 can be drawn)", or "Land Size 12 needs more
+    // memory than is free"; empty when the flight flies.
+    std::string Text() const;
+};
+
 // What one tick did.
 enum class TickResult {
     Generated,   // made (or tried to make, if aborted) a landscape, or started
                  // the worker on one; drew nothing
     Generating,  // the worker is still making the landscape: progress only
     DrewFrame,   // flew one frame and blitted it
+    Flew,        // smooth motion: flew one tick; Draw shows it
     Skipped,     // nothing: the loop cannot fly, or the view cannot draw yet
 };
 
@@ -94,6 +124,11 @@ enum class Generation {
 // double, quotient first, truncated (512 on 1280 x 1024 gives 409); 0 when a
 // side is not positive or the result does not fit 32 bits.
 int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHeight);
+// The same in 64 bits, for messages: the true row count of any client area
+// (exact while width x height < 2^53).
+int64_t ComputeFrameRows(int32_t width, int32_t clientWidth, int32_t clientHeight);
+// The most frame rows a flight draws.
+constexpr int32_t kMaxOutputHeight = 16384;
 // Base horizon row (rows of the rotated frame): tilt x width / 256 +
 // width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
@@ -109,15 +144,50 @@ public:
     // (destroys what an earlier Create built). The platform must outlive the
     // flight or its next Destroy. threads: the land passes and the frames run
     // on that many threads (below 1: the machine's cores); the pictures are
-    // the same for every count.
-    bool Create(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
-                int32_t clientHeight, int32_t threads = 0,
-                Generation generation = Generation::Inline);
+    // the same for every count. A flight that cannot fly holds nothing.
+    FlightStatus Create(SaverPlatform& platform, const Settings& settings, int32_t clientWidth,
+                        int32_t clientHeight, int32_t threads = 0,
+                        Generation generation = Generation::Inline);
+    // A new client size. A flight that flies keeps everything but its frame,
+    // which is made anew when the size gives other frame rows (when that
+    // frame cannot be had, or the size gives no rows, the flight keeps its
+    // old frame, stretched, and says why); a flight that could not fly is
+    // created anew for the size (after a Create, with its arguments).
+    FlightStatus Resize(int32_t clientWidth, int32_t clientHeight);
     // The three buffers, the thread pool (without it everything runs on the
     // calling thread), the generator and the view; true when the buffers, the
     // generator and the view exist.
     bool CreateSaverObjects();
     TickResult Tick();
+    // Smooth motion ("Smooth Motion" 1 at Create): ticks fly without drawing,
+    // and the front end draws at the display's pace with Draw. Otherwise
+    // every frame tick draws its frame, as the saver always did.
+    bool smooth() const { return smooth_; }
+    // Draws and shows the frame `fraction` (in 1/65536, 0 ... 65535) of the
+    // way from the last tick's frame to the next one; 0 is the tick's frame,
+    // bit for bit. Changes nothing of the flight. False when there is
+    // nothing to draw (no landscape yet, a view that cannot draw).
+    bool Draw(int32_t fraction);
+
+    // The camera of the last frame drawn (for timing logs and test hooks):
+    // position units, angle units, height units.
+    struct Camera {
+        int32_t positionX = 0;
+        int32_t positionY = 0;
+        int32_t heading = 0;
+        int32_t altitude = 0;
+    };
+    const Camera& drawnCamera() const { return drawnCamera_; }
+
+    // The seeds of the landscape flown now (0, 0 before the first): its
+    // land seed and the view's seed.
+    uint32_t landSeed() const { return landSeed_; }
+    uint32_t viewSeed() const { return viewSeed_; }
+
+    // Landscapes made from now on use one thread (on battery) or the
+    // flight's pool; the pictures are the same either way. A landscape
+    // being made keeps its threads.
+    void SetLandOnOneThread(bool oneThread) { landOnOneThread_ = oneThread; }
     // Releases the view, the generator and the three buffers (through the
     // platform) and resets the frame loop's and the new-land pipeline's state.
     void Destroy();
@@ -135,8 +205,6 @@ public:
     // The progress callback of this flight's generator: nonzero means abort.
     // The hint is ignored. The context is the Flight.
     static int32_t GenerationProgress(void* flight, int32_t hint);
-    // Forwards to this flight's platform (nothing without one).
-    void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour);
 
     // Waits for a running worker and takes its landscape as the next tick
     // would, without counting a tick (a front end that reads the maps right
@@ -201,7 +269,51 @@ private:
     // The abandon check of this flight's generator (any thread).
     static bool WorkerAbandoned(void* flight);
 
+    // Destroy without forgetting Create's arguments.
+    void Release();
+    FlightStatus StatusFor(FlightProblem problem, int32_t clientWidth, int32_t clientHeight) const;
+
+    // Create's arguments, for a Resize of a flight that could not fly.
+    SaverPlatform* platform_ = nullptr;
+    int32_t threads_ = 0;
+    bool created_ = false;  // Create was called since the last Destroy
+    // The generator's threads for the landscape about to be made.
+    void ChooseLandThreads();
+    void NoteDrawnCamera(const FlightView::Camera& camera);
+    // One frame tick's flight: the autopilot's commands into the camera's
+    // rates, bank and horizon, the camera's move and the objects' move.
+    void FlyOneTick();
+    // Smooth motion: keeps this tick's pose and flies the next tick now when
+    // it is a frame tick, so that Draw can draw the frames in between.
+    void LookAhead();
+
     Generation generation_ = Generation::Inline;
+    bool smooth_ = false;
+    bool landOnOneThread_ = false;
+    uint32_t landSeed_ = 0;
+    uint32_t viewSeed_ = 0;
+    // A frame tick flew since the last landscape: there is a frame to draw
+    // (after a landscape the screen keeps its last picture until then).
+    bool posed_ = false;
+    // Smooth motion: the view holds the next tick's pose, flown ahead, and
+    // keeps this tick's (the frames in between run from it to the next).
+    bool ahead_ = false;
+    Camera drawnCamera_;
     bool onWorker_ = false;  // a worker was started and not yet joined
     Worker worker_;
 };
+
+// What one refresh of a front end did (see RefreshFlights).
+struct RefreshOutcome {
+    int32_t ticks = 0;   // ticks run (per flight)
+    int32_t drawn = 0;   // frames drawn and shown, over all flights
+    bool madeLand = false;
+    int64_t drawMicroseconds = 0;
+};
+
+// One refresh of a front end's flights, paced by `pacer` (app/Pacing.h): the
+// ticks that fell due, then each flight's frame at the pacer's fraction (the
+// tick's own frame while the pacer is not smooth); the drawing time goes back
+// to the pacer. Flights with smooth motion off draw in their ticks.
+class FramePacer;
+RefreshOutcome RefreshFlights(FramePacer& pacer, Flight* flights, int32_t count, int64_t now);

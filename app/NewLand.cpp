@@ -1,23 +1,17 @@
 #include "app/NewLand.h"
 
 #include "app/FrameLoop.h"
+#include "base/Units.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
-#include "land/Units.h"
 #include "view/FlightView.h"
 
 namespace {
 
-constexpr uint32_t kProgressGrey = 0xCFCFCF;       // red, green, blue 207
-constexpr uint32_t kStoppingColour = 0xFFCF00;     // red 255, green 207, blue 0
 constexpr int32_t kFirstPipelineStepWithSeed = 2;  // the seed is set in step 2
 constexpr int32_t kFloodStep = 11;                 // the water level is set in step 11
+constexpr int32_t kLastPipelineStep = 13;          // a whole landscape
 constexpr int32_t kSeaLevel = 25;
-
-uint32_t Grey(int32_t level) {
-    const auto v = static_cast<uint32_t>(level);
-    return (v << 16) | (v << 8) | v;
-}
 
 }  // namespace
 
@@ -39,6 +33,7 @@ void Flight::GenerateNewLand() {
 void Flight::TakeLandResult(uint32_t seed, int32_t lastStep, int32_t failedStep) {
     FlightView* view = frameLoop.flightView;
     newLand.failedStep = failedStep;
+    posed_ = false;
     if (failedStep == 0) frameLoop.landMade = true;
     // The pipeline's land steps do not read these two view fields, so setting
     // them afterwards equals setting them at their steps, for an aborted run
@@ -46,6 +41,17 @@ void Flight::TakeLandResult(uint32_t seed, int32_t lastStep, int32_t failedStep)
     if (view != nullptr) {
         if (lastStep >= kFirstPipelineStepWithSeed) view->randomState = seed;
         if (lastStep >= kFloodStep) view->waterLevel = kSeaLevel;
+    }
+    if (lastStep >= kFirstPipelineStepWithSeed) landSeed_ = seed;
+    // A whole landscape can be flown again from its seeds.
+    if (lastStep == kLastPipelineStep && failedStep == 0 && frameLoop.platform != nullptr) {
+        LandscapeRecord record;
+        record.landSeed = seed;
+        record.viewSeed = viewSeed_;
+        record.settings = settings;
+        record.clientWidth = frameLoop.clientWidth;
+        record.clientHeight = frameLoop.clientHeight;
+        frameLoop.platform->LandscapeMade(record);
     }
 }
 
@@ -66,10 +72,10 @@ int32_t Flight::Progress() {
 void Flight::AnimateProgress() {
     SaverPlatform* platform = frameLoop.platform;
     NewLandState& s = newLand;
-    // Draws at most once per 128 ms of process clock.
-    const int32_t tick = Asr(platform->ProcessClockMs(), 7);
+    // Draws at most once per 128 ms of the clock.
+    const int64_t tick = platform->ClockMs() >> 7;
     if (tick != s.progressLastTick) {
-        s.progressLastTick = Asr(platform->ProcessClockMs(), 7);
+        s.progressLastTick = platform->ClockMs() >> 7;
         const int32_t before = s.progressLevel;
         s.progressLevel += s.progressStep;
         if (s.progressLevel > 255 || s.progressLevel < 0) {
@@ -77,9 +83,9 @@ void Flight::AnimateProgress() {
             s.progressStep = -s.progressStep;
             s.progressLevel = before;
         }
-        DrawStatusText("Glidescape, by Quillon", 5, 15, Grey(s.progressLevel));
-        DrawStatusText("Press Shift to abort landscape generation...", 5, 42, kProgressGrey);
-        DrawStatusText("Processing...", 5, 69, static_cast<uint32_t>(255 - s.progressLevel) << 16);
+        ProgressScreen screen;
+        screen.level = s.progressLevel;
+        platform->ShowProgress(screen);
     }
 }
 
@@ -87,7 +93,10 @@ bool Flight::QueryShiftAbort() {
     if (!frameLoop.platform->QueryShift()) return false;
     newLand.abortGeneration = 1;
     worker_.abort.store(1, std::memory_order_relaxed);
-    DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
+    ProgressScreen screen;
+    screen.part = ProgressScreen::Part::Stopping;
+    screen.level = newLand.progressLevel;
+    frameLoop.platform->ShowProgress(screen);
     return true;
 }
 
@@ -172,8 +181,4 @@ void Flight::StopWorker() {
     onWorker_ = false;
 }
 
-void Flight::DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
-    if (frameLoop.platform != nullptr && text != nullptr) {
-        frameLoop.platform->DrawStatusText(text, x, y, colour);
-    }
-}
+

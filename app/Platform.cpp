@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 
 // The C++ library's threads exist unless its thread model has none (GCC's
 // win32 model before GCC 13 and Emscripten without pthreads).
@@ -17,7 +17,46 @@
 #include <thread>
 #endif
 
+namespace {
+
+constexpr uint32_t kProgressGrey = 0xCFCFCF;    // red, green, blue 207
+constexpr uint32_t kStoppingColour = 0xFFCF00;  // red 255, green 207, blue 0
+
+uint32_t Grey(int32_t level) {
+    const auto v = static_cast<uint32_t>(level);
+    return (v << 16) | (v << 8) | v;
+}
+
+}  // namespace
+
+SaverPlatform::SaverPlatform() : start_(std::chrono::steady_clock::now()) {}
+
 SaverPlatform::~SaverPlatform() = default;
+
+int64_t SaverPlatform::ClockMs() {
+    const auto elapsed = std::chrono::steady_clock::now() - start_;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+}
+
+void SaverPlatform::ShowProgress(const ProgressScreen& screen) {
+    DrawProgressTexts(*this, screen);
+}
+
+void SaverPlatform::LandscapeMade(const LandscapeRecord&) {}
+
+void SaverPlatform::ShowMessage(const char* text) {
+    if (text != nullptr) DrawStatusText(text, 5, 15, kProgressGrey);
+}
+
+void DrawProgressTexts(SaverPlatform& platform, const ProgressScreen& screen) {
+    if (screen.part == ProgressScreen::Part::Stopping) {
+        platform.DrawStatusText("Processing... Stopping", 5, 69, kStoppingColour);
+        return;
+    }
+    platform.DrawStatusText("Glidescape, by Quillon", 5, 15, Grey(screen.level));
+    platform.DrawStatusText("Press Shift to abort landscape generation...", 5, 42, kProgressGrey);
+    platform.DrawStatusText("Processing...", 5, 69, static_cast<uint32_t>(255 - screen.level) << 16);
+}
 
 uint32_t* SaverPlatform::CreatePixels(int32_t width, int32_t height) {
     // Both sides must be positive and the product is formed in 64 bits, so a

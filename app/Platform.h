@@ -9,10 +9,35 @@
 // (StartWorker) never calls the platform.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+
+#include "app/Settings.h"
+
+// A whole landscape and the flight over it: enough to fly it again.
+struct LandscapeRecord {
+    uint32_t landSeed = 0;
+    uint32_t viewSeed = 0;
+    Settings settings;
+    int32_t clientWidth = 0;
+    int32_t clientHeight = 0;
+};
+
+// What the progress screen shows: animated texts redrawn at most every
+// 128 ms while a landscape is made, and a last text once Shift stops it.
+struct ProgressScreen {
+    enum class Part {
+        Animation,  // "Glidescape, by Quillon" in grey `level`, the Shift hint,
+                    // "Processing..." in red 255 - `level`
+        Stopping,   // "Processing... Stopping" over "Processing..."
+    };
+    Part part = Part::Animation;
+    int32_t level = 255;  // 0 ... 255, sweeping up and down
+};
 
 class SaverPlatform {
 public:
+    SaverPlatform();
     virtual ~SaverPlatform();
 
     // Pixel memory for a land map or the frame: width x height 32-bit words,
@@ -30,17 +55,32 @@ public:
     // colour 0x00RRGGBB.
     virtual void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) = 0;
 
+    // The progress screen while a landscape is made (see ProgressScreen).
+    // The default draws its texts with DrawStatusText; a platform without a
+    // window shows it its own way.
+    virtual void ShowProgress(const ProgressScreen& screen);
+
+    // One line over the picture (a flight that cannot get its memory, say).
+    // The default draws it in grey at (5, 15) with DrawStatusText.
+    virtual void ShowMessage(const char* text);
+
     // True when Shift is down now or was pressed since the last query.
     virtual bool QueryShift() = 0;
 
-    // The process clock in milliseconds (C's clock() scaled to ms).
-    virtual int32_t ProcessClockMs() = 0;
+    // Monotonic wall-clock milliseconds since this platform was made (it
+    // paces the progress screen). The default reads the standard library's
+    // steady clock.
+    virtual int64_t ClockMs();
 
     // The calendar time in whole seconds (C's time()): the land seed.
     virtual uint32_t CalendarSeconds() = 0;
 
     // The system's millisecond time: the flight view's seed.
     virtual uint32_t MillisecondTime() = 0;
+
+    // A landscape was made whole: a front end may keep its seeds so that it
+    // can be flown again (see app/History.h). The default keeps nothing.
+    virtual void LandscapeMade(const LandscapeRecord& record);
 
     // Runs run(context) on a new thread and returns a handle for JoinWorker,
     // or null when no thread can be had (the caller then runs the work
@@ -50,4 +90,10 @@ public:
     virtual void* StartWorker(void (*run)(void* context), void* context);
     // Waits until the worker of `handle` has returned, then releases it.
     virtual void JoinWorker(void* handle);
+
+private:
+    std::chrono::steady_clock::time_point start_;
 };
+
+// The texts of a progress screen, as the windowed platforms draw them.
+void DrawProgressTexts(SaverPlatform& platform, const ProgressScreen& screen);

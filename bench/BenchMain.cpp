@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
-#include "land/ThreadPool.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
-#include "land/ThreadPool.h"
 #include "tests/land/ReferenceLand.h"
 
 namespace {

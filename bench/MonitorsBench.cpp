@@ -13,8 +13,8 @@
 #include "app/FrameLoop.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
+#include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
-#include "land/ThreadPool.h"
 
 namespace {
 
@@ -24,7 +24,6 @@ public:
     void BlitFrame(const uint32_t*, int32_t, int32_t) override {}
     void DrawStatusText(const char*, int32_t, int32_t, uint32_t) override {}
     bool QueryShift() override { return false; }
-    int32_t ProcessClockMs() override { return 0; }
     uint32_t CalendarSeconds() override { return 20261208u + seedOffset_; }
     uint32_t MillisecondTime() override { return 4242u + seedOffset_; }
 
@@ -38,7 +37,8 @@ struct Head {
 };
 
 void TickHeads(benchmark::State& state, const std::vector<Head>& heads) {
-    const Settings settings;  // the defaults
+    Settings settings;  // the defaults, a frame drawn by each tick
+    settings.smoothMotion = 0;
     std::vector<QuietPlatform> platforms;
     platforms.reserve(heads.size());
     std::vector<Flight> flights(heads.size());

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
-#include "land/ThreadPool.h"
 
 namespace {
 

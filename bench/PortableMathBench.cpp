@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "land/PortableMath.h"
+#include "base/PortableMath.h"
 
 namespace {
 

@@ -20,10 +20,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
 #include "land/LandPipeline.h"
-#include "land/ThreadPool.h"
+#include "bench/FrameSteering.h"
 #include "tests/view/RenderReference.h"
 #include "tests/view/RenderTestSupport.h"
 #include "view/FlightView.h"

@@ -16,7 +16,7 @@
 #include "app/FrameLoop.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ public:
         if (text == nullptr) std::abort();
     }
     bool QueryShift() override { return input_.ConsumeIntegralInRange<int>(0, 15) == 0; }
-    int32_t ProcessClockMs() override { return clock_ += input_.ConsumeIntegral<uint8_t>(); }
+    int64_t ClockMs() override { return clock_ += input_.ConsumeIntegral<uint8_t>(); }
     uint32_t CalendarSeconds() override { return seconds_; }
     uint32_t MillisecondTime() override { return milliseconds_; }
 
@@ -41,7 +41,7 @@ public:
 
 private:
     FuzzedDataProvider& input_;
-    int32_t clock_ = 0;
+    int64_t clock_ = 0;
     uint32_t sink_ = 0;
 };
 
@@ -89,7 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     scratch::FailAllocationsAfter(failAfter);
     Flight flight;
     if (flight.Create(platform, settings, clientWidth, clientHeight, 1)) {
-        for (int t = 0; t < ticks; ++t) flight.Tick();
+        for (int t = 0; t < ticks; ++t) {
+            flight.Tick();
+            if (input.ConsumeBool()) flight.Draw(input.ConsumeIntegralInRange(0, 65535));
+        }
     } else {
         // A loop that could not be made does nothing, however often it ticks.
         if (flight.Tick() != TickResult::Skipped) std::abort();

@@ -1,5 +1,5 @@
 // Fuzzes the readers of typed numbers: a setting's text from the INI file (and
-// the renderer's command line) and a dialog field. A text read as a number
+// the command lines) and a dialog field. A text read as a number
 // must print back to the same number, and the two INI readers must agree.
 #include <cstddef>
 #include <cstdint>
@@ -7,16 +7,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/HostLogic.h"
+#include "app/Settings.h"
+#include "win32/HostLogic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);  // ends at a NUL
     int32_t value = 12345;
-    const hostlogic::SettingText kind = hostlogic::ReadSettingText(text.c_str(), &value);
+    const SettingText kind = ReadSettingText(text.c_str(), &value);
     int32_t again = 0;
-    const bool parsed = hostlogic::ParseSettingText(text.c_str(), &again);
-    if (parsed != (kind == hostlogic::SettingText::Number)) std::abort();
-    if (kind == hostlogic::SettingText::Number) {
+    const bool parsed = ParseSettingText(text.c_str(), &again);
+    if (parsed != (kind == SettingText::Number)) std::abort();
+    if (kind == SettingText::Number) {
         if (again != value) std::abort();
         // The digits, without blanks, sign or leading zeros, are the value.
         const long long direct = std::strtoll(text.c_str(), nullptr, 10);

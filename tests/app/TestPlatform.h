@@ -8,7 +8,7 @@
 #include "app/FrameLoop.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
-#include "land/Scratch.h"
+#include "base/Scratch.h"
 #include "view/FlightView.h"
 
 struct DrawnText {
@@ -37,8 +37,8 @@ public:
     int shiftQueries = 0;
     int pressAtQuery = -1;  // the query with this number (from 1) finds a press
 
-    // Process clock: the values returned, one per read; the last repeats.
-    std::vector<int32_t> clock{0};
+    // Clock: the values returned, one per read; the last repeats.
+    std::vector<int64_t> clock{0};
     size_t clockReads = 0;
 
     uint32_t calendarSeconds = 1000;
@@ -69,12 +69,14 @@ public:
         shiftPressed = false;
         return down;
     }
-    int32_t ProcessClockMs() override {
+    int64_t ClockMs() override {
         const size_t i = clockReads < clock.size() ? clockReads : clock.size() - 1;
         ++clockReads;
         return clock[i];
     }
     uint32_t CalendarSeconds() override { return calendarSeconds; }
+    std::vector<LandscapeRecord> landscapes;  // every LandscapeMade
+    void LandscapeMade(const LandscapeRecord& record) override { landscapes.push_back(record); }
     uint32_t MillisecondTime() override { return millisecondTime; }
 
     // Workers: real threads (the default), none (noThreads: the flight makes
@@ -109,12 +111,14 @@ private:
     HeldWorker held_;
 };
 
-// Small, fast settings: land side 64, 128-pixel frames, two objects.
+// Small, fast settings: land side 64, 128-pixel frames, two objects, a
+// frame drawn by every frame tick.
 inline Settings SmallTestSettings() {
     Settings settings;
     settings.landSize = 6;
     settings.outputWidth = 128;
     settings.objectCount = 2;
+    settings.smoothMotion = 0;
     return settings;
 }
 

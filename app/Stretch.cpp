@@ -1,0 +1,35 @@
+#include "app/Stretch.h"
+
+#include <cstring>
+
+void StretchColumns(int32_t width, int32_t destinationWidth, int32_t* columns) {
+    for (int32_t x = 0; x < destinationWidth; ++x) {
+        columns[x] = static_cast<int32_t>(static_cast<int64_t>(x) * width / destinationWidth);
+    }
+}
+
+int32_t StretchSourceRow(int32_t y, int32_t height, int32_t destinationHeight) {
+    const auto fromTop = static_cast<int32_t>(static_cast<int64_t>(y) * height / destinationHeight);
+    return height - 1 - fromTop;
+}
+
+void StretchFrame(const uint32_t* pixels, int32_t width, int32_t height, uint32_t* destination,
+                  int32_t destinationWidth, int32_t destinationHeight, size_t stride,
+                  int32_t* columns, uint32_t setBits) {
+    StretchColumns(width, destinationWidth, columns);
+    const size_t rowWords = static_cast<size_t>(destinationWidth);
+    int32_t previousSource = -1;
+    for (int32_t y = 0; y < destinationHeight; ++y) {
+        uint32_t* out = destination + static_cast<size_t>(y) * stride;
+        const int32_t sourceRow = StretchSourceRow(y, height, destinationHeight);
+        if (sourceRow == previousSource) {
+            // Enlarging repeats rows: copy the one just made.
+            std::memcpy(out, out - stride, rowWords * sizeof(uint32_t));
+            continue;
+        }
+        previousSource = sourceRow;
+        const uint32_t* source =
+            pixels + static_cast<size_t>(sourceRow) * static_cast<size_t>(width);
+        for (int32_t x = 0; x < destinationWidth; ++x) out[x] = source[columns[x]] | setBits;
+    }
+}

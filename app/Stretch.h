@@ -1,0 +1,31 @@
+// Stretch.h - the nearest-neighbour stretch of a frame onto a picture of
+// another size, as the savers show it on their windows.
+//
+// The frame is width x height 32-bit pixels with row 0 at the bottom; the
+// picture is destinationWidth x destinationHeight with its top row first.
+// Picture column x shows frame column x * width / destinationWidth, picture
+// row y (from the top) frame row height - 1 - y * height / destinationHeight,
+// both in 64 bits and truncated, so every frame pixel covers a block of whole
+// picture pixels and a picture of the frame's own size is the frame upside
+// down. Sides are positive and at most INT32_MAX.
+//
+// Callers: the Linux saver (x11/X11Platform.cpp, x11/WaylandPlatform.cpp),
+// glidescape-render's video (render/VideoWriter.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The frame column shown in each of the picture's destinationWidth columns.
+void StretchColumns(int32_t width, int32_t destinationWidth, int32_t* columns);
+
+// The frame row (row 0 at the bottom) shown in picture row y (from the top).
+int32_t StretchSourceRow(int32_t y, int32_t height, int32_t destinationHeight);
+
+// The whole stretch into `destination`, whose rows lie `stride` words apart;
+// `columns` holds destinationWidth words of scratch (StretchColumns' result).
+// Pixels are copied as they are, alpha included, with `setBits` or-ed in (an
+// opaque alpha byte for compositors that read the X of XRGB as alpha).
+void StretchFrame(const uint32_t* pixels, int32_t width, int32_t height, uint32_t* destination,
+                  int32_t destinationWidth, int32_t destinationHeight, size_t stride,
+                  int32_t* columns, uint32_t setBits = 0);
