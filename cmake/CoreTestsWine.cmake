@@ -2,11 +2,13 @@
 # that the golden checksums of the land, the view tables, the sky and the
 # frames are checked against the Windows compiler and C runtime too.
 #
-#   build/<preset>/core-tests/land_tests.exe, view_tests.exe, app_tests.exe
+#   build/<preset>/core-tests/base_tests.exe, land_tests.exe, sky_tests.exe,
+#                              view_tests.exe, app_tests.exe
 #   ctest -L wine (mingw64)    test wine_core_tests: tests/win32/run-core-tests.sh
 #
 # GoogleTest is built from Debian's sources (package googletest). The app
-# tests leave out the headless renderer's tests, which need libpng.
+# tests leave out the headless renderer's tests, which need libpng; the
+# threaded tests (*ThreadsTest.cpp) run natively, under ThreadSanitizer.
 set(GLIDESCAPE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 if(NOT EXISTS ${GLIDESCAPE_GTEST_SOURCE_DIR}/CMakeLists.txt)
   message(WARNING "No GoogleTest sources in ${GLIDESCAPE_GTEST_SOURCE_DIR}: "
@@ -27,7 +29,7 @@ set(GLIDESCAPE_CORE_TEST_DIR ${CMAKE_BINARY_DIR}/core-tests)
 set(GLIDESCAPE_CORE_TEST_EXES)
 function(glidescape_wine_test_binary name folder)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "RenderToolTest\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "(ThreadsTest|DocsTest)\\.cpp$")
   add_executable(${name} ${sources})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${GLIDESCAPE_CORE_TEST_DIR})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
@@ -37,8 +39,10 @@ function(glidescape_wine_test_binary name folder)
   set(GLIDESCAPE_CORE_TEST_EXES ${GLIDESCAPE_CORE_TEST_EXES} $<TARGET_FILE:${name}> PARENT_SCOPE)
 endfunction()
 
-glidescape_wine_test_binary(land_tests land glidescape_core)
-glidescape_wine_test_binary(view_tests view glidescape_core)
+glidescape_wine_test_binary(base_tests base glidescape_base)
+glidescape_wine_test_binary(land_tests land glidescape_land)
+glidescape_wine_test_binary(sky_tests sky glidescape_sky)
+glidescape_wine_test_binary(view_tests view glidescape_view)
 glidescape_wine_test_binary(app_tests app glidescape_app)
 
 add_test(NAME wine_core_tests

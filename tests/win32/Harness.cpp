@@ -15,17 +15,31 @@
 //   child PARENT MS               wait for a saver-class child of PARENT, print its facts
 //   owned OWNER MS                wait for a visible window owned by OWNER, print its facts
 //   dialog-get HWND               the dialog's fields, the speed bar's position, the
-//                                 monitors list's selection, item count and item texts
+//                                 Smooth Motion box's check, and each list's (monitors,
+//                                 on-battery) selection, item count and item texts
 //   dialog-set HWND ID TEXT       set a control's text
+//   check HWND ID STATE           check (1) or clear (0) a dialog's check box
+//   dialog-fit HWND FACE POINTS   every control's text measured in the dialog's font (FACE at
+//                                 POINTS, as the dialog manager makes it) against the control's
+//                                 size: "control INDEX ID CLASS fit|cut NEED_W NEED_H HAVE_W
+//                                 HAVE_H TEXT", then "overlap INDEX INDEX" for controls that
+//                                 overlap (group boxes aside) and "problems N" (cut or
+//                                 overlapping)
 //   select HWND ID INDEX          select item INDEX of a drop-down list (CB_SETCURSEL)
-//   monitors                      the virtual screen and each monitor as the system lists
-//                                 them ("virtual L T R B", "monitor L T R B PRIMARY")
+//   monitors                      the screen's DPI, the virtual screen and each monitor as the
+//                                 system lists them ("dpi N", "virtual L T R B",
+//                                 "monitor L T R B PRIMARY")
 //   command HWND ID               post WM_COMMAND (BN_CLICKED) for control ID
 //   scroll HWND CODE [POS]        send WM_HSCROLL from the speed bar
 //   post HWND MSG WPARAM LPARAM   post a message (numbers; MSG may be a registered name)
 //   send HWND MSG WPARAM LPARAM   send it and print "result N"
 //   foreground HWND               bring a window to the foreground
 //   settext HWND TEXT             set a window's title; "result N" (the WM_SETTEXT answer)
+//   display HWND STATE            tell the window the display's state as the system does
+//                                 (WM_POWERBROADCAST PBT_POWERSETTINGCHANGE,
+//                                 GUID_CONSOLE_DISPLAY_STATE: 0 off, 1 on, 2 dimmed; the
+//                                 setting is written into the window's process); prints
+//                                 "result N" and "sent_ms T" (the tick count when sent)
 //   cursor                        print the cursor position
 //   running                       print SPI_GETSCREENSAVERRUNNING
 //   fault PID                     start a thread at a bad address in process PID
@@ -39,12 +53,25 @@
 //                                 saver's exit after the file LOG.destroy appears and the parent is
 //                                 destroyed; help and context-menu requests reaching the parent are
 //                                 recorded as "parent-got MSG WPARAM LPARAM"
+//   stretch RAW W H DW DH OUT     stretches a W x H frame of 32-bit words (row 0 at the bottom,
+//                                 as glidescape-render writes it raw) to DW x DH in the
+//                                 HALFTONE mode, as the saver shrinks its frame, and writes the
+//                                 result to OUT as a binary PPM
+//   desktop-preview LOG CMD       the same with this process's desktop window as the parent
+//                                 (run inside a Wine virtual desktop of the preview's size:
+//                                 the one parent whose children Wine draws on the screen when
+//                                 they belong to another process); at LOG.destroy the saver's
+//                                 window gets WM_CLOSE
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -244,11 +271,12 @@ int Idle(const char* file) {
     return 0;
 }
 
-int Preview(const char* log, int width, int height, const char* command) {
-    parentLog = log;
-    HWND parent =
-        MakeWindow("Glidescape preview parent", WS_POPUP | WS_VISIBLE, 300, 200, width, height);
-    if (parent == nullptr) return 1;
+// Starts the preview `command` on `parent` (its handle replaces "%H" or
+// follows the command after a blank), records "parent H" and "pid N" in
+// `log`, pumps messages until the file LOG.destroy appears or the saver
+// ends, then records "ended-before-destroy" or "destroying", calls `end`
+// and records the saver's exit.
+int RunPreview(const char* log, HWND parent, const char* command, void (*end)(HWND parent)) {
     char line[128];
     std::snprintf(line, sizeof(line), "parent %llu", HandleValue(parent));
     AppendLine(log, line);
@@ -272,11 +300,226 @@ int Preview(const char* log, int width, int height, const char* command) {
         Pump(50);
         if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) break;
     }
-    AppendLine(log, WaitForSingleObject(process, 0) == WAIT_OBJECT_0 ? "ended-before-destroy"
-                                                                     : "destroying");
-    DestroyWindow(parent);
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    AppendLine(log, ended ? "ended-before-destroy" : "destroying");
+    end(parent);
     AppendLine(log, WaitExit(process, 20000));
     CloseHandle(process);
+    return 0;
+}
+
+int Preview(const char* log, int width, int height, const char* command) {
+    parentLog = log;
+    HWND parent =
+        MakeWindow("Glidescape preview parent", WS_POPUP | WS_VISIBLE, 300, 200, width, height);
+    if (parent == nullptr) return 1;
+    return RunPreview(log, parent, command, [](HWND window) { DestroyWindow(window); });
+}
+
+// The desktop window cannot be destroyed: the saver's window is closed
+// instead, which ends a preview as well.
+int DesktopPreview(const char* log, const char* command) {
+    return RunPreview(log, GetDesktopWindow(), command, [](HWND desktop) {
+        HWND saver = FindWindowExA(desktop, nullptr, kSaverClass, nullptr);
+        if (saver != nullptr) PostMessageA(saver, WM_CLOSE, 0, 0);
+    });
+}
+
+HBITMAP CreateDib(int width, int height, uint32_t** pixels) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    *pixels = static_cast<uint32_t*>(bits);
+    return bits != nullptr ? bitmap : nullptr;
+}
+
+int Stretch(const char* raw, int width, int height, int toWidth, int toHeight, const char* out) {
+    if (width <= 0 || height <= 0 || toWidth <= 0 || toHeight <= 0 || width > 16384 ||
+        height > 16384 || toWidth > 16384 || toHeight > 16384) {
+        return 2;
+    }
+    uint32_t* source = nullptr;
+    uint32_t* target = nullptr;
+    HBITMAP sourceBitmap = CreateDib(width, height, &source);
+    HBITMAP targetBitmap = CreateDib(toWidth, toHeight, &target);
+    FILE* in = std::fopen(raw, "rb");
+    const size_t words = static_cast<size_t>(width) * static_cast<size_t>(height);
+    const bool read = sourceBitmap != nullptr && targetBitmap != nullptr && in != nullptr &&
+                      std::fread(source, 4, words, in) == words;
+    if (in != nullptr) std::fclose(in);
+    if (!read) return 1;
+    HDC from = CreateCompatibleDC(nullptr);
+    HDC to = CreateCompatibleDC(nullptr);
+    SelectObject(from, sourceBitmap);
+    SelectObject(to, targetBitmap);
+    SetStretchBltMode(to, HALFTONE);
+    SetBrushOrgEx(to, 0, 0, nullptr);
+    StretchBlt(to, 0, 0, toWidth, toHeight, from, 0, 0, width, height, SRCCOPY);
+    GdiFlush();
+    std::vector<unsigned char> rgb;
+    rgb.reserve(static_cast<size_t>(toWidth) * static_cast<size_t>(toHeight) * 3u);
+    for (int y = toHeight - 1; y >= 0; --y) {
+        for (int x = 0; x < toWidth; ++x) {
+            const uint32_t pixel = target[static_cast<size_t>(y) * toWidth + x];
+            rgb.push_back(static_cast<unsigned char>(pixel >> 16));
+            rgb.push_back(static_cast<unsigned char>(pixel >> 8));
+            rgb.push_back(static_cast<unsigned char>(pixel));
+        }
+    }
+    DeleteDC(from);
+    DeleteDC(to);
+    DeleteObject(sourceBitmap);
+    DeleteObject(targetBitmap);
+    FILE* file = std::fopen(out, "wb");
+    if (file == nullptr) return 1;
+    std::fprintf(file, "P6\n%d %d\n255\n", toWidth, toHeight);
+    const bool written = std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
+    return std::fclose(file) == 0 && written ? 0 : 1;
+}
+
+// --- dialog-fit ---------------------------------------------------------------------------
+
+struct FitControl {
+    HWND window;
+    int id;
+    std::string kind;  // "static", "button", "groupbox", "checkbox", "edit", "combobox", ...
+    RECT rect;         // screen pixels
+    std::wstring text;
+};
+
+BOOL CALLBACK CollectControl(HWND window, LPARAM context) {
+    auto* controls = reinterpret_cast<std::vector<FitControl>*>(context);
+    char className[64] = {};
+    GetClassNameA(window, className, sizeof(className));
+    // Versioned classes (common controls 6) read "6.0.x.y!Button".
+    std::string kind = className;
+    const std::string::size_type bang = kind.rfind('!');
+    if (bang != std::string::npos) kind = kind.substr(bang + 1);
+    for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const LONG style = GetWindowLongA(window, GWL_STYLE);
+    if (kind == "button" && (style & BS_TYPEMASK) == BS_GROUPBOX) kind = "groupbox";
+    if (kind == "button" && ((style & BS_TYPEMASK) == BS_AUTOCHECKBOX ||
+                             (style & BS_TYPEMASK) == BS_CHECKBOX)) {
+        kind = "checkbox";
+    }
+    FitControl control = {window, GetDlgCtrlID(window), kind, {}, {}};
+    GetWindowRect(window, &control.rect);
+    wchar_t text[512] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        5000, &length);
+    control.text = text;
+    controls->push_back(control);
+    return TRUE;
+}
+
+std::string Utf8(const std::wstring& text) {
+    char out[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof(out), nullptr, nullptr);
+    std::string line = out;
+    for (char& c : line) {
+        if (c == '\n') c = '|';
+        if (c == '\r') c = ' ';
+    }
+    return line;
+}
+
+SIZE TextSize(HDC context, const std::wstring& text, UINT flags, int width) {
+    RECT rect = {0, 0, width, 0};
+    DrawTextW(context, text.c_str(), -1, &rect, flags | DT_CALCRECT | DT_NOPREFIX);
+    return {rect.right, rect.bottom};
+}
+
+// Room that a control's frame and margins take beside its text: one
+// average character on each side for buttons, group-box captions and
+// fields; the arrow and a character on each side for drop-down lists; the
+// box and a character's gap for check boxes.
+int DialogFit(HWND dialog, const char* face, int points) {
+    std::vector<FitControl> controls;
+    EnumChildWindows(dialog, CollectControl, reinterpret_cast<LPARAM>(&controls));
+    HDC context = CreateCompatibleDC(nullptr);
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    wchar_t faceName[LF_FACESIZE] = {};
+    MultiByteToWideChar(CP_UTF8, 0, face, -1, faceName, LF_FACESIZE);
+    // As the dialog manager makes a DIALOG template's font.
+    HFONT font = CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
+                             DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE, faceName);
+    SelectObject(context, font);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(context, &metrics);
+    const int margin = metrics.tmAveCharWidth;
+    std::printf("font %s %d dpi %d height %ld average %ld\n", face, points, dpi, metrics.tmHeight,
+                metrics.tmAveCharWidth);
+    int problems = 0;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const FitControl& control = controls[i];
+        RECT client = {};
+        GetClientRect(control.window, &client);
+        const int haveW = client.right;
+        const int haveH = client.bottom;
+        SIZE need = {0, 0};
+        std::vector<std::wstring> texts = {control.text};
+        if (control.kind == "static") {
+            // Its lines as they are: a static would break a longer one at a
+            // blank and show only what fits its height.
+            need = TextSize(context, control.text, DT_LEFT | DT_EXPANDTABS, 0);
+        } else if (control.kind == "button" || control.kind == "groupbox" ||
+                   control.kind == "edit") {
+            need = TextSize(context, control.text, DT_SINGLELINE, 0);
+            need.cx += 2 * margin;
+            if (control.kind == "groupbox") need.cy = 0;  // the caption sits on the frame
+        } else if (control.kind == "checkbox") {
+            // The box, a character's gap, then the text.
+            need = TextSize(context, control.text, DT_SINGLELINE, 0);
+            need.cx += GetSystemMetrics(SM_CXMENUCHECK) + margin;
+            need.cy = std::max<LONG>(need.cy, GetSystemMetrics(SM_CYMENUCHECK));
+        } else if (control.kind == "combobox") {
+            texts.clear();
+            const LRESULT items = SendMessageW(control.window, CB_GETCOUNT, 0, 0);
+            for (LRESULT item = 0; item < items && item < 32; ++item) {
+                wchar_t text[256] = {};
+                if (SendMessageW(control.window, CB_GETLBTEXTLEN, item, 0) < 255) {
+                    SendMessageW(control.window, CB_GETLBTEXT, item,
+                                 reinterpret_cast<LPARAM>(text));
+                }
+                texts.push_back(text);
+                const SIZE size = TextSize(context, text, DT_SINGLELINE, 0);
+                need.cx = std::max<LONG>(need.cx, size.cx + 2 * margin +
+                                                      GetSystemMetrics(SM_CXVSCROLL));
+                need.cy = std::max<LONG>(need.cy, size.cy);
+            }
+        } else {
+            continue;  // scroll bars: no text
+        }
+        const bool fits = need.cx <= haveW && need.cy <= haveH;
+        if (!fits) ++problems;
+        std::wstring shown;
+        for (const std::wstring& text : texts) shown += (shown.empty() ? L"" : L" / ") + text;
+        std::printf("control %zu %d %s %s %ld %ld %d %d %s\n", i, control.id,
+                    control.kind.c_str(), fits ? "fit" : "cut", need.cx, need.cy, haveW, haveH,
+                    Utf8(shown).c_str());
+    }
+    for (size_t i = 0; i < controls.size(); ++i) {
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            if (controls[i].kind == "groupbox" || controls[j].kind == "groupbox") continue;
+            RECT overlap = {};
+            if (IntersectRect(&overlap, &controls[i].rect, &controls[j].rect)) {
+                std::printf("overlap %zu %zu\n", i, j);
+                ++problems;
+            }
+        }
+    }
+    std::printf("problems %d\n", problems);
+    DeleteDC(context);
+    DeleteObject(font);
     return 0;
 }
 
@@ -289,6 +532,59 @@ BOOL CALLBACK PrintMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM) {
                     (info.dwFlags & MONITORINFOF_PRIMARY) != 0 ? 1 : 0);
     }
     return TRUE;
+}
+
+// A drop-down list of the dialog: "NAME selection", "NAME-items N" and
+// "NAME-itemI text".
+void PrintList(HWND dialog, int id, const char* name) {
+    HWND list = GetDlgItem(dialog, id);
+    const long items = static_cast<long>(SendMessageA(list, CB_GETCOUNT, 0, 0));
+    std::printf("%s %ld\n", name, static_cast<long>(SendMessageA(list, CB_GETCURSEL, 0, 0)));
+    std::printf("%s-items %ld\n", name, items);
+    for (long i = 0; i < items && i < 16; ++i) {
+        // Wide: Wine hands another process's list texts over as UTF-16.
+        wchar_t wide[256] = {};
+        char text[256] = {};
+        if (SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
+            SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(wide));
+            WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
+        }
+        std::printf("%s-item%ld %s\n", name, i, text);
+    }
+}
+
+// The system hands a power setting's notification over as a pointer into
+// the receiving process: the setting is written there first.
+int SendDisplayState(HWND window, DWORD state) {
+    static const GUID kConsoleDisplayState = {
+        0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    if (process == nullptr) return 1;
+    unsigned char setting[sizeof(POWERBROADCAST_SETTING) + sizeof(DWORD)] = {};
+    auto* header = reinterpret_cast<POWERBROADCAST_SETTING*>(setting);
+    header->PowerSetting = kConsoleDisplayState;
+    header->DataLength = sizeof(DWORD);
+    std::memcpy(setting + offsetof(POWERBROADCAST_SETTING, Data), &state, sizeof(state));
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(setting), MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE);
+    int result = 1;
+    if (remote != nullptr &&
+        WriteProcessMemory(process, remote, setting, sizeof(setting), nullptr)) {
+        DWORD_PTR answer = 0;
+        const DWORD sent = GetTickCount();
+        const BOOL ok = SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                                            reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 10000,
+                                            &answer);
+        std::printf("result %lld\nsent_ms %lu\n", ok ? static_cast<long long>(answer) : -999LL,
+                    sent);
+        result = ok ? 0 : 1;
+    }
+    if (remote != nullptr) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return result;
 }
 
 int Usage() {
@@ -380,25 +676,20 @@ int main(int argc, char** argv) {
         }
         HWND speed = GetDlgItem(dialog, 1000);
         std::printf("speed %ld\n", static_cast<long>(SendMessageA(speed, SBM_GETPOS, 0, 0)));
-        HWND monitors = GetDlgItem(dialog, 1012);
-        const long items = static_cast<long>(SendMessageA(monitors, CB_GETCOUNT, 0, 0));
-        std::printf("monitors %ld\n",
-                    static_cast<long>(SendMessageA(monitors, CB_GETCURSEL, 0, 0)));
-        std::printf("monitors-items %ld\n", items);
-        for (long i = 0; i < items && i < 16; ++i) {
-            // Wide: Wine hands another process's list texts over as UTF-16.
-            wchar_t wide[256] = {};
-            char text[256] = {};
-            if (SendMessageW(monitors, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
-                SendMessageW(monitors, CB_GETLBTEXT, static_cast<WPARAM>(i),
-                             reinterpret_cast<LPARAM>(wide));
-                WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
-            }
-            std::printf("monitors-item%ld %s\n", i, text);
-        }
+        std::printf("smooth %d\n", IsDlgButtonChecked(dialog, 1013) == BST_CHECKED ? 1 : 0);
+        PrintList(dialog, 1012, "monitors");
+        PrintList(dialog, 1014, "on-battery");
+    } else if (verb == "dialog-fit" && argc == 5) {
+        result = DialogFit(Handle(argv[2]), argv[3], static_cast<int>(Number(argv[4])));
     } else if (verb == "dialog-set" && argc == 5) {
         result =
             SetDlgItemTextA(Handle(argv[2]), static_cast<int>(Number(argv[3])), argv[4]) ? 0 : 1;
+    } else if (verb == "check" && argc == 5) {
+        // Another process's check box: the message carries no pointer.
+        SendDlgItemMessageA(Handle(argv[2]), static_cast<int>(Number(argv[3])), BM_SETCHECK,
+                            Number(argv[4]) != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+    } else if (verb == "display" && argc == 4) {
+        result = SendDisplayState(Handle(argv[2]), static_cast<DWORD>(Number(argv[3])));
     } else if (verb == "select" && argc == 5) {
         // Another process's list: the selection message carries no pointer.
         const LRESULT selected =
@@ -406,6 +697,9 @@ int main(int argc, char** argv) {
                                 static_cast<WPARAM>(Number(argv[4])), 0);
         result = selected == static_cast<LRESULT>(Number(argv[4])) ? 0 : 1;
     } else if (verb == "monitors" && argc == 2) {
+        HDC screen = GetDC(nullptr);
+        std::printf("dpi %d\n", GetDeviceCaps(screen, LOGPIXELSY));
+        ReleaseDC(nullptr, screen);
         std::printf("virtual %d %d %d %d\n", GetSystemMetrics(SM_XVIRTUALSCREEN),
                     GetSystemMetrics(SM_YVIRTUALSCREEN),
                     GetSystemMetrics(SM_XVIRTUALSCREEN) + GetSystemMetrics(SM_CXVIRTUALSCREEN),
@@ -471,6 +765,12 @@ int main(int argc, char** argv) {
     } else if (verb == "preview" && argc == 6) {
         result = Preview(argv[2], static_cast<int>(Number(argv[3])),
                          static_cast<int>(Number(argv[4])), argv[5]);
+    } else if (verb == "stretch" && argc == 8) {
+        result = Stretch(argv[2], static_cast<int>(Number(argv[3])), static_cast<int>(Number(argv[4])),
+                         static_cast<int>(Number(argv[5])), static_cast<int>(Number(argv[6])),
+                         argv[7]);
+    } else if (verb == "desktop-preview" && argc == 4) {
+        result = DesktopPreview(argv[2], argv[3]);
     } else {
         return Usage();
     }

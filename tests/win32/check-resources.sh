@@ -29,17 +29,9 @@ group=$(awk '/^104 14/,/^END/' <<<"$resources")
 grep -q 'Has 1 elements' <<<"$group" || bad "icon group 104 missing or not one icon: $group"
 grep -q '"\\040\\040\\020\\000", 1, 4,' <<<"$group" || bad "icon is not 32 x 32 with 16 colours"
 
-# Manifest: compatible with Vista to 10/11, not DPI aware, run as invoker.
-manifest=$(awk '/^1 24/,/^END/' <<<"$resources")
-[ -n "$manifest" ] || bad "no manifest resource"
-manifest_text=$(grep -o '"[^"]*"' <<<"$manifest" | tr -d '"\n' | sed 's/\\r\\n//g; s/\\"/"/g')
-for os in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
-    4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
-    8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
-    grep -qi "$os" <<<"$manifest_text" || bad "manifest lacks supportedOS $os"
-done
-grep -qi 'dpiAware' <<<"$manifest_text" && bad "manifest declares DPI awareness"
-grep -q 'asInvoker' <<<"$manifest_text" || bad "manifest does not run as invoker"
+# Manifest: run as invoker, common controls 6, per-monitor DPI aware,
+# compatible with Vista to 10/11 (tests/win32/check-manifest.py).
+python3 "$(dirname "$0")/check-manifest.py" <<<"$resources" || failed=1
 
 # A version resource with the project's version.
 grep -q 'VERSIONINFO' <<<"$resources" || bad "no version resource"
@@ -57,6 +49,11 @@ for dll in $imports; do
     esac
 done
 "$objdump" -p "$saver" | grep -q 'Subsystem.*Windows GUI' || bad "not a GUI program"
+# A saver never keeps the display awake (dwmapi.dll and the power
+# notifications are looked up at run time, never imported).
+if "$objdump" -p "$saver" | grep -q 'SetThreadExecutionState\|PowerSetRequest'; then
+    bad "imports a call that keeps the display awake"
+fi
 
 if [ $failed -eq 0 ]; then
     echo "resources and imports of $saver as expected ($imports)"

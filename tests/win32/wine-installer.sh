@@ -11,57 +11,11 @@
 # beside the shipped 32-bit one): Debian's Wine runs 64-bit programs only.
 # Makes its own display and Wine prefix and removes both on exit.
 set -u
-. "$(dirname "$0")/wine-prefix.sh"
-
 if [ $# -ne 3 ]; then
     echo "usage: $0 SETUP.exe VERSION ARTIFACT_DIR" >&2
     exit 2
 fi
-setup=$(realpath "$1")
-version=$2
-artifacts=$3
-if [ ! -f "$1" ]; then
-    echo "wine-installer: no installer at $1 (run scripts/package.sh windows)" >&2
-    exit 1
-fi
-require_tools wine-installer wine wineboot wineserver Xvfb xdotool xwd convert
-
-work=$(mktemp -d /tmp/glidescape-installer.XXXXXX)
-xvfb_pid=""
-cleanup() {
-    end_wine_test "$work" "$xvfb_pid"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-mkdir -p "$artifacts"
-
-. "$(dirname "$0")/../report.sh"
-
-if ! start_private_xvfb "$work"; then
-    echo "wine-installer: Xvfb did not start" >&2
-    exit 1
-fi
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=;mshtml="
-if ! make_wine_prefix "$work/wineboot.log"; then
-    echo "wine-installer: wineboot failed" >&2
-    cat "$work/wineboot.log" >&2
-    exit 1
-fi
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$work/reg.log" 2>&1
-
-drive_c="$WINEPREFIX/drive_c"
-system32="$drive_c/windows/system32"
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Glidescape'
-desktop_key='HKCU\Control Panel\Desktop'
-appdata=$(ls -d "$drive_c"/users/*/AppData/Roaming | grep -v /Public/ | head -n1)
-
-# reg_value KEY NAME: the value's data, empty when the key or value is missing.
-reg_value() {
-    wine reg query "$1" /v "$2" >"$work/reg.out" 2>/dev/null || return 0
-    tr -d '\r' <"$work/reg.out" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
-}
+. "$(dirname "$0")/wine-installer-common.sh"
 
 echo "--- silent install with /CURRENT"
 wine "$(printf 'Z:%s' "${setup//\//\\}")" /S /CURRENT >"$work/install.log" 2>&1

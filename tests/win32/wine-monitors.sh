@@ -12,8 +12,9 @@
 # 640x480 at 800,0, joined by Xinerama; Wine's X11 driver, told not to use
 # XRandR, reads those heads as monitors of a 1440x600 virtual screen. Makes
 # its own displays and Wine prefix and removes them on exit. Screenshots are
-# kept in ARTIFACT_DIR, with the time each flight took per tick (from Wine's
-# GDI trace) in frame-times.txt.
+# kept in ARTIFACT_DIR, with the time between frames and the time each
+# flight took to draw (from Wine's GDI trace) in frame-times.txt. GLIDESCAPE_WINE_DPI gives the screen another
+# DPI than 96 (Wine's LogPixels).
 set -u
 . "$(dirname "$0")/wine-prefix.sh"
 . "$(dirname "$0")/wine-harness.sh"
@@ -26,6 +27,8 @@ saver_build=$1
 harness_build=$2
 artifacts=$3
 require_tools wine-monitors wine wineboot wineserver Xvfb Xephyr xdotool xwd convert compare
+# The screen's DPI (Wine's LogPixels): monitors, window and blits stay in pixels.
+dpi=${GLIDESCAPE_WINE_DPI:-96}
 
 start_seconds=$SECONDS
 work=$(mktemp -d /tmp/glidescape-monitors.XXXXXX)
@@ -88,9 +91,10 @@ fi
 {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
 } >"$work/reg.log" 2>&1
-# The driver reads the monitors when the desktop process starts: a new
-# wineserver starts a new one.
+# The driver reads the monitors and the DPI when the desktop process starts:
+# a new wineserver starts a new one.
 wineserver -k >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
 wineserver -p >/dev/null 2>&1
@@ -170,6 +174,7 @@ fi
 # --- What Wine sees ---------------------------------------------------------------------------
 out=$(H monitors)
 note "$(tr '\n' ';' <<<"$out")"
+expect "the screen at $dpi DPI" "$(field dpi "$out")" "$dpi"
 expect "virtual screen of both heads" "$(field virtual "$out")" "0 0 1440 600"
 expect "two monitors, the first primary" "$(grep '^monitor' <<<"$out" | tr '\n' ';')" \
     "monitor 0 0 800 600 1;monitor 800 0 1440 480 0;"
@@ -189,27 +194,21 @@ start_saver() {
 # pixels) while the launched saver NAME is WHAT ends it with 0; notes the
 # time from the drift to the end of the process.
 close_by_drift() {
-    local started ended=""
-    if [ "$(exit_of "$1" 0)" != running ]; then
-        bad "still $2 when the pointer drifts"
+    local latency state
+    state=$(exit_of "$1" 0)
+    if [ "$state" != running ]; then
+        bad "still $2 when the pointer drifts" "the saver's state: $state" \
+            "$(tr -d '\r' <"$work/$1.log" 2>/dev/null | tr '\n' ' ')"
         return
     fi
-    started=$(date +%s%N)
     if [ $# -ge 4 ]; then
-        xdotool mousemove "$3" "$4"
+        latency=$(move_until_exit "$1" mousemove "$3" "$4")
     else
-        xdotool mousemove_relative 10 0
+        latency=$(move_until_exit "$1" mousemove_relative 10 0)
     fi
-    for _ in $(seq 1 2000); do
-        if grep -q '^exit ' "$work/$1.log" 2>/dev/null; then
-            ended=$(date +%s%N)
-            break
-        fi
-        sleep 0.01
-    done
     expect "a drift while $2 ends the saver with 0" "$(exit_of "$1" 15)" "0"
-    if [ -n "$ended" ]; then
-        note "close latency while $2: $(((ended - started) / 1000000)) ms (drift to process exit)"
+    if [ -n "$latency" ]; then
+        note "close latency while $2: $latency ms (drift to process exit)"
     fi
 }
 
@@ -262,8 +261,8 @@ else
 fi
 close_by_drift each "flying over the second monitor" 1006 300
 
-# Frame time with two flights: per tick, the primary's blit follows the tick's
-# start and the second's follows the second flight's whole frame.
+# Frame time with two flights: at each refresh that draws, the primary's
+# blit comes first and the second's follows the second flight's whole frame.
 grep 'NtGdiStretchBlt' "$work/each.out" |
     sed -n 's/^ *\([0-9]*\.[0-9]*\):.*dst .* log=\([0-9]*\),0 \([0-9]*\)x\([0-9]*\) .*/\1 \2/p' \
         >"$work/blits.txt"
@@ -272,7 +271,7 @@ awk '
     $2 == 800 && have { second += $1 - t0; seconds++; have = 0 }
     END {
         if (ticks > 0 && seconds > 0)
-            printf "ticks %d, %.1f ms per tick, second flight %.1f ms after the first\n",
+            printf "frames %d, %.1f ms apart, second flight %.1f ms after the first\n",
                 ticks, 1000 * tick / ticks, 1000 * second / seconds
     }' "$work/blits.txt" >"$artifacts/frame-times.txt"
 note "two monitors: $(cat "$artifacts/frame-times.txt")"
@@ -332,7 +331,7 @@ H command "$dialog" 1001 >/dev/null
 expect "OK ends the dialog with 1" "$(exit_of dialog 15)" "1"
 expect "OK writes Monitors after the seven keys" \
     "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
-    "[Glidescape]|Flight Speed=25|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=30|Tilt=0|Monitors=1|"
+    "[Glidescape]|Flight Speed=25|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=30|Tilt=0|Monitors=1|Smooth Motion=1|On Battery=1|"
 write_ini "Monitors=3"
 dialog=$(open_dialog)
 expect "a mode out of range shows mode 0" "$(field monitors "$(H dialog-get "$dialog")")" "0"

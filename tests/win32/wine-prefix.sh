@@ -19,6 +19,13 @@
 # stops it (wineserver -k): left to itself it exits a few seconds after its
 # last client, and a program started just then fails with "recvmsg:
 # Connection reset by peer".
+#
+# Fonts: Debian's Wine 8 does not load Wine's own fonts from their folder
+# (package fonts-wine) into a new prefix, so their TrueType files are put into
+# the prefix's Fonts folder: Tahoma and MS Sans Serif, which stand for the dialog font on
+# Windows, and Marlett for the caption buttons. Without them Wine falls back
+# to a wider font, and make_wine_prefix fails.
+wine_fonts=/usr/share/wine/fonts
 end_wine_test() {
     set +e
     local work_dir=$1 pid
@@ -41,6 +48,11 @@ make_wine_prefix() {
         mkdir -p "$WINEPREFIX"
         wineserver -p >/dev/null 2>&1
         if wineboot -i >"$log" 2>&1; then
+            if ! cp "$wine_fonts"/tahoma.ttf "$wine_fonts"/ms_sans_serif.ttf \
+                "$wine_fonts"/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>>"$log"; then
+                echo "make_wine_prefix: Wine's fonts missing (scripts/deps.sh windows)" >>"$log"
+                return 1
+            fi
             return 0
         fi
         wineserver -k >/dev/null 2>&1

@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # wine-suite.sh - runs Glidescape.scr under Wine on a private Xvfb and checks
 # the command line, full screen, preview, configuration dialog, the legacy
-# platform's password paths and the Shift abort.
+# platform's password paths, the Shift abort, and the frame pacing, the power
+# and the landscape history.
 #
 #   wine-suite.sh SAVER.scr HARNESS.exe PASSWORD.CPL MPR.DLL ARTIFACT_DIR [SECTION...]
 #
-# Sections: cmdline fullscreen preview dialog legacy shift (default: all),
+# Sections: cmdline fullscreen preview dialog legacy shift pacing (default: all),
 # and cycles (run on its own: GLIDESCAPE_CYCLES lives of each window mode,
-# default 50).
-# Needs wine, Xvfb, xdotool, xwd and ImageMagick (scripts/deps.sh windows);
-# installs nothing. Makes its own display and a fresh Wine prefix in a
-# temporary folder and removes both on exit, whatever happens. Screenshots
-# and this script's log are kept in ARTIFACT_DIR. Under Wine a window drawn by
-# one process inside another process's window stays invisible, so the
-# preview's frames are counted from Wine's GDI trace instead of a picture.
+# default 50). GLIDESCAPE_WINE_DPI gives the screen another DPI than 96 (Wine's
+# LogPixels).
+# Needs wine, Xvfb, xdotool, xwd and ImageMagick (scripts/deps.sh windows),
+# and the native glidescape-render named by GLIDESCAPE_RENDER to compare the
+# preview's picture with; installs nothing. Makes its own display and a fresh
+# Wine prefix in a temporary folder and removes both on exit, whatever
+# happens. Screenshots and this script's log are kept in ARTIFACT_DIR. Under
+# Wine a window drawn by one process inside another process's window stays
+# invisible: the preview's frames are counted from Wine's GDI trace, and its
+# picture is looked at on a virtual desktop of the preview's size, whose
+# desktop window is the preview's parent (preview_picture).
 set -u
 . "$(dirname "$0")/wine-prefix.sh"
 . "$(dirname "$0")/wine-harness.sh"
@@ -29,9 +34,13 @@ mpr_build=$4
 artifacts=$5
 shift 5
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(cmdline fullscreen preview dialog legacy shift)
+[ ${#sections[@]} -eq 0 ] && sections=(cmdline fullscreen preview dialog legacy shift pacing)
 
-require_tools wine-suite wine wineboot wineserver Xvfb xdotool xwd convert
+require_tools wine-suite wine wineboot wineserver Xvfb xdotool xwd convert compare
+# The native renderer the preview's picture is compared with.
+render=${GLIDESCAPE_RENDER:-}
+# The screen's DPI (Wine's LogPixels).
+dpi=${GLIDESCAPE_WINE_DPI:-96}
 
 start_seconds=$SECONDS
 work=$(mktemp -d /tmp/glidescape-wine.XXXXXX)
@@ -111,6 +120,15 @@ if ! make_wine_prefix "$work/wineboot.log"; then
     exit 1
 fi
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$work/reg.log" 2>&1
+if [ "$dpi" != 96 ]; then
+    # Wine reads the screen's DPI when its desktop starts: a new wineserver
+    # starts a new one.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+        >>"$work/reg.log" 2>&1
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wineserver -p >/dev/null 2>&1
+fi
 note "prefix ready"
 
 drive_c="$WINEPREFIX/drive_c"
@@ -158,6 +176,8 @@ write_ini() {  # FILE KEY=VALUE...
     } >"$file"
 }
 
+# "Smooth Motion" stays at its default (1): full screen, the closing rules
+# are checked with frames at every refresh.
 settings_fast=("Land Size=7" "Newland Wait=1200")
 
 if ! start_idle_helper; then
@@ -165,6 +185,25 @@ if ! start_idle_helper; then
     exit 1
 fi
 note "idle helper window $idle_window"
+screen=$(H monitors)
+expect "the screen at $dpi DPI" "$(field dpi "$screen")" "$dpi"
+expect "the screen in pixels" "$(field virtual "$screen")" "0 0 1024 768"
+
+# restart_wine: a new wineserver, desktop process and idle helper. A Wine
+# virtual desktop leaves its size as the screen's for every later program of
+# the same wineserver; a new one reads the real screen again.
+restart_wine() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wait "$idle_pid" 2>/dev/null
+    wineserver -p >/dev/null 2>&1
+    if start_idle_helper; then
+        expect "the whole screen again after a new wineserver" \
+            "$(field virtual "$(H monitors)")" "0 0 1024 768"
+    else
+        bad "the idle helper restarts"
+    fi
+}
 
 # --- Command line ---------------------------------------------------------------------------
 section_cmdline() {
@@ -378,35 +417,77 @@ section_fullscreen() {
 }
 
 # --- Preview --------------------------------------------------------------------------------
-# start_preview NAME WIDTH HEIGHT TAIL: the harness makes the parent and
-# starts the saver with TAIL followed by the parent's handle.
-start_preview() {
-    rm -f "$work/$1.log" "$work/$1.log.destroy"
-    # Wine shows nothing that a process draws into a child of another
-    # process's window, so the blits are counted from Wine's GDI trace.
-    WINEDEBUG=-all,+bitblt wine 'C:\glide\harness.exe' preview "$(winpath "$work/$1.log")" \
-        "$2" "$3" "$saver $4" >"$work/$1.out" 2>&1 &
-    # A busy machine can take a while to start a Wine process: up to 60 s.
-    for _ in $(seq 1 600); do
-        grep -q '^pid' "$work/$1.log" 2>/dev/null && break
-        sleep 0.1
-    done
-    if ! grep -q '^pid' "$work/$1.log" 2>/dev/null; then
-        note "preview harness $1 did not start; its output is in $1-start.txt" >&2
-        cp "$work/$1.out" "$artifacts/$1-start.txt" 2>/dev/null
-        return
-    fi
-    tr -d '\r' <"$work/$1.log" | sed -n 's/^parent //p' | head -n1
-}
-
 # blits NAME SOURCE DESTINATION: how many frames of size SOURCE (WxH) the
 # saver has stretched onto a DESTINATION-sized window so far.
 blits() { grep -c "NtGdiStretchBlt src .* log=0,0 $2 .* dst .* log=0,0 $3 " "$work/$1.out"; }
 
-# end_preview NAME: destroys the parent; prints the saver's exit.
-end_preview() {
-    touch "$work/$1.log.destroy"
-    exit_of "$1" 30
+# preview_picture NAME: the preview's picture for fixed seeds, held at frame
+# 40, on a 152x112 virtual desktop (the one parent Wine shows the drawing of
+# another process in), against glidescape-render's frame 40 for the same
+# seeds: shrunk by averaging (a box filter, what the preview should look
+# like) and shrunk by Wine's own HALFTONE. Wine draws HALFTONE by
+# interpolating between the two nearest source pixels of each row and column
+# rather than averaging all of them, so the picture comes close to the box
+# filter's, and equals exactly what Wine's HALFTONE makes of the same frame.
+# The context's default mode would AND the dropped pixels together: dark
+# (mean 0.16 against 0.26 on this frame) and speckled. Keeps NAME.png, the
+# screenshot, and NAME-expected.png, the box filter's shrink.
+preview_picture() {
+    local name=$1 hold=40 width=152 height=112 rows=377
+    if [ ! -x "$render" ]; then
+        bad "$name: glidescape-render to compare with" "none at '$render' (build the default preset)"
+        return
+    fi
+    write_ini "$user_ini" "Land Size=7" "Newland Wait=1200"
+    GLIDESCAPE_TEST_LAND_SEED=1 GLIDESCAPE_TEST_VIEW_SEED=2 GLIDESCAPE_TEST_HOLD_FRAME=$hold \
+        start_desktop_preview "$name" "$width" "$height"
+    local blitted=0
+    for _ in $(seq 1 600); do
+        blitted=$(blits "$name" "512x$rows" "${width}x$height")
+        [ "$blitted" -ge $((hold + 5)) ] && break
+        sleep 0.1
+    done
+    sleep 0.2
+    shot_desktop "$name" "$name"
+    expect "$name: the preview ends with 0" "$(end_preview "$name")" "0"
+    rm -f "$user_ini"
+    restart_wine
+    if [ "$blitted" -lt $((hold + 5)) ] || [ ! -f "$artifacts/$name.png" ]; then
+        bad "$name: the preview held its frame $hold and was seen" "$blitted blits"
+        return
+    fi
+    "$render" --client "${width}x$height" --land-size 7 --land-seed 1 --view-seed 2 \
+        --ticks $((hold + 1)) --frame-out "$work/$name.raw" >"$work/$name-render.txt" 2>&1
+    convert -size "512x$rows" -depth 8 "bgra:$work/$name.raw" -alpha off -flip \
+        -filter box -resize "${width}x$height!" "$artifacts/$name-expected.png"
+    H stretch "$(winpath "$work/$name.raw")" 512 "$rows" "$width" "$height" \
+        "$(winpath "$work/$name-halftone.ppm")" >/dev/null
+    local seen expected mae
+    seen=($(convert "$artifacts/$name.png" -format '%wx%h %k %[fx:mean]' info:))
+    expected=($(convert "$artifacts/$name-expected.png" -format '%wx%h %k %[fx:mean]' info:))
+    mae=$(compare -metric MAE "$artifacts/$name.png" "$artifacts/$name-expected.png" null: 2>&1 |
+        sed -n 's/.*(\(.*\)).*/\1/p')
+    note "$name: ${seen[*]} (size, colours, mean); box filter's ${expected[*]}; mean difference" \
+        "$mae per channel ($(convert "$artifacts/$name.png" "$artifacts/$name-expected.png" \
+        -compose difference -composite -format '%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]' info:) r g b)"
+    expect "$name: the preview fills its window" "${seen[0]}" "${width}x$height"
+    if [ "${seen[1]}" -ge 2000 ] && fless 0.1 "${seen[2]}"; then
+        ok "$name: a landscape in the preview"
+    else
+        bad "$name: a landscape in the preview" "${seen[*]}"
+    fi
+    if fless "$(awk -v a="${seen[2]}" -v b="${expected[2]}" 'BEGIN { d = a - b; print d < 0 ? -d : d }')" 0.01; then
+        ok "$name: as bright as the frame (no pixels ANDed away)"
+    else
+        bad "$name: as bright as the frame (no pixels ANDed away)" "${seen[2]} against ${expected[2]}"
+    fi
+    if [ -n "$mae" ] && fless "$mae" 0.035; then
+        ok "$name: close to the box filter's shrink of glidescape-render's frame"
+    else
+        bad "$name: close to the box filter's shrink of glidescape-render's frame" "MAE '$mae'"
+    fi
+    expect "$name: exactly Wine's HALFTONE shrink of glidescape-render's frame" \
+        "$(compare -metric AE "$artifacts/$name.png" "$work/$name-halftone.ppm" null: 2>&1)" "0"
 }
 
 section_preview() {
@@ -425,9 +506,8 @@ section_preview() {
     out=$(H sync "$child" 30000)
     expect "preview made its land" "$(field sync "$out")" "1"
     sleep 1
-    # Wine discards what one process draws into a child of another
-    # process's window: this picture shows only the harness's grey parent.
-    shot preview
+    # Wine shows nothing that one process draws into another's window: the
+    # frames are counted here, and preview_picture looks at them.
     local frames
     frames=$(blits pv 512x377 152x112)
     note "preview: $frames frames of 512x377 stretched onto 152x112"
@@ -448,6 +528,8 @@ section_preview() {
         "$(tr -d '\r' <"$work/pv.log" | grep '^parent-got' | head -n1)" \
         "parent-got 123 $parent $(((6 << 16) | 5))"
     expect "destroying the parent ends the preview with 0" "$(end_preview pv)" "0"
+
+    preview_picture preview
 
     # Other spellings of the switch.
     parent=$(start_preview pl 152 112 "/l")
@@ -491,6 +573,14 @@ fields_of() {
     printf '%s' "$(for id in 1004 1005 1006 1007 1008 1009; do field "field$id" "$out"; done | tr '\n' ' ')speed $(field speed "$out")"
 }
 
+# pacing_of DIALOG: "smooth S battery B", the Smooth Motion box and the On
+# Battery list's selection.
+pacing_of() {
+    local out
+    out=$(H dialog-get "$1")
+    printf 'smooth %s battery %s' "$(field smooth "$out")" "$(field on-battery "$out")"
+}
+
 # refused_save NAME: opens the dialog, presses OK, expects the failed-save
 # message and the dialog still open, then cancels it.
 refused_save() {
@@ -510,9 +600,46 @@ refused_save() {
     expect "$1: then Cancel ends it with 0" "$(exit_of dialog 15)" "0"
 }
 
+# dialog_look NAME FACE: the dialog in FACE (what "MS Shell Dlg" stands for),
+# its screenshot kept as NAME.png; every label, field, button and list item
+# is measured in that font against its control (NAME.txt, from the harness's
+# dialog-fit), and none may be cut or overlap another control.
+dialog_look() {
+    local name=$1 face=$2 dialog out rect problems
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v "MS Shell Dlg" /d "$face" /f >>"$work/reg.log" 2>&1
+    dialog=$(open_dialog)
+    sleep 0.5
+    out=$(H find '#32770' 'Glidescape Screensaver Setup' 1000)
+    rect=($(field rect "$out"))
+    if [ ${#rect[@]} -eq 4 ]; then
+        shot "$name-screen"
+        convert "$artifacts/$name-screen.png" -crop \
+            "$((rect[2] - rect[0]))x$((rect[3] - rect[1]))+${rect[0]}+${rect[1]}" +repage \
+            "$artifacts/$name.png"
+        rm -f "$artifacts/$name-screen.png"
+    fi
+    H dialog-fit "$dialog" "MS Shell Dlg" 8 >"$artifacts/$name.txt"
+    problems=$(field problems "$(cat "$artifacts/$name.txt")")
+    note "$name: $(head -n1 "$artifacts/$name.txt"), client $(field client "$out")"
+    if [ "$problems" == 0 ]; then
+        ok "$name: every text fits its control"
+    else
+        bad "$name: every text fits its control" "$(grep ' cut \|^overlap' "$artifacts/$name.txt")"
+    fi
+    H command "$dialog" 1002 >/dev/null
+    expect "$name: Cancel ends the dialog with 0" "$(exit_of dialog 15)" "0"
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v "MS Shell Dlg" /d Tahoma /f >>"$work/reg.log" 2>&1
+}
+
 section_dialog() {
     note "configuration dialog"
     local dialog out before
+    # Wine draws "MS Shell Dlg" in Tahoma, Windows in Microsoft Sans Serif,
+    # for which Wine's MS Sans Serif stands in.
+    dialog_look "dialog-${dpi}dpi-tahoma" Tahoma
+    dialog_look "dialog-${dpi}dpi-ms-sans-serif" "MS Sans Serif"
     rm -rf "$appdata/Glidescape"
     # Settings of an older install, in the Windows folder.
     write_ini "$bare_ini" "Flight Speed=40" "Land Size=11" "Object Count=200" \
@@ -528,16 +655,12 @@ section_dialog() {
         "$(printf '0x%08X' $(($(field exstyle "$out") & ~0x00010101)))" "0x00000000"
     expect "fields show the stored settings" "$(fields_of "$dialog")" \
         "11 2000 200 90 150 -100 speed 40"
-    # Screenshot of the dialog alone.
-    local rect
-    rect=($(field rect "$out"))
-    if [ ${#rect[@]} -eq 4 ]; then
-        shot dialog-screen
-        convert "$artifacts/dialog-screen.png" -crop \
-            "$((rect[2] - rect[0]))x$((rect[3] - rect[1]))+${rect[0]}+${rect[1]}" +repage \
-            "$artifacts/dialog.png"
-        rm -f "$artifacts/dialog-screen.png"
-    fi
+    expect "missing Smooth Motion and On Battery show their defaults" "$(pacing_of "$dialog")" \
+        "smooth 1 battery 1"
+    out=$(H dialog-get "$dialog")
+    expect "the On Battery list offers the three choices" \
+        "$(field on-battery-items "$out")|$(field on-battery-item0 "$out")|$(field on-battery-item1 "$out")|$(field on-battery-item2 "$out")" \
+        "3|As on mains power|One frame a tick, land on one thread|Keep the last frame, draw nothing"
 
     # Enter, Escape and the close box do not end it.
     H foreground "$dialog" >/dev/null
@@ -595,11 +718,13 @@ section_dialog() {
     H dialog-set "$dialog" 1007 0 >/dev/null
     H dialog-set "$dialog" 1008 201 >/dev/null
     H dialog-set "$dialog" 1009 -128 >/dev/null
+    H check "$dialog" 1013 0 >/dev/null
+    H select "$dialog" 1014 2 >/dev/null
     H command "$dialog" 1001 >/dev/null
     expect "OK ends the dialog with 1" "$(exit_of dialog 15)" "1"
-    expect "OK writes all eight keys in order to the per-user file" \
+    expect "OK writes all ten keys in order to the per-user file" \
         "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
-        "[Glidescape]|Flight Speed=33|Land Size=11|Output Width=512|Object Count=0|Newland Wait=0|AutoPilot Intensity=30|Tilt=-128|Monitors=0|"
+        "[Glidescape]|Flight Speed=33|Land Size=11|Output Width=512|Object Count=0|Newland Wait=0|AutoPilot Intensity=30|Tilt=-128|Monitors=0|Smooth Motion=0|On Battery=2|"
     expect "the Windows folder's file is left alone" "$(md5sum <"$bare_ini")" "$before"
     cp "$user_ini" "$artifacts/Glidescp-after-ok.txt" 2>/dev/null
 
@@ -607,6 +732,8 @@ section_dialog() {
     dialog=$(open_dialog)
     expect "fields show the per-user settings" "$(fields_of "$dialog")" \
         "11 512 0 0 30 -128 speed 33"
+    expect "the box and the list show the per-user settings" "$(pacing_of "$dialog")" \
+        "smooth 0 battery 2"
     H dialog-set "$dialog" 1004 13 >/dev/null
     H dialog-set "$dialog" 1005 3001 >/dev/null
     H dialog-set "$dialog" 1006 256 >/dev/null
@@ -617,23 +744,24 @@ section_dialog() {
     expect "OK after clamping ends with 1" "$(exit_of dialog 15)" "1"
     expect "out-of-range values fall back" \
         "$(tr -d '\r' <"$user_ini" 2>/dev/null | tr '\n' '|')" \
-        "[Glidescape]|Flight Speed=33|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=0|Tilt=0|Monitors=0|"
+        "[Glidescape]|Flight Speed=33|Land Size=10|Output Width=512|Object Count=6|Newland Wait=1200|AutoPilot Intensity=0|Tilt=0|Monitors=0|Smooth Motion=0|On Battery=2|"
     before=$(md5sum <"$user_ini")
     dialog=$(open_dialog)
     H command "$dialog" 1011 >/dev/null
     sleep 0.3
-    expect "Restore Defaults refills the controls" "$(fields_of "$dialog")" \
-        "10 512 6 1200 30 0 speed 25"
+    expect "Restore Defaults refills the controls" "$(fields_of "$dialog") $(pacing_of "$dialog")" \
+        "10 512 6 1200 30 0 speed 25 smooth 1 battery 1"
     H command "$dialog" 1002 >/dev/null
     expect "Cancel ends the dialog with 0" "$(exit_of dialog 15)" "0"
     expect "Restore Defaults then Cancel writes nothing" "$(md5sum <"$user_ini")" "$before"
 
     # Values the store refuses or cannot read: fall-backs and defaults.
     write_ini "$user_ini" "Flight Speed=101" "Land Size=abc" "Object Count=12abc" \
-        "Output Width=99999999999" "Newland Wait= +90 " "AutoPilot Intensity=-0" $'Tilt=\t-5'
+        "Output Width=99999999999" "Newland Wait= +90 " "AutoPilot Intensity=-0" $'Tilt=\t-5' \
+        "Smooth Motion=2" "On Battery=-1"
     dialog=$(open_dialog)
-    expect "unreadable and out-of-range file values" "$(fields_of "$dialog")" \
-        "10 512 6 90 0 -5 speed 25"
+    expect "unreadable and out-of-range file values" "$(fields_of "$dialog") $(pacing_of "$dialog")" \
+        "10 512 6 90 0 -5 speed 25 smooth 1 battery 1"
     H command "$dialog" 1002 >/dev/null
     expect "Cancel again ends with 0" "$(exit_of dialog 15)" "0"
 
@@ -818,21 +946,12 @@ section_shift() {
     out=$(H sync "$(field window "$out")" 300)
     expect "full screen answers while a big land is made" "$(field sync "$out")" "1"
     if [ "$(exit_of fcl 0)" == running ]; then
-        local ended="" latency
-        started=$(date +%s%N)
-        xdotool mousemove 700 600
-        for _ in $(seq 1 2000); do
-            if grep -q '^exit ' "$work/fcl.log" 2>/dev/null; then
-                ended=$(date +%s%N)
-                break
-            fi
-            sleep 0.01
-        done
+        local latency
+        latency=$(move_until_exit fcl mousemove 700 600)
         expect "a drift during generation closes full screen with 0" "$(exit_of fcl 5)" "0"
         expect "closed before any frame: the land was still being made" \
             "$(blits fcl 512x384 1024x768)" "0"
-        if [ -n "$ended" ]; then
-            latency=$(((ended - started) / 1000000))
+        if [ -n "$latency" ]; then
             note "close latency during a land-size-12 generation: $latency ms (drift to process exit)"
             # The worker gives the land up within milliseconds of its CPU
             # time; freeing the maps and Wine's own teardown take the rest
@@ -866,6 +985,203 @@ section_shift() {
         bad "full screen still generating when Shift is pressed"
     fi
     rm -f "$user_ini"
+}
+
+# --- Frames at the display's pace, power, history ------------------------------------------
+# Wine sends no power-setting notifications (its RegisterPowerSettingNotification
+# is a stub) and says the machine runs on mains: the harness hands the saver
+# the display's state as the system would (a WM_POWERBROADCAST whose setting
+# it writes into the saver's process), and the battery comes from the test
+# seam (GLIDESCAPE_TEST_ON_BATTERY). Wine's DwmIsCompositionEnabled says no,
+# so the refresh clock runs on its timer at 60 Hz (Xvfb reports no rate).
+history_file="$appdata/Glidescape/history.txt"
+
+# frame_times NAME SOURCE DESTINATION: when (ms of Wine's tick count, from a
+# trace with timestamps) the saver stretched each frame of size SOURCE onto a
+# DESTINATION-sized window.
+frame_times() {
+    grep "NtGdiStretchBlt src .* log=0,0 $2 .* dst .* log=0,0 $3 " "$work/$1.out" |
+        awk -F: '{ printf "%d\n", $1 * 1000 + 0.5 }'
+}
+
+# refresh_posts NAME: when the saver's refresh clock posted its window a
+# refresh (WM_APP + 1), from a +msg trace with timestamps.
+refresh_posts() {
+    grep 'NtUserPostMessage hwnd .* msg 8001 ' "$work/$1.out" |
+        awk -F: '{ printf "%d\n", $1 * 1000 + 0.5 }'
+}
+
+# count_between FROM TO: how many of the times on stdin lie between FROM and TO.
+count_between() { awk -v a="$1" -v b="$2" '$1 > a && $1 < b { n++ } END { print n + 0 }'; }
+
+history_count() {
+    if [ -f "$history_file" ]; then grep -c . "$history_file"; else echo 0; fi
+}
+
+# wait_for_landscapes N: true once the history holds N landscapes (at most 30 s).
+wait_for_landscapes() {
+    for _ in $(seq 1 300); do
+        [ "$(history_count)" -ge "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# one_frame_per_tick WHAT FRAMES [LEAST]: with "Newland Wait" 1 exactly 25
+# frame ticks follow each landscape, so L landscapes in the history and one
+# frame per tick give 25 (L - 1) to 25 L frames (the last landscape's ticks
+# may not all have come); smooth motion would give more than twice as many.
+# LEAST (default 25) lowers the bound to LEAST (L - 1): where the pacer
+# draws the flights (smooth flights one frame a tick), ticks that run
+# together after a stall of the machine share one frame.
+one_frame_per_tick() {
+    local landscapes least=${3:-25}
+    landscapes=$(history_count)
+    note "$1: $2 frames after $landscapes landscapes"
+    if [ "$landscapes" -ge 2 ] && [ "$2" -ge $((least * (landscapes - 1))) ] &&
+        [ "$2" -le $((25 * landscapes)) ]; then
+        ok "$1: one frame per tick"
+    else
+        bad "$1: one frame per tick" "$2 frames after $landscapes landscapes of 25 frame ticks each"
+    fi
+}
+
+# start_paced NAME TRACE [VARIABLE=VALUE...]: full screen with the pointer
+# parked and Wine's TRACE channels, the variables set for the saver; prints
+# the window's facts.
+start_paced() {
+    local name=$1 trace=$2
+    shift 2
+    xdotool mousemove 500 400
+    sleep 0.2
+    (
+        [ $# -gt 0 ] && export "$@"
+        WINEDEBUG="-all,$trace" launch "$name" 120000 "$saver /s"
+    )
+    H find WindowsScreenSaverClass 'Screen Saver' 60000 sync
+}
+
+section_pacing() {
+    note "frames at the display's pace, power and the landscape history"
+    local out window t_off t_on frames posts first latency parent landscapes
+
+    # Smooth motion, the default: frames at every refresh, more than ticks.
+    write_ini "$user_ini" "${settings_fast[@]}"
+    out=$(start_paced sm +timestamp,+bitblt,+msg)
+    window=$(field window "$out")
+    for _ in $(seq 1 300); do
+        [ "$(frame_times sm 512x384 1024x768 | wc -l)" -gt 0 ] && break
+        sleep 0.1
+    done
+    sleep 4
+    # The display goes off: nothing is drawn, the saver wakes at most once a
+    # second, and the notification does not close it.
+    out=$(H display "$window" 0)
+    t_off=$(field sent_ms "$out")
+    frames=$(frame_times sm 512x384 1024x768 | count_between $((t_off - 3000)) "$t_off")
+    note "smooth motion: $frames frames in the 3 s before the display went off" \
+        "($(awk -v f="$frames" 'BEGIN { printf "%.1f", f / 3 }') a second; 25 ticks a second)"
+    if [ "$frames" -gt 82 ]; then
+        ok "smooth motion draws more frames a second than ticks"
+    else
+        bad "smooth motion draws more frames a second than ticks" "$frames frames in 3 s"
+    fi
+    sleep 3
+    expect "the display's state does not close the saver" "$(exit_of sm 0)" "running"
+    out=$(H display "$window" 1)
+    t_on=$(field sent_ms "$out")
+    frames=$(frame_times sm 512x384 1024x768 | count_between $((t_off + 50)) "$t_on")
+    expect "no frame while the display is off ($((t_on - t_off)) ms)" "$frames" "0"
+    posts=$(refresh_posts sm | count_between $((t_off + 50)) "$t_on")
+    note "display off: $posts refreshes in $((t_on - t_off)) ms"
+    if [ "$posts" -le $(((t_on - t_off) / 1000 + 1)) ]; then
+        ok "at most one wake-up a second while the display is off"
+    else
+        bad "at most one wake-up a second while the display is off" "$posts in $((t_on - t_off)) ms"
+    fi
+    sleep 1
+    first=$(frame_times sm 512x384 1024x768 | awk -v a="$t_on" '$1 >= a { print $1 - a; exit }')
+    if [ -n "$first" ]; then
+        note "the first frame came $first ms after the display was back"
+        ok "frames again once the display is back"
+    else
+        bad "frames again once the display is back"
+    fi
+    expect "the display's return does not close the saver" "$(exit_of sm 0)" "running"
+    latency=$(move_until_exit sm mousemove 505 400)
+    expect "smooth motion: a drift ends the saver with 0" "$(exit_of sm 15)" "0"
+    [ -n "$latency" ] && note "close latency with smooth motion: $latency ms (drift to process exit)"
+
+    # The clock after the compositor's present: Wine's DwmFlush returns at
+    # once, and the clock's check of a flush that did not wait must pace the
+    # frames at the refresh rather than draw as fast as it can.
+    out=$(start_paced flush +timestamp,+bitblt GLIDESCAPE_TEST_COMPOSITED=1)
+    for _ in $(seq 1 300); do
+        [ "$(frame_times flush 512x384 1024x768 | wc -l)" -gt 0 ] && break
+        sleep 0.1
+    done
+    sleep 3
+    t_off=$(frame_times flush 512x384 1024x768 | tail -n1)
+    frames=$(frame_times flush 512x384 1024x768 | count_between $((t_off - 2000)) $((t_off + 1)))
+    note "after the present (DwmFlush that does not wait): $frames frames in 2 s"
+    if [ "$frames" -gt 55 ] && [ "$frames" -le 126 ]; then
+        ok "frames after the present come at the refresh rate"
+    else
+        bad "frames after the present come at the refresh rate" "$frames frames in 2 s at 60 Hz"
+    fi
+    xdotool key a
+    expect "after the present: a key ends the saver with 0" "$(exit_of flush 15)" "0"
+
+    # "Smooth Motion" 0: one frame per tick. With the display off neither
+    # frames nor landscapes are made. Every whole landscape goes to the
+    # history, with the seeds that fly it again.
+    rm -f "$history_file"
+    write_ini "$user_ini" "Land Size=6" "Newland Wait=1" "Smooth Motion=0"
+    out=$(start_paced tick +bitblt GLIDESCAPE_TEST_LAND_SEED=11 GLIDESCAPE_TEST_VIEW_SEED=22)
+    window=$(field window "$out")
+    wait_for_landscapes 3 || bad "three landscapes made" "$(history_count) in 30 s"
+    expect "the history holds the command that flies the landscape again" \
+        "$(head -n1 "$history_file" 2>/dev/null | tr -d '\r')" \
+        "glidescape-render --land-seed 11 --view-seed 22 --client 1024x768 --land-size 6 --newland-wait 1"
+    H display "$window" 0 >/dev/null
+    landscapes=$(history_count)
+    frames=$(blits tick 512x384 1024x768)
+    sleep 3
+    expect "no frame and no landscape in 3 s with the display off" \
+        "$(blits tick 512x384 1024x768) $(history_count)" "$frames $landscapes"
+    xdotool key a
+    expect "Smooth Motion 0: a key ends the saver with 0" "$(exit_of tick 15)" "0"
+    one_frame_per_tick "Smooth Motion 0" "$(blits tick 512x384 1024x768)"
+
+    # On battery, "On Battery" 1 (the default): one frame per tick.
+    rm -f "$history_file"
+    write_ini "$user_ini" "Land Size=6" "Newland Wait=1"
+    out=$(start_paced bat +bitblt GLIDESCAPE_TEST_ON_BATTERY=1)
+    wait_for_landscapes 3 || bad "three landscapes made on battery" "$(history_count) in 30 s"
+    xdotool click 1
+    expect "on battery: a click ends the saver with 0" "$(exit_of bat 15)" "0"
+    one_frame_per_tick "on battery with On Battery 1" "$(blits bat 512x384 1024x768)" 20
+
+    # A preview, with smooth motion asked for: one frame per tick.
+    rm -f "$history_file"
+    write_ini "$user_ini" "Land Size=6" "Newland Wait=1" "Smooth Motion=1"
+    xdotool mousemove 10 10
+    parent=$(start_preview pp 152 112 "/p")
+    out=$(H child "$parent" 20000)
+    wait_for_landscapes 3 || bad "three landscapes made in the preview" "$(history_count) in 30 s"
+    expect "the paced preview ends with 0" "$(end_preview pp)" "0"
+    one_frame_per_tick "a preview with Smooth Motion 1" "$(blits pp 512x377 152x112)"
+
+    # On battery, "On Battery" 2: nothing drawn, nothing made.
+    rm -f "$history_file"
+    write_ini "$user_ini" "Land Size=6" "Newland Wait=1" "On Battery=2"
+    out=$(start_paced keep +bitblt GLIDESCAPE_TEST_ON_BATTERY=1)
+    sleep 3
+    expect "on battery with On Battery 2: no frame and no landscape in 3 s" \
+        "$(blits keep 512x384 1024x768) $(history_count)" "0 0"
+    xdotool key a
+    expect "on battery with On Battery 2: a key ends the saver with 0" "$(exit_of keep 15)" "0"
+    rm -f "$user_ini" "$history_file"
 }
 
 # --- Start/close cycles ---------------------------------------------------------------------

@@ -1,5 +1,12 @@
-// HostWin32.h - the Win32 screen-saver host: start-up, modes, the saver
-// window class, the closing rules and the legacy password check.
+// Host.h - the Win32 screen-saver host: start-up, modes, the saver window
+// class, the closing rules and the legacy password check.
+//
+// The host knows the saver application only through the entry points it
+// registers (SaverEntryPoints, handed to HostEntry by the saver's WinMain in
+// win32/SaverMain.cpp): its window procedure, its dialog procedure, the hook
+// that prepares the dialog's classes and the dialog's resource id. Besides
+// those it uses only the portable closing rule (app/Closing.h) and its own
+// command-line logic (win32/HostLogic.h).
 //
 // One mode per process; the exit code is the mode's result:
 //   configure           1 after OK, 0 after Cancel
@@ -10,7 +17,7 @@
 //   fault               the fault's exception code (e.g. 0xC0000005)
 //
 // Message path of the saver window:
-//   HostWindowProc -> SaverWindowProc (app) -> DefaultSaverProc (closing rules)
+//   HostWindowProc -> SaverWindowProc (the saver's) -> DefaultSaverProc (closing rules)
 //
 // The legacy platform (version platform id 1) alone uses the password
 // verifier "PASSWORD.CPL", the provider "MPR.DLL" and the saver-running flag.
@@ -20,8 +27,20 @@
 
 #include <cstdint>
 
+// What the saver application gives the host.
+struct SaverEntryPoints {
+    // Every message of the saver window that the host does not swallow; it
+    // passes them on to DefaultSaverProc.
+    WNDPROC saverWindowProc = nullptr;
+    DLGPROC configDialogProc = nullptr;
+    // Called before the dialog is made; FALSE leaves it out (exit code 0).
+    BOOL (*prepareDialogClasses)(HINSTANCE instance) = nullptr;
+    int configDialogId = 0;  // the dialog's resource
+};
+
 // Host state, one set per process.
 struct HostState {
+    SaverEntryPoints entries;
     HINSTANCE hostInstance = nullptr;
     int32_t legacyPlatform = 0;  // 1 on the Windows 95/98/Me platform
     int32_t isPreview = 0;       // 1 when the saver window is a preview child
@@ -56,8 +75,10 @@ Function LookUpEntry(HMODULE module, const char* name) {
 // The private message that runs the verifier on the window's own stack.
 constexpr UINT kVerifyMessage = WM_APP;
 
-int HostEntry();
-int32_t HostMain(HINSTANCE instance, const char* commandTail);
+// Runs the mode of the process's command line and ends the process with its
+// result.
+int HostEntry(const SaverEntryPoints& entries);
+int32_t HostMain(HINSTANCE instance, const char* commandTail, const SaverEntryPoints& entries);
 HWND ParseWindowHandle(const char* text);
 int32_t RunSaverWindow(HWND parent);
 int32_t RunPreview(const char* text);
@@ -71,8 +92,3 @@ BOOL VerifyBeforeClose(HWND window);
 void LoadPasswordVerifier();
 void UnloadPasswordVerifier();
 void SetSaverRunning(BOOL running);
-
-// The application's entry points (app/*Win32.cpp).
-LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL PrepareDialogClasses(HINSTANCE instance);

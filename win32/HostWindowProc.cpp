@@ -1,8 +1,9 @@
-// SaverProcWin32.cpp - the saver window's host procedure, the closing rules
+// HostWindowProc.cpp - the saver window's host procedure, the closing rules
 // and the legacy platform's password verifier.
-#include "host/HostWin32.h"
+#include "win32/Host.h"
 
-#include "host/HostLogic.h"
+#include "app/Closing.h"
+#include "win32/HostLogic.h"
 
 #ifndef WM_POWER
 #define WM_POWER 0x0048
@@ -88,7 +89,10 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         default:
             break;
     }
-    return SaverWindowProc(window, message, wParam, lParam);
+    if (host.entries.saverWindowProc == nullptr) {
+        return DefaultSaverProc(window, message, wParam, lParam);
+    }
+    return host.entries.saverWindowProc(window, message, wParam, lParam);
 }
 
 LRESULT DefaultSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -123,13 +127,17 @@ LRESULT DefaultSaverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
                 case WM_LBUTTONDOWN:
                 case WM_RBUTTONDOWN:
                 case WM_MBUTTONDOWN:
-                case WM_POWERBROADCAST:
                     RequestClose(window);
+                    break;
+                case WM_POWERBROADCAST:
+                    // The display's state, which the saver asked for, is
+                    // the saver's business; every other power event closes.
+                    if (hostlogic::PowerBroadcastCloses(wParam)) RequestClose(window);
                     break;
                 case WM_MOUSEMOVE: {
                     POINT now = {};
                     GetCursorPos(&now);
-                    if (hostlogic::MouseDriftCloses({host.lastCursorPos.x, host.lastCursorPos.y},
+                    if (MouseDriftCloses({host.lastCursorPos.x, host.lastCursorPos.y},
                                                     {now.x, now.y})) {
                         RequestClose(window);
                         host.lastCursorPos = now;

@@ -1,8 +1,7 @@
-// HostWin32.cpp - start-up, the command-line modes and the saver window.
-#include "host/HostWin32.h"
+// Host.cpp - start-up, the command-line modes and the saver window.
+#include "win32/Host.h"
 
-#include "app/resource.h"
-#include "host/HostLogic.h"
+#include "win32/HostLogic.h"
 
 HostState host;
 
@@ -62,16 +61,17 @@ bool IsLegacyPlatform() {
 
 }  // namespace
 
-int HostEntry() {
+int HostEntry(const SaverEntryPoints& entries) {
     const char* tail = hostlogic::CommandTail(GetCommandLineA(), NextCharAnsi);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     GetStartupInfoA(&startup);  // the show command is not used by any mode
-    const int32_t result = HostMain(GetModuleHandleA(nullptr), tail);
+    const int32_t result = HostMain(GetModuleHandleA(nullptr), tail, entries);
     ExitProcess(static_cast<UINT>(result));
 }
 
-int32_t HostMain(HINSTANCE instance, const char* commandTail) {
+int32_t HostMain(HINSTANCE instance, const char* commandTail, const SaverEntryPoints& entries) {
+    host.entries = entries;
     host.hostInstance = instance;
     host.legacyPlatform = IsLegacyPlatform() ? 1 : 0;
 
@@ -129,9 +129,14 @@ void ChangePassword(HWND owner) {
 }
 
 int32_t ShowConfigDialog(HWND owner) {
-    if (!PrepareDialogClasses(host.hostInstance)) return 0;
-    return static_cast<int32_t>(DialogBoxParamA(
-        host.hostInstance, MAKEINTRESOURCEA(IDD_GLIDESCAPE_SETUP), owner, ConfigDialogProc, 0));
+    const SaverEntryPoints& saver = host.entries;
+    if (saver.configDialogProc == nullptr) return 0;
+    if (saver.prepareDialogClasses != nullptr && !saver.prepareDialogClasses(host.hostInstance)) {
+        return 0;
+    }
+    return static_cast<int32_t>(DialogBoxParamA(host.hostInstance,
+                                                MAKEINTRESOURCEA(saver.configDialogId), owner,
+                                                saver.configDialogProc, 0));
 }
 
 int32_t RunSaverWindow(HWND parent) {
@@ -204,8 +209,4 @@ int32_t RunSaverWindow(HWND parent) {
     }
     UnloadPasswordVerifier();
     return result;
-}
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return HostEntry();
 }
