@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "app/CommandLine.h"
 #include "app/Settings.h"
-#include "host/HostLogic.h"
 
 namespace {
 
@@ -73,21 +73,27 @@ bool ParseGeometry(const std::string& text, X11Options& options) {
     return true;
 }
 
-struct SettingOption {
-    const char* name;  // without dashes
-    bool X11Options::*has;
-    int32_t X11Options::*value;
+struct TargetOption {
+    const char* name;
+    X11Target target;
 };
 
-const SettingOption kSettingOptions[] = {
-    {"speed", &X11Options::hasSpeed, &X11Options::speed},
-    {"land-size", &X11Options::hasLandSize, &X11Options::landSize},
-    {"objects", &X11Options::hasObjects, &X11Options::objects},
-    {"output-width", &X11Options::hasOutputWidth, &X11Options::outputWidth},
-    {"newland-wait", &X11Options::hasNewlandWait, &X11Options::newlandWait},
-    {"autopilot", &X11Options::hasAutopilot, &X11Options::autopilot},
-    {"tilt", &X11Options::hasTilt, &X11Options::tilt},
+constexpr TargetOption kTargetOptions[] = {
+    {"window", X11Target::OwnWindow},       {"fullscreen", X11Target::FullScreen},
+    {"root", X11Target::Root},              {"background", X11Target::Background},
+    {"overlay", X11Target::Overlay},
 };
+
+const X11Target* FindTargetOption(const std::string& option) {
+    for (const TargetOption& entry : kTargetOptions) {
+        if (option == entry.name) return &entry.target;
+    }
+    return nullptr;
+}
+
+bool IsSet(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
 
 }  // namespace
 
@@ -111,31 +117,37 @@ bool ParseWindowId(const char* text, uint32_t* id) {
     return true;
 }
 
-const char* X11Usage() {
-    return "Usage: glidescape [options]\n"
-           "Flies over fractal landscapes; an X screen saver.\n"
+std::string X11Usage() {
+    return std::string(
+               "Usage: glidescape [options]\n"
+               "Flies over fractal landscapes: a screen saver for X11 (XScreenSaver, MATE)\n"
+               "and Wayland, and a live wallpaper on Wayland.\n"
+               "\n"
+               "Where it draws:\n"
+               "  -window             a window of its own (default); a key, a click or moving\n"
+               "                      the pointer ends it\n"
+               "  -geometry WxH[+X+Y] size (and place, on X11) of that window (1024x768)\n"
+               "  -fullscreen         its own window over the whole screen, pointer hidden;\n"
+               "                      a key, a click or moving the pointer ends it\n"
+               "  -root               X11: the root window, or the window in\n"
+               "                      $XSCREENSAVER_WINDOW (the default when that is set)\n"
+               "  -window-id ID       X11: a given window (decimal or 0x hex)\n"
+               "  -background         Wayland: a live wallpaper on every output, each with a\n"
+               "                      landscape of its own; input passes through\n"
+               "  -overlay            Wayland: a screen saver over every output; a key, a\n"
+               "                      click or moving the pointer ends it\n"
+               "                      (started with $WAYLAND_SOCKET by a screen locker and no\n"
+               "                      such option, it is the locker's background)\n"
+               "  -x11, -wayland      the window system (default: X11 for -root, -window-id\n"
+               "                      or $XSCREENSAVER_WINDOW, else Wayland where\n"
+               "                      $WAYLAND_DISPLAY or $WAYLAND_SOCKET is set)\n"
+               "  -display NAME       X11: the X display ($DISPLAY)\n"
+               "\n"
+               "Settings (override ~/.config/glidescape/Glidescp.ini; out-of-range values\n"
+               "fall back to the default):\n") +
+           SettingsUsage(kLinuxSaver, "-") +
            "\n"
-           "Where it draws:\n"
-           "  -window             a window of its own (default); a key, a click or moving\n"
-           "                      the pointer ends it\n"
-           "  -geometry WxH[+X+Y] size (and place) of that window (1024x768)\n"
-           "  -fullscreen         its own window over the whole screen, pointer hidden;\n"
-           "                      a key, a click or moving the pointer ends it\n"
-           "  -root               the root window, or the window in $XSCREENSAVER_WINDOW\n"
-           "  -window-id ID       a given window (decimal or 0x hex)\n"
-           "  -display NAME       the X display ($DISPLAY)\n"
-           "\n"
-           "Settings (override ~/.config/glidescape/Glidescp.ini; out-of-range values\n"
-           "fall back to the default):\n"
-           "  -speed N            flight speed, 0..100 (25)\n"
-           "  -land-size N        land side 2^N cells, 6..12 (10)\n"
-           "  -objects N          airborne objects, 0..255 (6)\n"
-           "  -output-width N     frame columns, 128..3000 (512)\n"
-           "  -newland-wait N     seconds between landscapes, 0 and above (1200)\n"
-           "  -autopilot N        autopilot intensity, 0..200 (30)\n"
-           "  -tilt N             view tilt, -128..128 (0)\n"
-           "\n"
-           "Seeds for reproducible flights:\n"
+           "Seeds for reproducible flights (Wayland outputs add their index):\n"
            "  -land-seed S        land seed instead of the calendar time (0..4294967295)\n"
            "  -view-seed S        view seed instead of the millisecond time\n"
            "\n"
@@ -146,25 +158,57 @@ const char* X11Usage() {
            "While a landscape is made, Shift aborts it.\n";
 }
 
-namespace {
-
-// Control characters of an argument (a newline, say) as \xHH, so that a
-// message naming it stays one line.
-std::string OneLine(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string line;
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 0x20 || code == 0x7F) {
-            line += "\\x";
-            line += kHex[code >> 4];
-            line += kHex[code & 0xF];
+bool ResolveBackend(X11Options& options, const LaunchEnvironment& environment,
+                    std::string& error) {
+    error.clear();
+    const X11Target target = options.target;
+    const bool needsX11 = options.targetGiven &&
+                          (target == X11Target::Root || target == X11Target::WindowId);
+    const bool needsWayland = options.targetGiven && (target == X11Target::Background ||
+                                                      target == X11Target::Overlay);
+    const char* targetName = target == X11Target::Root       ? "-root"
+                             : target == X11Target::WindowId ? "-window-id"
+                             : target == X11Target::Overlay  ? "-overlay"
+                                                             : "-background";
+    if (needsX11 && options.backend == SaverBackend::Wayland) {
+        error = std::string(targetName) + " draws on an X window: not with -wayland";
+        return false;
+    }
+    if (needsWayland && options.backend == SaverBackend::X11) {
+        error = std::string(targetName) + " needs Wayland: not with -x11";
+        return false;
+    }
+    if (needsX11) {
+        options.backend = SaverBackend::X11;
+        return true;
+    }
+    if (needsWayland) {
+        options.backend = SaverBackend::Wayland;
+        return true;
+    }
+    const bool daemonWindow = IsSet(environment.xscreensaverWindow);
+    const bool lockerSocket = IsSet(environment.waylandSocket);
+    if (options.backend == SaverBackend::Auto) {
+        if (!options.targetGiven && daemonWindow) {
+            options.backend = SaverBackend::X11;
+        } else if (!options.display.empty()) {
+            options.backend = SaverBackend::X11;
+        } else if (lockerSocket || IsSet(environment.waylandDisplay)) {
+            options.backend = SaverBackend::Wayland;
         } else {
-            line += c;
+            options.backend = SaverBackend::X11;
         }
     }
-    return line;
+    if (!options.targetGiven) {
+        if (options.backend == SaverBackend::X11 && daemonWindow) options.target = X11Target::Root;
+        if (options.backend == SaverBackend::Wayland && lockerSocket) {
+            options.target = X11Target::LockPlugin;
+        }
+    }
+    return true;
 }
+
+namespace {
 
 X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& options,
                               std::string& error);
@@ -198,27 +242,27 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
 
         if (option == "help" || option == "h") return X11ParseResult::Help;
         if (option == "version") return X11ParseResult::Version;
-        if (option == "window") {
-            options.target = X11Target::OwnWindow;
-            continue;
-        }
-        if (option == "fullscreen") {
-            options.target = X11Target::FullScreen;
+        const X11Target* target = FindTargetOption(option);
+        if (target != nullptr) {
+            options.target = *target;
+            options.targetGiven = true;
             continue;
         }
         if (option == "tick-stats") {
             options.tickStats = true;
             continue;
         }
-        if (option == "root") {
-            options.target = X11Target::Root;
+        if (option == "x11" || option == "wayland") {
+            options.backend = option == "x11" ? SaverBackend::X11 : SaverBackend::Wayland;
             continue;
         }
 
-        const SettingOption* setting = nullptr;
-        for (const SettingOption& candidate : kSettingOptions) {
-            if (option == candidate.name) setting = &candidate;
+        const SettingOption named = FindSettingOption(option.c_str(), kLinuxSaver);
+        if (named.entry != nullptr && !named.takesValue) {
+            options.settings.SetValue(*named.entry, named.value);
+            continue;
         }
+        const SettingEntry* setting = named.entry;
         const bool takesValue = setting != nullptr || option == "window-id" ||
                                 option == "geometry" || option == "display" ||
                                 option == "land-seed" || option == "view-seed";
@@ -238,19 +282,13 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
 
         if (setting != nullptr) {
             // The INI file's own reader: the same numbers mean the same here.
-            int32_t number = 0;
-            const hostlogic::SettingText read = hostlogic::ReadSettingText(value, &number);
-            if (read == hostlogic::SettingText::NotANumber) return fail("is not a whole number");
-            // Beyond 32 bits falls back like any value out of range: INT32_MIN
-            // lies outside every setting's range.
-            if (read == hostlogic::SettingText::OutOfRange) number = INT32_MIN;
-            options.*(setting->has) = true;
-            options.*(setting->value) = number;
+            if (!options.settings.Set(*setting, value)) return fail("is not a whole number");
         } else if (option == "window-id") {
             if (!ParseWindowId(value, &options.windowId)) {
                 return fail("is not a window id (decimal or 0x hex, not 0)");
             }
             options.target = X11Target::WindowId;
+            options.targetGiven = true;
         } else if (option == "geometry") {
             if (!ParseGeometry(value, options)) {
                 return fail("is not a size WxH[+X+Y] (1 to 65535 pixels a side)");
@@ -259,16 +297,14 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
             if (value[0] == '\0') return fail("is not a display name");
             options.display = value;
         } else {
-            uint64_t seed = 0;
-            if (!ParseUnsigned(value, UINT32_MAX, &seed)) {
-                return fail("is not a seed (0 to 4294967295)");
-            }
+            uint32_t seed = 0;
+            if (!ParseSeed(value, &seed)) return fail("is not a seed (0 to 4294967295)");
             if (option == "land-seed") {
                 options.hasLandSeed = true;
-                options.landSeed = static_cast<uint32_t>(seed);
+                options.landSeed = seed;
             } else {
                 options.hasViewSeed = true;
-                options.viewSeed = static_cast<uint32_t>(seed);
+                options.viewSeed = seed;
             }
         }
     }
@@ -276,14 +312,3 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
 }
 
 }  // namespace
-
-void ApplyOptionSettings(const X11Options& options, Settings& settings) {
-    if (options.hasSpeed) settings.flightSpeed = options.speed;
-    if (options.hasLandSize) settings.landSize = options.landSize;
-    if (options.hasObjects) settings.objectCount = options.objects;
-    if (options.hasOutputWidth) settings.outputWidth = options.outputWidth;
-    if (options.hasNewlandWait) settings.newlandWait = options.newlandWait;
-    if (options.hasAutopilot) settings.autoPilotIntensity = options.autopilot;
-    if (options.hasTilt) settings.tilt = options.tilt;
-    ClampSettings(settings);
-}

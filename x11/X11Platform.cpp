@@ -5,10 +5,16 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "app/CommandLine.h"
+#include "app/History.h"
+#include "app/Stretch.h"
+#include "x11/HistoryFile.h"
 
 namespace {
 
@@ -23,6 +29,11 @@ constexpr int64_t kShiftPollMicroseconds = 10000;
 
 unsigned long errorCount = 0;
 XID lastBadWindow = 0;
+
+// The shared segment made but not yet marked for removal (-1: none): it
+// would outlive the process if the process ended now. Read by the stop
+// watchdog's thread.
+std::atomic<int> unmarkedSegment{-1};
 
 int CountError(Display*, XErrorEvent* event) {
     ++errorCount;
@@ -106,9 +117,14 @@ XID X11LastBadWindow() {
     return lastBadWindow;
 }
 
+void X11RemoveUnmarkedSegment() {
+    const int id = unmarkedSegment.exchange(-1);
+    if (id >= 0) shmctl(id, IPC_RMID, nullptr);
+}
+
 X11Platform::X11Platform(Display* display, Window window, Seeds seeds,
-                         const volatile sig_atomic_t* stop)
-    : display_(display), window_(window), seeds_(seeds), stop_(stop) {}
+                         const volatile sig_atomic_t* stop, std::FILE* errors)
+    : display_(display), window_(window), seeds_(seeds), stop_(stop), errors_(errors) {}
 
 X11Platform::~X11Platform() {
     Close();
@@ -136,6 +152,19 @@ bool X11Platform::Open() {
 void X11Platform::Close() {
     ReleaseImage();
     if (gc_ != nullptr) XFreeGC(display_, gc_);
+    gc_ = nullptr;
+}
+
+void X11Platform::Abandon() {
+    if (image_ != nullptr && shm_) {
+        // The server lets go of its side when the connection closes; the
+        // segment was marked for removal when it was attached.
+        shmdt(shmInfo_.shmaddr);
+        image_->data = nullptr;
+        shm_ = false;
+    }
+    ReleaseImage();
+    if (gc_ != nullptr) XFreeGC(display_, gc_);  // queued, never waited for
     gc_ = nullptr;
 }
 
@@ -168,6 +197,7 @@ bool X11Platform::MakeSharedImage(int32_t width, int32_t height) {
         return false;
     }
     shmInfo_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(bytes), IPC_CREAT | 0600);
+    unmarkedSegment.store(shmInfo_.shmid);
     if (shmInfo_.shmid < 0) {
         XDestroyImage(image_);
         image_ = nullptr;
@@ -175,7 +205,7 @@ bool X11Platform::MakeSharedImage(int32_t width, int32_t height) {
     }
     void* address = shmat(shmInfo_.shmid, nullptr, 0);
     if (address == reinterpret_cast<void*>(-1)) {
-        shmctl(shmInfo_.shmid, IPC_RMID, nullptr);
+        X11RemoveUnmarkedSegment();
         XDestroyImage(image_);
         image_ = nullptr;
         return false;
@@ -190,7 +220,7 @@ bool X11Platform::MakeSharedImage(int32_t width, int32_t height) {
     XSync(display_, False);
     // Both sides hold it now: the segment disappears with the last detach,
     // even if this process is killed.
-    shmctl(shmInfo_.shmid, IPC_RMID, nullptr);
+    X11RemoveUnmarkedSegment();
     if (!attached || errorCount != errorsBefore) {
         shmdt(shmInfo_.shmaddr);
         image_->data = nullptr;
@@ -244,6 +274,8 @@ bool X11Platform::SetClientSize(int32_t width, int32_t height) {
 }
 
 void X11Platform::Clear() {
+    drawnOver_ = false;
+    shownMessage_.clear();
     if (gc_ == nullptr) return;
     XSetForeground(display_, gc_, PixelFor(0));
     XWindowAttributes attributes{};
@@ -263,16 +295,11 @@ unsigned long X11Platform::PixelFor(uint32_t colour) const {
 void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t height) {
     const int32_t w = clientWidth_;
     const int32_t h = clientHeight_;
-    for (int32_t x = 0; x < w; ++x) {
-        sourceColumn_[static_cast<size_t>(x)] =
-            static_cast<int32_t>(static_cast<int64_t>(x) * width / w);
-    }
+    StretchColumns(width, w, sourceColumn_.data());
     const size_t rowBytes = static_cast<size_t>(image_->bytes_per_line);
     int32_t previousSource = -1;
     for (int32_t y = 0; y < h; ++y) {
-        // Row 0 of the frame is the bottom of the picture.
-        const int32_t fromTop = static_cast<int32_t>(static_cast<int64_t>(y) * height / h);
-        const int32_t sourceRow = height - 1 - fromTop;
+        const int32_t sourceRow = StretchSourceRow(y, height, h);
         char* destination = image_->data + static_cast<size_t>(y) * rowBytes;
         if (sourceRow == previousSource) {
             // Enlarging repeats rows: copy the one just made.
@@ -296,6 +323,7 @@ void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t heigh
 
 void X11Platform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) {
     if (image_ == nullptr || pixels == nullptr || width <= 0 || height <= 0) return;
+    drawnOver_ = true;
     const int64_t start = MonotonicMicroseconds();
     ScaleInto(pixels, width, height);
     const auto w = static_cast<unsigned>(clientWidth_);
@@ -314,11 +342,32 @@ void X11Platform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t heigh
 
 void X11Platform::DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) {
     if (gc_ == nullptr || text == nullptr) return;
+    drawnOver_ = true;
     XSetForeground(display_, gc_, PixelFor(colour));
     // (x, y) is the top left of the text; X draws from the baseline.
     XDrawString(display_, window_, gc_, x, y + fontAscent_, text,
                 static_cast<int>(std::strlen(text)));
     XFlush(display_);
+}
+
+void X11Platform::ShowMessage(const char* text) {
+    if (text == nullptr) return;
+    // Over a progress screen (a landscape that ran out of memory half way)
+    // or a frame the line would mix with what is there: the window is
+    // cleared first, unless it shows this line alone already (the frame
+    // loop repeats it every tick).
+    if (drawnOver_ || shownMessage_ != text) Clear();
+    SaverPlatform::ShowMessage(text);
+    drawnOver_ = false;
+    shownMessage_ = text;
+    if (lastMessage_ == text) return;
+    lastMessage_ = text;
+    PrintErrorLine(errors_, "glidescape", lastMessage_);
+}
+
+void X11Platform::LandscapeMade(const LandscapeRecord& record) {
+    // A history that cannot be written does not stop the saver.
+    if (!historyFile_.empty()) (void)AddToHistoryFile(historyFile_, HistoryLine(record));
 }
 
 bool X11Platform::QueryShift() {
@@ -346,11 +395,6 @@ bool X11Platform::QueryShift() {
         if (code != 0 && (keys[code >> 3] & (1 << (code & 7))) != 0) down = true;
     }
     return down || scan.found;
-}
-
-int32_t X11Platform::ProcessClockMs() {
-    const auto ms = static_cast<int64_t>(std::clock()) * 1000 / CLOCKS_PER_SEC;
-    return static_cast<int32_t>(static_cast<uint32_t>(ms));
 }
 
 uint32_t X11Platform::CalendarSeconds() {

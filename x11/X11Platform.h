@@ -20,6 +20,8 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/Platform.h"
@@ -35,7 +37,9 @@ public:
 
     // `window` must exist and stay owned by the caller. `stop`, when set,
     // makes QueryShift report Shift so that a generation under way ends soon.
-    X11Platform(Display* display, Window window, Seeds seeds, const volatile sig_atomic_t* stop);
+    // `errors` (may be null) gets each message shown on the window once.
+    X11Platform(Display* display, Window window, Seeds seeds, const volatile sig_atomic_t* stop,
+                std::FILE* errors = nullptr);
     ~X11Platform() override;
     X11Platform(const X11Platform&) = delete;
     X11Platform& operator=(const X11Platform&) = delete;
@@ -47,10 +51,14 @@ public:
     // (the previous one is released). False when the size cannot be had;
     // BlitFrame then draws nothing.
     bool SetClientSize(int32_t width, int32_t height);
-    // Paints the whole window black.
+    // Paints the whole window black (and forgets the line shown).
     void Clear();
     // Releases the image, its shared segment and the drawing context.
     void Close();
+    // The same without a word to the server that needs an answer (no
+    // detach, no sync), for an end that must not wait for a server that may
+    // not answer; the server lets go of its side when the connection closes.
+    void Abandon();
 
     bool UsesSharedMemory() const { return shm_; }
     // Time spent in BlitFrame (scale + put), microseconds, summed.
@@ -58,8 +66,14 @@ public:
 
     void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override;
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override;
+    // Draws the line on a black window (cleared first unless it shows that
+    // line alone already) and says it on `errors` once (until another line
+    // came).
+    void ShowMessage(const char* text) override;
+    // Adds the landscape to the history file (when one is set).
+    void LandscapeMade(const LandscapeRecord& record) override;
+    void SetHistoryFile(const std::string& path) { historyFile_ = path; }
     bool QueryShift() override;
-    int32_t ProcessClockMs() override;
     uint32_t CalendarSeconds() override;
     uint32_t MillisecondTime() override;
 
@@ -74,6 +88,11 @@ private:
     Window window_;
     Seeds seeds_;
     const volatile sig_atomic_t* stop_;
+    std::FILE* errors_;
+    std::string lastMessage_;   // the last message said on errors_
+    std::string shownMessage_;  // the line the window shows since the last Clear
+    bool drawnOver_ = false;    // a frame or other texts drawn since then
+    std::string historyFile_;   // empty: no history kept
     Visual* visual_ = nullptr;
     int depth_ = 0;
     GC gc_ = nullptr;
@@ -103,3 +122,8 @@ void InstallX11ErrorHandlers();
 // BadDrawable error.
 unsigned long X11ErrorCount();
 XID X11LastBadWindow();
+
+// Marks a shared segment that is being attached for removal now (the
+// server may not have attached it yet). For a process about to end without
+// waiting for the server; safe on any thread.
+void X11RemoveUnmarkedSegment();

@@ -4,17 +4,23 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
+#include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/Closing.h"
+#include "app/CommandLine.h"
+#include "app/FrameLoop.h"
 #include "app/Settings.h"
-#include "host/HostLogic.h"
-#include "x11/FlightLoop.h"
+#include "x11/HistoryFile.h"
 #include "x11/X11Platform.h"
 
 namespace {
@@ -24,13 +30,77 @@ constexpr int64_t kTickMicroseconds = 40000;
 // once the size has held this long.
 constexpr int64_t kResizeSettleMicroseconds = 200000;
 
+// How long a stop request may wait for the X server before the process
+// ends without it. Screen lockers send SIGTERM and expect the saver gone
+// within a second; a server that does not answer (stopped, or hung) would
+// otherwise hold it in Xlib for as long as it does not.
+constexpr long kStopGraceNanoseconds = 400000000;
+
 volatile sig_atomic_t stopRequested = 0;
+sem_t stopPosted;  // posted by every stop request, for the watchdog
+
+// The display a signal left open: the connection closes with the process
+// and the server then frees all of ours; XCloseDisplay would first wait for
+// an answer from a server that may not give one. (Kept here, the display is
+// still reachable at the end, so leak checkers do not count it.)
+Display* volatile displayLeftOpen = nullptr;
+// Set once nothing the saver still does waits for the server: from then
+// on the process ends on its own (freeing a big land may take a while on a
+// busy machine, but needs no server).
+std::atomic<bool> doneWithServer{false};
 
 void RequestStop(int) {
     stopRequested = 1;
+    sem_post(&stopPosted);  // async-signal-safe
+}
+
+// Runs on a thread of its own from before the display is opened: once a
+// stop was requested and the saver still waits for the server after the
+// grace time, the server does not answer. The process then ends with 0 all
+// the same, leaving no shared segment behind.
+void* StopWatchdog(void*) {
+    while (sem_wait(&stopPosted) != 0) {
+    }
+    timespec grace{0, kStopGraceNanoseconds};
+    while (nanosleep(&grace, &grace) != 0 && errno == EINTR) {
+    }
+    if (doneWithServer.load()) return nullptr;
+    X11RemoveUnmarkedSegment();
+    static const char kLine[] = "glidescape: the X server does not answer; ending without it\n";
+    if (write(STDERR_FILENO, kLine, sizeof kLine - 1) < 0) {
+        // Nothing more to be done: the process ends anyway.
+    }
+    _exit(0);
+}
+
+void StartStopWatchdog() {
+    static bool started = false;
+    if (started || sem_init(&stopPosted, 0, 0) != 0) return;
+    started = true;
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return;
+    // It sleeps and calls a few system functions: a small stack keeps it
+    // out of the way under a tight memory limit.
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    // The signals go to the other threads; the handler wakes this one.
+    sigset_t stops;
+    sigset_t previous;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
+    pthread_t thread;
+    // Without the thread (no memory for it) the saver still ends on a
+    // signal, only not while the server does not answer.
+    (void)pthread_create(&thread, &attributes, StopWatchdog, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    pthread_attr_destroy(&attributes);
 }
 
 void InstallSignalHandlers() {
+    StartStopWatchdog();
     struct sigaction action {};
     action.sa_handler = RequestStop;
     sigemptyset(&action.sa_mask);
@@ -143,11 +213,11 @@ public:
     int Run();
 
 private:
-    void Fail(const std::string& message) {
-        if (errors_ != nullptr) std::fprintf(errors_, "glidescape: %s\n", message.c_str());
-    }
+    void Fail(const std::string& message) { PrintErrorLine(errors_, "glidescape", message); }
     void HandleEvent(const XEvent& event);
     void ApplySize(int32_t width, int32_t height);
+    // Black, and the line that says why the window does not fly (if any).
+    void ShowProblem();
     void Tick();
     void Finish();
 
@@ -159,17 +229,22 @@ private:
     OwnWindow own_;
     Window window_ = 0;
     X11Platform* platform_ = nullptr;
+    // The one flight of this window; its land is made on a worker thread,
+    // so the window keeps answering (and a signal or a close ends the saver
+    // at once) while a big one is made.
+    Flight flight_;
     bool quit_ = false;
     bool flying_ = false;
-    int32_t width_ = 0;  // the size the flight and the image were made for
+    int32_t width_ = 0;  // the size the image was made for
     int32_t height_ = 0;
-    int32_t frameRows_ = 0;
+    std::string problem_;       // why the window does not fly; empty: no word
+    int64_t retryAtUs_ = -1;    // when a flight that lacked memory is tried again
     bool sizePending_ = false;
     int32_t pendingWidth_ = 0;
     int32_t pendingHeight_ = 0;
     int64_t pendingSince_ = 0;
     bool pointerKnown_ = false;
-    hostlogic::ScreenPoint pointer_{0, 0};  // where the pointer was first seen
+    ScreenPoint pointer_{0, 0};  // where the pointer was first seen
     int64_t frameTicks_ = 0;
     int64_t frameMicroseconds_ = 0;
     int64_t longestFrameMicroseconds_ = 0;
@@ -186,8 +261,7 @@ void Saver::HandleEvent(const XEvent& event) {
             if (!pointerKnown_) {
                 pointer_ = {event.xmotion.x_root, event.xmotion.y_root};
                 pointerKnown_ = true;
-            } else if (hostlogic::MouseDriftCloses(pointer_,
-                                                   {event.xmotion.x_root, event.xmotion.y_root})) {
+            } else if (MouseDriftCloses(pointer_, {event.xmotion.x_root, event.xmotion.y_root})) {
                 quit_ = true;
             }
             break;
@@ -218,8 +292,8 @@ void Saver::HandleEvent(const XEvent& event) {
             break;
         case Expose:
             // Frames repaint everything 25 times a second; a window that
-            // cannot fly is kept black.
-            if (!flying_ && event.xexpose.count == 0) platform_->Clear();
+            // cannot fly is kept black, with the line that says why.
+            if (!flying_ && event.xexpose.count == 0) ShowProblem();
             break;
         default:
             break;
@@ -227,23 +301,35 @@ void Saver::HandleEvent(const XEvent& event) {
 }
 
 void Saver::ApplySize(int32_t width, int32_t height) {
-    const int32_t rows = FlightFrameRows(settings_, width, height);
-    const bool imageMade = platform_->SetClientSize(width, height);
-    if (flying_ && rows == frameRows_ && imageMade) {
-        // Same frame, only a new destination: the flight goes on.
-        width_ = width;
-        height_ = height;
-        return;
-    }
-    StopFlight();
-    flying_ = false;
     width_ = width;
     height_ = height;
-    frameRows_ = rows;
+    retryAtUs_ = -1;
+    if (!platform_->SetClientSize(width, height)) {
+        flight_.Destroy();
+        flying_ = false;
+        problem_ = "a " + std::to_string(width) + "x" + std::to_string(height) +
+                   " picture needs more memory than is free";
+    } else {
+        // A flight that flies keeps its land and its camera; one that could
+        // not fly (the first size, or one without memory) is made anew.
+        const FlightStatus status =
+            flight_.frameLoop.ready
+                ? flight_.Resize(width, height)
+                : flight_.Create(*platform_, settings_, width, height, 0, Generation::Worker);
+        flying_ = flight_.frameLoop.ready;
+        problem_ = flying_ ? std::string() : status.Text();
+        if (!flying_ && status.problem == FlightProblem::NoMemory) {
+            // Tried again when the next landscape would be due.
+            const int64_t waitSeconds = settings_.newlandWait < 1 ? 1 : settings_.newlandWait;
+            retryAtUs_ = MonotonicMicroseconds() + waitSeconds * 1000000;
+        }
+    }
+    if (!flying_) ShowProblem();
+}
+
+void Saver::ShowProblem() {
     platform_->Clear();
-    // A size that cannot fly (no rows, too many, no memory) stays black
-    // until the next size.
-    if (imageMade) flying_ = StartFlight(*platform_, settings_, width, height);
+    if (!problem_.empty()) platform_->ShowMessage(problem_.c_str());
 }
 
 void Saver::Tick() {
@@ -251,9 +337,14 @@ void Saver::Tick() {
         sizePending_ = false;
         ApplySize(pendingWidth_, pendingHeight_);
     }
+    if (!flying_ && retryAtUs_ >= 0 && MonotonicMicroseconds() >= retryAtUs_) {
+        ApplySize(width_, height_);
+    }
     if (!flying_) return;
     const int64_t start = MonotonicMicroseconds();
-    if (TickFlight()) {
+    TickResult result = flight_.Tick();
+    if (result == TickResult::Flew && flight_.Draw(0)) result = TickResult::DrewFrame;
+    if (result == TickResult::DrewFrame) {
         const int64_t spent = MonotonicMicroseconds() - start;
         ++frameTicks_;
         frameMicroseconds_ += spent;
@@ -299,7 +390,8 @@ int Saver::Run() {
     seeds.landSeed = options_.landSeed;
     seeds.hasViewSeed = options_.hasViewSeed;
     seeds.viewSeed = options_.viewSeed;
-    X11Platform platform(display_, window_, seeds, &stopRequested);
+    X11Platform platform(display_, window_, seeds, &stopRequested, errors_);
+    platform.SetHistoryFile(HistoryFilePath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
     platform_ = &platform;
     if (!platform.Open()) {
         Fail(X11LastBadWindow() == window_ || !ownsWindow_
@@ -356,12 +448,22 @@ int Saver::Run() {
                      "glidescape: %lld frame ticks at %dx%d (frame %dx%d, %s): mean %.2f ms "
                      "(scale + put %.2f ms), longest %.2f ms\n",
                      static_cast<long long>(frameTicks_), width_, height_, settings_.outputWidth,
-                     frameRows_, platform.UsesSharedMemory() ? "MIT-SHM" : "XPutImage", mean, blit,
+                     flight_.frameLoop.outputHeight,
+                     platform.UsesSharedMemory() ? "MIT-SHM" : "XPutImage", mean, blit,
                      static_cast<double>(longestFrameMicroseconds_) / 1000.0);
     }
-    StopFlight();
-    platform.Close();
+    // A signal asks for a prompt end, and the server may be the reason for
+    // it (a stopped server, a locker that gave up on it): nothing more that
+    // needs its answer. Our window goes with the connection.
+    const bool signalled = stopRequested != 0;
+    if (signalled) doneWithServer.store(true);
+    flight_.Destroy();
     platform_ = nullptr;
+    if (signalled) {
+        platform.Abandon();
+        return 0;
+    }
+    platform.Close();
     Finish();
     return 0;
 }
@@ -394,6 +496,11 @@ int RunX11Saver(const X11Options& options, const Settings& settings, std::FILE* 
         Saver saver(display, options, settings, errors);
         code = saver.Run();
     }
-    XCloseDisplay(display);
+    if (doneWithServer.load()) {
+        displayLeftOpen = display;
+    } else {
+        XCloseDisplay(display);
+        doneWithServer.store(true);
+    }
     return code;
 }

@@ -1,5 +1,6 @@
 // The Linux saver's command line: targets, settings kept as given and then
-// clamped like the INI file's values, seeds, and one-line errors.
+// clamped like the INI file's values, seeds, one-line errors, and the choice
+// between X11 and Wayland.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,10 +31,9 @@ TEST(X11Options, DefaultsToOwnWindowOfXgaSizeWithNoSettings) {
     EXPECT_EQ(p.options.target, X11Target::OwnWindow);
     EXPECT_EQ(p.options.windowWidth, 1024);
     EXPECT_EQ(p.options.windowHeight, 768);
-    EXPECT_FALSE(p.options.hasPosition || p.options.hasSpeed || p.options.hasLandSize ||
-                 p.options.hasObjects || p.options.hasOutputWidth || p.options.hasNewlandWait ||
-                 p.options.hasAutopilot || p.options.hasTilt || p.options.hasLandSeed ||
-                 p.options.hasViewSeed || p.options.tickStats);
+    EXPECT_FALSE(p.options.hasPosition || p.options.hasLandSeed || p.options.hasViewSeed ||
+                 p.options.tickStats);
+    for (const SettingEntry& entry : kSettings) EXPECT_FALSE(p.options.settings.Has(entry));
 }
 
 TEST(X11Options, TargetsAndGeometry) {
@@ -63,10 +63,9 @@ TEST(X11Options, SettingsAreKeptAsGivenThenClampedLikeTheIniFile) {
     const Parsed p = Parse({"-speed", "101", "-land-size", "12", "-objects", "-1", "-output-width",
                             "3000", "--newland-wait", "0", "-autopilot", "201", "-tilt", "-128"});
     ASSERT_EQ(p.result, X11ParseResult::Run) << p.error;
-    EXPECT_EQ(p.options.speed, 101);
     Settings s;
     s.landSize = 7;  // as if from the file: options override only what they name
-    ApplyOptionSettings(p.options, s);
+    p.options.settings.ApplyTo(s);
     EXPECT_EQ(s.flightSpeed, 25);  // out of range: the fall-back, not 100
     EXPECT_EQ(s.landSize, 12);
     EXPECT_EQ(s.objectCount, 6);
@@ -78,7 +77,7 @@ TEST(X11Options, SettingsAreKeptAsGivenThenClampedLikeTheIniFile) {
     s = Settings{};
     s.landSize = 7;
     // Beyond 32 bits: the fall-back, as in the INI file.
-    ApplyOptionSettings(Parse({"-tilt", "99999999999", "-newland-wait", "2147483648"}).options, s);
+    Parse({"-tilt", "99999999999", "-newland-wait", "2147483648"}).options.settings.ApplyTo(s);
     EXPECT_EQ(s.tilt, 0);
     EXPECT_EQ(s.newlandWait, 1200);
     EXPECT_EQ(s.landSize, 7);
@@ -156,6 +155,104 @@ TEST(X11Options, WindowIds) {
     }
     EXPECT_FALSE(ParseWindowId(nullptr, &id));
     EXPECT_EQ(id, 17u);
+}
+
+// One launch: the options, then the window system for an environment.
+struct Launch {
+    bool resolved;
+    X11Options options;
+    std::string error;
+};
+
+Launch Resolve(std::vector<const char*> arguments, const char* socket, const char* display,
+               const char* daemonWindow) {
+    Launch launch;
+    Parsed p = Parse(std::move(arguments));
+    EXPECT_EQ(p.result, X11ParseResult::Run) << p.error;
+    launch.options = p.options;
+    LaunchEnvironment environment;
+    environment.waylandSocket = socket;
+    environment.waylandDisplay = display;
+    environment.xscreensaverWindow = daemonWindow;
+    launch.resolved = ResolveBackend(launch.options, environment, launch.error);
+    return launch;
+}
+
+TEST(X11Options, WaylandTargetsAndWindowSystems) {
+    EXPECT_EQ(Parse({"-background"}).options.target, X11Target::Background);
+    EXPECT_EQ(Parse({"--overlay"}).options.target, X11Target::Overlay);
+    EXPECT_FALSE(Parse({}).options.targetGiven);
+    EXPECT_TRUE(Parse({"-window"}).options.targetGiven);
+    EXPECT_TRUE(Parse({"-window-id", "5"}).options.targetGiven);
+    EXPECT_EQ(Parse({"-wayland"}).options.backend, SaverBackend::Wayland);
+    EXPECT_EQ(Parse({"-wayland", "-x11"}).options.backend, SaverBackend::X11);
+    EXPECT_EQ(Parse({}).options.backend, SaverBackend::Auto);
+}
+
+TEST(X11Options, WindowSystemFollowsTheTargetThenTheEnvironment) {
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* socket;
+        const char* display;
+        const char* daemonWindow;
+        SaverBackend backend;
+        X11Target target;
+    };
+    const Case cases[] = {
+        // Nothing set: an X11 window of our own.
+        {{}, nullptr, nullptr, nullptr, SaverBackend::X11, X11Target::OwnWindow},
+        // A Wayland session: our own xdg_toplevel.
+        {{}, nullptr, "wayland-1", nullptr, SaverBackend::Wayland, X11Target::OwnWindow},
+        {{"-fullscreen"}, nullptr, "wayland-1", nullptr, SaverBackend::Wayland,
+         X11Target::FullScreen},
+        // A screen saver daemon's window, without arguments (MATE): the X
+        // window wins over a Wayland session around it.
+        {{}, nullptr, "wayland-1", "0x1400003", SaverBackend::X11, X11Target::Root},
+        {{}, nullptr, nullptr, "0x1400003", SaverBackend::X11, X11Target::Root},
+        // ... but a target named on the command line is kept.
+        {{"-window"}, nullptr, nullptr, "0x1400003", SaverBackend::X11, X11Target::OwnWindow},
+        // A screen locker hands its connection over: its background.
+        {{}, "7", nullptr, nullptr, SaverBackend::Wayland, X11Target::LockPlugin},
+        {{}, "7", "wayland-1", nullptr, SaverBackend::Wayland, X11Target::LockPlugin},
+        {{"-overlay"}, "7", nullptr, nullptr, SaverBackend::Wayland, X11Target::Overlay},
+        // The layer-shell targets need Wayland, the X window targets X11.
+        {{"-background"}, nullptr, nullptr, nullptr, SaverBackend::Wayland,
+         X11Target::Background},
+        {{"-root"}, nullptr, "wayland-1", nullptr, SaverBackend::X11, X11Target::Root},
+        {{"-window-id", "9"}, "7", "wayland-1", nullptr, SaverBackend::X11, X11Target::WindowId},
+        // -display names an X display; -x11 and -wayland override the rest.
+        {{"-display", ":1"}, nullptr, "wayland-1", nullptr, SaverBackend::X11,
+         X11Target::OwnWindow},
+        {{"-x11"}, "7", "wayland-1", nullptr, SaverBackend::X11, X11Target::OwnWindow},
+        {{"-wayland"}, nullptr, nullptr, "0x1400003", SaverBackend::Wayland, X11Target::OwnWindow},
+        // Empty variables count as unset.
+        {{}, "", "", "", SaverBackend::X11, X11Target::OwnWindow},
+    };
+    for (const Case& c : cases) {
+        const Launch launch = Resolve(c.arguments, c.socket, c.display, c.daemonWindow);
+        const std::string name = (c.arguments.empty() ? std::string("(none)") : c.arguments[0]) +
+                                 " socket=" + (c.socket ? c.socket : "-") +
+                                 " display=" + (c.display ? c.display : "-") +
+                                 " window=" + (c.daemonWindow ? c.daemonWindow : "-");
+        ASSERT_TRUE(launch.resolved) << name << ": " << launch.error;
+        EXPECT_EQ(launch.options.backend, c.backend) << name;
+        EXPECT_EQ(launch.options.target, c.target) << name;
+    }
+}
+
+TEST(X11Options, NamingTheOtherWindowSystemIsOneLineNamingTheTarget) {
+    const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
+        {{"-x11", "-background"}, "-background"},
+        {{"-overlay", "-x11"}, "-overlay"},
+        {{"-wayland", "-root"}, "-root"},
+        {{"-window-id", "5", "-wayland"}, "-window-id"},
+    };
+    for (const auto& [arguments, target] : bad) {
+        const Launch launch = Resolve(arguments, nullptr, "wayland-1", nullptr);
+        EXPECT_FALSE(launch.resolved) << target;
+        EXPECT_NE(launch.error.find(target), std::string::npos) << launch.error;
+        EXPECT_EQ(launch.error.find('\n'), std::string::npos) << launch.error;
+    }
 }
 
 }  // namespace

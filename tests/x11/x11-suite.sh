@@ -6,7 +6,8 @@
 #
 #   x11-suite.sh GLIDESCAPE GLIDESCAPE_XML ARTIFACT_DIR [SECTION...]
 #
-# Sections: cli xml window windowid resize noshm shift lost daemon (default: all).
+# Sections: cli xml settings window windowid resize noshm shift stopped memory
+# lost daemon (default: all).
 # Needs Xvfb, xdotool, xwd, xlogo, ImageMagick, procps, util-linux and
 # XScreenSaver (scripts/deps.sh x11); installs nothing. Every X server runs
 # on a display number of its own choosing (-displayfd) and is stopped when
@@ -25,9 +26,9 @@ xml=$(readlink -f "$2")
 artifacts=$3
 shift 3
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(cli xml window windowid resize noshm shift lost daemon)
+[ ${#sections[@]} -eq 0 ] && sections=(cli xml settings window windowid resize noshm shift stopped memory lost daemon)
 
-for tool in Xvfb xdotool xwd xwininfo xprop xlogo convert ipcs pgrep python3; do
+for tool in Xvfb xdotool xwd xwininfo xprop xlogo convert ipcs pgrep prlimit python3; do
     if ! command -v "$tool" >/dev/null; then
         echo "x11-suite: missing $tool (run scripts/deps.sh x11)" >&2
         exit 1
@@ -61,9 +62,8 @@ mkdir -p "$artifacts"
 rm -f "$artifacts"/*.png "$artifacts"/*.txt "$artifacts"/*.log
 exec > >(tee "$artifacts/suite.log") 2>&1
 
-# --- Reporting ------------------------------------------------------------------------------
-. "$(dirname "$0")/../report.sh"
-note() { printf '[%4ds] %s\n' $((SECONDS - start_seconds)) "$*"; }
+# --- Reporting, waiting, telling a landscape ------------------------------------------------
+. "$(dirname "$0")/../saver-common.sh"
 
 # --- X servers and the saver ----------------------------------------------------------------
 # start_xvfb WxH [Xvfb options...]: a new server; sets DISPLAY.
@@ -88,8 +88,10 @@ start_xvfb() {
     note "Xvfb $size on $DISPLAY $*"
 }
 
-# Settings come from this test's own (empty) folder, never the user's.
+# Settings come from this test's own (empty) folder, never the user's, and
+# the landscape history goes to a folder of its own too.
 export XDG_CONFIG_HOME="$work/config"
+export XDG_STATE_HOME="$work/state"
 mkdir -p "$XDG_CONFIG_HOME"
 
 # run_saver LOG ARGS...: starts the saver; sets saver_pid.
@@ -101,28 +103,29 @@ run_saver() {
     children+=("$saver_pid")
 }
 
-alive() { kill -0 "$1" 2>/dev/null; }
-
-# wait_exit PID SECONDS: sets exit_code to the saver's exit code, or to
-# "running" when it still runs after SECONDS. (Not in a subshell: only this
-# shell can wait for its children.)
-wait_exit() {
-    local pid=$1 limit=$(($2 * 10))
-    exit_code=running
-    for _ in $(seq 1 "$limit"); do
-        if ! alive "$pid"; then
-            wait "$pid"
-            exit_code=$?
-            return
-        fi
-        sleep 0.1
-    done
+# run_limited_kib KIB LOG ARGS...: the same under an address-space limit of
+# KIB kibibytes (prlimit sets it and becomes the saver: the pid is the saver's).
+run_limited_kib() {
+    local kib=$1 log=$2
+    shift 2
+    prlimit --as=$((kib * 1024)) "$saver" "$@" >"$log" 2>&1 &
+    saver_pid=$!
+    children+=("$saver_pid")
 }
 
-# stop_saver PID: SIGTERM, then wait_exit.
-stop_saver() {
-    kill -TERM "$1" 2>/dev/null
-    wait_exit "$1" 20
+# time_to_end PID: sends SIGTERM and waits up to 5 s for the process to end;
+# sets end_ms to the time from the signal to its end, and exit_code.
+time_to_end() {
+    local pid=$1 started ended
+    started=$(date +%s%N)
+    kill -TERM "$pid"
+    for _ in $(seq 1 1000); do
+        alive "$pid" || break
+        sleep 0.005
+    done
+    ended=$(date +%s%N)
+    end_ms=$(((ended - started) / 1000000))
+    wait_exit "$pid" 1
 }
 
 # shot NAME [WxH+X+Y]: a screenshot of the display (or a part) into the artifacts.
@@ -136,7 +139,6 @@ shot() {
     echo "$out"
 }
 
-colours() { convert "$1" -format '%k' info:; }
 # Mean red and blue (0..1) of the top (north) or bottom (south) third. The
 # night sky is grey to blue (blue at least red), the land's earth colours are
 # red above blue. Brightness alone cannot tell them apart: land in the shadow
@@ -144,10 +146,6 @@ colours() { convert "$1" -format '%k' info:; }
 red_blue() {
     convert "$1" -gravity "$2" -crop 100%x33%+0+0 +repage -format '%[fx:mean.r] %[fx:mean.b]' info:
 }
-
-# A landscape has thousands of colours; black has one and the progress
-# screen a handful.
-is_landscape() { [ "$(colours "$1")" -gt 1500 ]; }
 
 # wait_landscape NAME SECONDS [CROP]: screenshots until one shows a
 # landscape; its path in $landscape_shot, false after SECONDS.
@@ -268,6 +266,27 @@ EOF
     done <<<"$report"
 }
 
+section_settings() {
+    note "settings file"
+    start_xvfb 1024x768
+    # A FIFO in the settings file's place, with no writer: a blocking open
+    # would hold the saver before it opens the display.
+    local config="$work/fifo-config"
+    mkdir -p "$config/glidescape"
+    mkfifo "$config/glidescape/Glidescp.ini"
+    XDG_CONFIG_HOME="$config" run_saver "$work/fifo.log" -geometry 320x240 -land-size 6
+    local pid=$saver_pid id
+    id=$(window_of "$pid")
+    [ -n "$id" ] && ok "a FIFO as the settings file: the window opens" ||
+        bad "a FIFO as the settings file: the window opens" "$(cat "$work/fifo.log")"
+    stop_process "$pid"
+    expect "... and SIGTERM ends it with 0" "$exit_code" 0
+    local said
+    said=$(cat "$work/fifo.log")
+    [ "$(grep -c . <<<"$said")" -eq 1 ] && [[ "$said" == *"cannot read "*"Glidescp.ini: not a regular file; using the defaults" ]] &&
+        ok "... saying once that it is not read: $said" || bad "... saying once that it is not read" "$said"
+}
+
 section_window() {
     note "own window"
     start_xvfb 1024x768
@@ -353,7 +372,7 @@ section_windowid() {
     xdotool mousemove 300 250 key a click 1 mousemove 400 300 click 3
     sleep 1.5
     alive "$pid" && ok "key, click and motion do not end it" || bad "key, click and motion do not end it"
-    stop_saver "$pid"
+    stop_process "$pid"
     expect "SIGTERM ends it with 0" "$exit_code" 0
     no_segments_of "$pid" && ok "no shared memory left" || bad "no shared memory left" "$(ipcs -m -p)"
 
@@ -401,7 +420,7 @@ section_resize() {
         alive "$pid" && ok "alive at ${size/ /x}" || bad "alive at ${size/ /x}" "$(cat "$work/resize.log")"
     done
     if wait_landscape resize-landscape 60 640x480+0+0; then ok "flies at 640x480 again"; else bad "flies at 640x480 again"; fi
-    stop_saver "$pid"
+    stop_process "$pid"
     expect "SIGTERM ends it with 0" "$exit_code" 0
     note "$(cat "$work/resize.log")"
 }
@@ -412,7 +431,7 @@ section_noshm() {
     run_saver "$work/noshm.log" -root -land-size 9 -tick-stats
     local pid=$saver_pid
     if wait_landscape noshm-landscape 60; then ok "draws without MIT-SHM"; else bad "draws without MIT-SHM"; fi
-    stop_saver "$pid"
+    stop_process "$pid"
     expect "SIGTERM ends it with 0" "$exit_code" 0
     grep -q "XPutImage" "$work/noshm.log" && ok "used XPutImage: $(cat "$work/noshm.log")" ||
         bad "used XPutImage" "$(cat "$work/noshm.log")"
@@ -446,7 +465,7 @@ section_shift() {
     xdotool keyup shift
     sleep 6
     shot shift-aborted >/dev/null
-    stop_saver "$pid"
+    stop_process "$pid"
     expect "SIGTERM ends it with 0" "$exit_code" 0
     local ticks
     ticks=$(sed -n 's/^glidescape: \([0-9]*\) frame ticks.*/\1/p' "$work/shift.log")
@@ -470,23 +489,166 @@ section_shift() {
     count=$(colours "$(shot sigterm-progress 420x100+0+0)")
     [ "$count" -gt 2 ] && [ "$count" -lt 300 ] && ok "still making the land" ||
         bad "still making the land" "$count colours"
-    local started ended latency
-    started=$(date +%s%N)
-    kill -TERM "$pid"
-    for _ in $(seq 1 1000); do
-        alive "$pid" || break
-        sleep 0.005
-    done
-    ended=$(date +%s%N)
-    wait_exit "$pid" 5
+    time_to_end "$pid"
     expect "SIGTERM during the generation ends it with 0" "$exit_code" 0
-    latency=$(((ended - started) / 1000000))
+    local latency=$end_ms
     note "SIGTERM latency during a land-size-12 generation: $latency ms (signal to process exit)"
     # About 0.1 s on a quiet machine; the margin is for a loaded 2-core CI
     # machine.
     [ "$latency" -le "$sigterm_limit_ms" ] && ok "SIGTERM during the generation is prompt" ||
         bad "SIGTERM during the generation is prompt" "$latency ms (limit $sigterm_limit_ms)"
     no_segments_of "$pid" && ok "no shared memory left" || bad "no shared memory left" "$(ipcs -m -p)"
+}
+
+section_stopped() {
+    note "SIGTERM while the X server does not answer"
+    start_xvfb 1024x768
+    local server=${servers[-1]} target pid said
+    # On the root window (as XScreenSaver runs it) and in a window of its own.
+    for target in -root -window; do
+        run_saver "$work/stopped$target.log" "$target" -land-size 8
+        pid=$saver_pid
+        if ! wait_landscape "stopped$target-landscape" 60; then
+            bad "$target: flies before the server stops"
+            stop_process "$pid"
+            continue
+        fi
+        # Stopped while the saver flies: its next frame waits for the server.
+        kill -STOP "$server"
+        sleep 0.5
+        time_to_end "$pid"
+        kill -CONT "$server"
+        note "$target: SIGTERM to the end with the server stopped: $end_ms ms"
+        expect "$target: SIGTERM with the server stopped ends it with 0" "$exit_code" 0
+        [ "$end_ms" -le "$sigterm_limit_ms" ] && ok "$target: ... within $sigterm_limit_ms ms ($end_ms ms)" ||
+            bad "$target: ... within $sigterm_limit_ms ms" "$end_ms ms"
+        said=$(cat "$work/stopped$target.log")
+        [ "$(grep -c . <<<"$said")" -le 1 ] && ok "$target: ... with at most one line: ${said:-(none)}" ||
+            bad "$target: ... with at most one line" "$said"
+        # The server goes on, and lets go of the segment with the connection.
+        sleep 0.5
+        xwininfo -root >/dev/null 2>&1 && ok "$target: the server answers again" || bad "$target: the server answers again"
+        no_segments_of "$pid" && ok "$target: no shared memory left" || bad "$target: no shared memory left" "$(ipcs -m -p)"
+    done
+
+    # A responsive server: the same quick end, without that line.
+    run_saver "$work/stopped-running.log" -root -land-size 8
+    pid=$saver_pid
+    sleep 2
+    time_to_end "$pid"
+    expect "a server that answers: SIGTERM ends it with 0 ($end_ms ms)" "$exit_code" 0
+    # (The line that the server does not answer would say the watchdog ended it.)
+    [ ! -s "$work/stopped-running.log" ] && ok "... saying nothing" || bad "... saying nothing" "$(cat "$work/stopped-running.log")"
+    no_segments_of "$pid" && ok "no shared memory left" || bad "no shared memory left" "$(ipcs -m -p)"
+}
+
+# shows_line SHOT: true when SHOT is black but for one line of text in the
+# message grey (207, 207, 207) along its top: the line that says why the
+# window does not fly, drawn on a cleared window (not over a progress screen
+# or a frame).
+shows_line() {
+    local size colours
+    size=$(convert "$1" -format '%wx%h' info:)
+    colours=$(convert "$1" -unique-colors -depth 8 txt:- | awk 'NR > 1 { print $3 }' | sort | tr '\n' ' ')
+    [ "$colours" == "#000000 #CFCFCF " ] &&
+        [ "$(convert "$1" -gravity south -crop "${size%x*}x$((${size#*x} - 30))+0+0" +repage -format '%k' info:)" -eq 1 ]
+}
+
+# memory_probe KIB NAME ARGS...: runs the saver in a 640x480 window under an
+# address-space limit of KIB kibibytes until it shows a landscape or the
+# line (30 s at most) and checks what it said; sets probe_result to
+# landscape, line or none. The shot of a line is kept.
+memory_probe() {
+    local kib=$1 name=$2
+    shift 2
+    local log="$work/memory-$kib.log" shot_name="memory-${kib}KiB-land${2:-10}" pid start
+    run_limited_kib "$kib" "$log" -window -geometry 640x480+0+0 "$@"
+    pid=$saver_pid
+    start=$SECONDS
+    probe_result=none
+    while [ $((SECONDS - start)) -lt 30 ]; do
+        shot "$shot_name" 640x480+0+0 >/dev/null
+        if is_landscape "$artifacts/$shot_name.png"; then
+            probe_result=landscape
+            break
+        elif shows_line "$artifacts/$shot_name.png"; then
+            probe_result=line
+            break
+        fi
+        sleep 0.5
+    done
+    stop_process "$pid"
+    local label="$name, $kib KiB" repeated
+    [ $((kib % 1024)) -eq 0 ] && label="$name, $((kib / 1024)) MB"
+    case "$probe_result" in
+        landscape)
+            ok "$label: a landscape"
+            rm -f "$artifacts/$shot_name.png" ;;
+        line)
+            if [ "$(grep -c "needs more memory than is free" "$log")" -eq 1 ]; then
+                ok "$label: the line, said once: $(grep "needs more" "$log")"
+            else
+                bad "$label: the line, said once on stderr" "$(cat "$log")"
+            fi ;;
+        *)
+            bad "$label: a landscape or the line" \
+                "neither after 30 s: $(colours "$artifacts/$shot_name.png") colours; $(cat "$log")" ;;
+    esac
+    repeated=$(sort "$log" | uniq -d)
+    [ -z "$repeated" ] || bad "$label: no line said twice" "$repeated"
+    expect "$label: SIGTERM ends it with 0" "$exit_code" 0
+}
+
+section_memory() {
+    note "under memory limits"
+    # A sanitizer build reserves terabytes of address space for its shadow
+    # memory and cannot start under any such limit.
+    if ! prlimit --as=$((600 * 1024 * 1024)) "$saver" -version >/dev/null 2>&1; then
+        note "SKIP memory: the saver does not start under a 600 MB address-space limit (a sanitizer build)"
+        return
+    fi
+    start_xvfb 1024x768
+    # Each run shows a landscape or the line that says why not (and says it
+    # on stderr once), never a black window without a word, nor the line
+    # over a progress screen. Where the limit falls between the two depends
+    # on the machine (its cores' thread stacks count too), so only the two
+    # ends of the sweep are pinned.
+    local limits=(32 64 100 200 400 600) mb
+    local big=(-land-size 12 -output-width 3000)
+    local low_line=0 high_landscape=0
+    for mb in "${limits[@]}"; do
+        memory_probe $((mb * 1024)) "land 12, output width 3000" "${big[@]}"
+        [ "$mb" -eq 32 ] && expect "land 12 in 32 MB shows the line" "$probe_result" line
+    done
+    for mb in "${limits[@]}"; do
+        memory_probe $((mb * 1024)) "defaults"
+        [ "$probe_result" == line ] && low_line=$((mb * 1024))
+        [ "$probe_result" == landscape ] && [ "$high_landscape" -eq 0 ] && high_landscape=$((mb * 1024))
+    done
+    expect "the defaults in 600 MB fly" "$probe_result" landscape
+    # Just where the memory runs out, a landscape may fail half way, after
+    # the progress screen was drawn: halve the gap down to 256 KiB.
+    if [ "$low_line" -gt 0 ] && [ "$high_landscape" -gt "$low_line" ]; then
+        local middle
+        while [ $((high_landscape - low_line)) -gt 256 ]; do
+            middle=$(((low_line + high_landscape) / 2 / 256 * 256))
+            memory_probe "$middle" "defaults"
+            if [ "$probe_result" == landscape ]; then high_landscape=$middle; else low_line=$middle; fi
+        done
+        note "the defaults fly from $high_landscape KiB"
+    fi
+
+    # A flight without memory is tried again every second here; the line
+    # stays, and stderr says it once.
+    run_limited_kib $((100 * 1024)) "$work/memory-retry.log" -window -geometry 640x480+0+0 \
+        -land-size 12 -newland-wait 1
+    local pid=$saver_pid
+    sleep 4
+    shot memory-retry 640x480+0+0 >/dev/null
+    shows_line "$artifacts/memory-retry.png" && ok "retried every second: the line stays" ||
+        bad "retried every second: the line stays" "$(colours "$artifacts/memory-retry.png") colours"
+    stop_process "$pid"
+    expect "... and stderr says it once" "$(grep -c "needs more memory than is free" "$work/memory-retry.log")" 1
 }
 
 section_lost() {
