@@ -1,9 +1,12 @@
 // WebMain.cpp - the browser page's platform and the functions its script calls.
 //
-// The page (web/index.html) loads the settings through the same table and
-// value reader as the INI file (a setting's text comes from the address or
-// from localStorage), starts a flight on a client area of the window's CSS
-// size and calls glidescape_tick every 40 ms from requestAnimationFrame.
+// The page (web/index.html) makes one WebSaver (glidescape_create) and hands
+// it to every other call: the saver's state lives in that one object, as a
+// saver window's does. The page loads the settings through the same table
+// and value reader as the INI file (a setting's text comes from the address
+// or from localStorage), starts a flight on a client area of the window's
+// CSS size, resizes it with the window (the land and the camera stay) and
+// calls glidescape_tick every 40 ms from requestAnimationFrame.
 // Land generation runs inside a tick; at the generator's progress poll the
 // platform yields to the browser (Asyncify) about every 25 ms so the page
 // stays responsive, draws the progress texts and sees Shift.
@@ -23,10 +26,11 @@
 #include <new>
 #include <string>
 
+#include "app/CommandLine.h"
+#include "app/FrameLoop.h"
+#include "app/Pacing.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
-#include "host/HostLogic.h"
-#include "web/WebFlight.h"
 
 // The page's script, in web/index.html, implements these on the module.
 // The bodies are JavaScript.
@@ -49,6 +53,9 @@ EM_JS(char*, PageSettingText, (const char* key, const char* param), {
 });
 EM_JS(void, PageStoreSetting, (const char* key, const char* text),
       { Module.page.storeSetting(UTF8ToString(key), UTF8ToString(text)); });
+EM_JS(int32_t, PageHidden, (), { return document.hidden ? 1 : 0; });
+// Waits (yielding to the browser) until the page can be seen again.
+EM_ASYNC_JS(void, PageWaitUntilVisible, (), { await Module.page.untilVisible(); });
 // clang-format on
 
 namespace {
@@ -57,54 +64,23 @@ namespace {
 // smooth page, long enough that the yields cost little of the generation.
 constexpr double kYieldEveryMs = 25.0;
 
-// The address's name of each setting, and the name the settings panel shows.
-// A key of the table without a name here ("Monitors", which only the Windows
-// saver reads) is neither read, shown nor stored by the page.
-struct WebSetting {
-    const char* key;
-    const char* param;
-    const char* label;
-};
-constexpr WebSetting kWebSettings[] = {
-    {"Flight Speed", "speed", "Flying Speed"},
-    {"Land Size", "land-size", "Land Size"},
-    {"Object Count", "objects", "Object Count"},
-    {"Output Width", "output-width", "Output Width"},
-    {"Newland Wait", "newland-wait", "Seconds to New Land"},
-    {"AutoPilot Intensity", "autopilot", "Autopilot Intensity"},
-    {"Tilt", "tilt", "View Tilt"},
-};
-
-const WebSetting* FindWebSetting(const char* key) {
-    for (const WebSetting& s : kWebSettings) {
-        if (std::strcmp(s.key, key) == 0) return &s;
-    }
-    return nullptr;
+// A setting the page shows and stores: the table's settings that the page
+// reads (null for the others, "Monitors" among them).
+const SettingEntry* PageSetting(const char* key) {
+    const SettingEntry* entry = FindSetting(key);
+    return entry != nullptr && (entry->frontEnds & kWebPage) != 0 ? entry : nullptr;
 }
 
 // The INI file's reader: text that is not a decimal integer gives the default.
 int32_t ReadPageSetting(const char* key, int32_t defaultValue, void*) {
-    const WebSetting* web = FindWebSetting(key);
-    if (web == nullptr) return defaultValue;
-    char* text = PageSettingText(web->key, web->param);
+    const SettingEntry* entry = PageSetting(key);
+    if (entry == nullptr) return defaultValue;
+    char* text = PageSettingText(entry->key, entry->option);
     if (text == nullptr) return defaultValue;
     int32_t value = defaultValue;
-    if (!hostlogic::ParseSettingText(text, &value)) value = defaultValue;
+    if (!ParseSettingText(text, &value)) value = defaultValue;
     std::free(text);
     return value;
-}
-
-// A seed: decimal digits only, 0 to 4294967295.
-bool ParseSeed(const char* text, uint32_t* seed) {
-    if (text == nullptr || *text == '\0') return false;
-    uint64_t value = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(*c - '0');
-        if (value > UINT32_MAX) return false;
-    }
-    *seed = static_cast<uint32_t>(value);
-    return true;
 }
 
 class WebPlatform final : public SaverPlatform {
@@ -146,28 +122,20 @@ public:
     bool QueryShift() override {
         const double now = emscripten_get_now();
         if (now - lastYieldMs_ >= kYieldEveryMs) {
-            emscripten_sleep(0);
+            // A hidden page makes no land: the generation waits until the
+            // page is seen again instead of running in the background.
+            if (PageHidden() != 0) {
+                PageWaitUntilVisible();
+            } else {
+                emscripten_sleep(0);
+            }
             lastYieldMs_ = emscripten_get_now();
         }
         return PageQueryShift() != 0;
     }
 
-    int32_t ProcessClockMs() override {
-        return static_cast<int32_t>(
-            static_cast<uint32_t>(static_cast<uint64_t>(emscripten_get_now())));
-    }
-
     uint32_t CalendarSeconds() override {
-        uint32_t seed = static_cast<uint32_t>(std::time(nullptr));
-        if (hasLandSeed) {
-            seed = landSeed;
-        } else if (repeatLandOnce && hasLastLandSeed_) {
-            seed = lastLandSeed_;
-        }
-        repeatLandOnce = false;
-        lastLandSeed_ = seed;
-        hasLastLandSeed_ = true;
-        return seed;
+        return hasLandSeed ? landSeed : static_cast<uint32_t>(std::time(nullptr));
     }
 
     uint32_t MillisecondTime() override {
@@ -183,21 +151,12 @@ public:
     uint32_t landSeed = 0;
     bool hasViewSeed = false;
     uint32_t viewSeed = 0;
-    // The next landscape repeats the last one (a flight rebuilt for a new
-    // window size keeps its land).
-    bool repeatLandOnce = false;
 
 private:
-    uint32_t lastLandSeed_ = 0;
-    bool hasLastLandSeed_ = false;
     std::unique_ptr<uint8_t[]> rgba_;
     size_t rgbaBytes_ = 0;
     double lastYieldMs_ = 0.0;
 };
-
-WebPlatform platform;
-std::string jsonText;
-char checksumText[17];
 
 void AppendJsonString(std::string& out, const char* text) {
     out += '"';
@@ -210,45 +169,86 @@ void AppendJsonString(std::string& out, const char* text) {
 
 }  // namespace
 
+// Everything of the page's saver: its platform, the settings of its next
+// flight and the flight.
+struct WebSaver {
+    WebPlatform platform;
+    Settings settings;
+    Flight flight;
+    FramePacer pacer;
+    int64_t refreshMicroseconds = kDefaultRefreshMicroseconds;  // as the page measures it
+    bool onBattery = false;  // as the browser's battery says
+    bool aborted = false;    // a Shift press stopped a landscape of this flight
+    std::string json;      // the last glidescape_settings_json answer
+    char checksum[17] = {};
+};
+
+namespace {
+
+// Smooth motion, battery and the refresh rate decide the pacing.
+void ApplyPowerPlan(WebSaver& saver) {
+    const PowerPlan plan = PlanPower(saver.flight.settings, saver.onBattery);
+    const bool smooth = plan.smooth && saver.flight.smooth();
+    if (smooth != saver.pacer.smooth() ||
+        saver.refreshMicroseconds != saver.pacer.refreshMicroseconds()) {
+        saver.pacer.Configure(smooth, saver.refreshMicroseconds);
+    }
+    saver.pacer.SetVisible(plan.drawing);
+    saver.flight.SetLandOnOneThread(plan.landOnOneThread);
+}
+
+}  // namespace
+
 extern "C" {
 
-// Reads the page's seven settings from the address and localStorage, then
-// clamps.
-EMSCRIPTEN_KEEPALIVE void glidescape_load_settings() {
-    WebSettingsLoad(ReadPageSetting, nullptr);
+// The page's saver, with the default settings; null without memory.
+EMSCRIPTEN_KEEPALIVE WebSaver* glidescape_create() {
+    return new (std::nothrow) WebSaver;
+}
+
+EMSCRIPTEN_KEEPALIVE void glidescape_destroy(WebSaver* saver) {
+    delete saver;
+}
+
+// Reads the page's settings from the address and localStorage, then clamps.
+EMSCRIPTEN_KEEPALIVE void glidescape_load_settings(WebSaver* saver) {
+    saver->settings = LoadSettingsFrom(ReadPageSetting, nullptr);
 }
 
 // Restores every setting to its default (nothing is stored).
-EMSCRIPTEN_KEEPALIVE void glidescape_restore_defaults() {
-    WebSettingsRestoreDefaults();
+EMSCRIPTEN_KEEPALIVE void glidescape_restore_defaults(WebSaver* saver) {
+    RestoreDefaultSettings(saver->settings);
 }
 
 // Sets one setting from text as the reader would, then clamps all.
-EMSCRIPTEN_KEEPALIVE void glidescape_set_setting(const char* key, const char* text) {
-    const SettingEntry* entry = FindSetting(key);
-    if (entry == nullptr || text == nullptr || FindWebSetting(key) == nullptr) return;
+EMSCRIPTEN_KEEPALIVE void glidescape_set_setting(WebSaver* saver, const char* key,
+                                                 const char* text) {
+    const SettingEntry* entry = PageSetting(key);
+    if (entry == nullptr || text == nullptr) return;
     int32_t value = entry->defaultValue;
-    if (!hostlogic::ParseSettingText(text, &value)) value = entry->defaultValue;
-    WebSettingSet(static_cast<int>(entry - kSettings), value);
+    if (!ParseSettingText(text, &value)) value = entry->defaultValue;
+    saver->settings.*entry->field = value;
+    ClampSettings(saver->settings);
 }
 
-// Stores the page's seven (clamped) settings as the configuration dialog
-// writes them: "%ld" text in the dialog's order.
-EMSCRIPTEN_KEEPALIVE void glidescape_save_settings() {
+// Stores the page's (clamped) settings as the configuration dialog writes
+// them: "%ld" text in the dialog's order.
+EMSCRIPTEN_KEEPALIVE void glidescape_save_settings(WebSaver* saver) {
     for (int index : kSettingsWriteOrder) {
         const SettingEntry& entry = kSettings[index];
-        if (FindWebSetting(entry.key) == nullptr) continue;
+        if ((entry.frontEnds & kWebPage) == 0) continue;
         char text[16];
-        std::snprintf(text, sizeof text, "%" PRId32, WebSettingValue(index));
+        std::snprintf(text, sizeof text, "%" PRId32, saver->settings.*entry.field);
         PageStoreSetting(entry.key, text);
     }
 }
 
 // A seed from text ("" or anything but 0 ... 4294967295 in decimal: the
 // clock). which: 0 land, 1 view. Returns 1 when the text was a seed.
-EMSCRIPTEN_KEEPALIVE int glidescape_set_seed(int which, const char* text) {
+EMSCRIPTEN_KEEPALIVE int glidescape_set_seed(WebSaver* saver, int which, const char* text) {
     uint32_t seed = 0;
     const bool has = ParseSeed(text, &seed);
+    WebPlatform& platform = saver->platform;
     if (which == 0) {
         platform.hasLandSeed = has;
         platform.landSeed = seed;
@@ -260,81 +260,155 @@ EMSCRIPTEN_KEEPALIVE int glidescape_set_seed(int which, const char* text) {
 }
 
 // The page's settings with the current values, for its panel:
-// [{"key","param","label","min","max","default","value"}, ...] in reading
-// order; max is null for no upper bound.
-EMSCRIPTEN_KEEPALIVE const char* glidescape_settings_json() {
-    jsonText = "[";
-    for (int i = 0; i < kSettingCount; ++i) {
-        const SettingEntry& entry = kSettings[i];
-        const WebSetting* web = FindWebSetting(entry.key);
-        if (web == nullptr) continue;
-        if (jsonText.size() > 1) jsonText += ',';
-        jsonText += "{\"key\":";
-        AppendJsonString(jsonText, entry.key);
-        jsonText += ",\"param\":";
-        AppendJsonString(jsonText, web->param);
-        jsonText += ",\"label\":";
-        AppendJsonString(jsonText, web->label);
-        jsonText += ",\"min\":" + std::to_string(entry.minimum);
-        jsonText += ",\"max\":";
-        jsonText += entry.maximum == INT32_MAX ? "null" : std::to_string(entry.maximum);
-        jsonText += ",\"default\":" + std::to_string(entry.defaultValue);
-        jsonText += ",\"value\":" + std::to_string(WebSettingValue(i)) + "}";
+// [{"key","param","label","min","max","default","kind","choices","value"},
+// ...] in reading order; max is null for no upper bound; kind is "number",
+// "toggle" or "choice", and only a choice has choices (the names of its
+// values from min up).
+EMSCRIPTEN_KEEPALIVE const char* glidescape_settings_json(WebSaver* saver) {
+    std::string& json = saver->json;
+    json = "[";
+    for (const SettingEntry& entry : kSettings) {
+        if ((entry.frontEnds & kWebPage) == 0) continue;
+        if (json.size() > 1) json += ',';
+        json += "{\"key\":";
+        AppendJsonString(json, entry.key);
+        json += ",\"param\":";
+        AppendJsonString(json, entry.option);
+        json += ",\"label\":";
+        AppendJsonString(json, entry.label);
+        json += ",\"min\":" + std::to_string(entry.minimum);
+        json += ",\"max\":";
+        json += entry.maximum == INT32_MAX ? "null" : std::to_string(entry.maximum);
+        json += ",\"default\":" + std::to_string(entry.defaultValue);
+        json += ",\"kind\":";
+        json += entry.kind == SettingKind::Toggle   ? "\"toggle\""
+                : entry.kind == SettingKind::Choice ? "\"choice\""
+                                                    : "\"number\"";
+        if (entry.choices != nullptr) {
+            json += ",\"choices\":[";
+            for (const char* const* choice = entry.choices; *choice != nullptr; ++choice) {
+                if (choice != entry.choices) json += ',';
+                AppendJsonString(json, *choice);
+            }
+            json += "]";
+        }
+        json += ",\"value\":" + std::to_string(saver->settings.*entry.field) + "}";
     }
-    jsonText += "]";
-    return jsonText.c_str();
+    json += "]";
+    return json.c_str();
 }
 
-// A new flight on a client area of the given CSS pixels; 1 when it can fly.
-EMSCRIPTEN_KEEPALIVE int glidescape_start(int32_t clientWidth, int32_t clientHeight) {
-    return WebFlightStart(platform, clientWidth, clientHeight) ? 1 : 0;
+// A new flight on a client area of the given CSS pixels, as a fresh saver
+// flies (the same frames as glidescape-render for the same seeds), made
+// inline (the page has no threads); 1 when it can fly.
+EMSCRIPTEN_KEEPALIVE int glidescape_start(WebSaver* saver, int32_t clientWidth,
+                                          int32_t clientHeight) {
+    saver->aborted = false;
+    const bool flies =
+        saver->flight.Create(saver->platform, saver->settings, clientWidth, clientHeight).ok();
+    saver->pacer.Restart();
+    ApplyPowerPlan(*saver);
+    return flies ? 1 : 0;
 }
 
-EMSCRIPTEN_KEEPALIVE void glidescape_stop() {
-    WebFlightStop();
+// One animation frame at `nowMs` (requestAnimationFrame's time): the ticks
+// that fell due, then the frame the display shows. Bit 0: a frame was
+// drawn; bit 1: a landscape was made.
+EMSCRIPTEN_KEEPALIVE int glidescape_refresh(WebSaver* saver, double nowMs) {
+    saver->platform.StartTick();
+    const RefreshOutcome outcome =
+        RefreshFlights(saver->pacer, &saver->flight, 1, static_cast<int64_t>(nowMs * 1000.0));
+    if (outcome.madeLand && saver->flight.newLand.abortGeneration != 0) saver->aborted = true;
+    return (outcome.drawn > 0 ? 1 : 0) | (outcome.madeLand ? 2 : 0);
 }
 
-// The next flight's first landscape is the last one made (unless a land seed
-// is set anyway).
-EMSCRIPTEN_KEEPALIVE void glidescape_repeat_land() {
-    platform.repeatLandOnce = true;
+// The display's refresh period as the page measured it (milliseconds).
+EMSCRIPTEN_KEEPALIVE void glidescape_set_refresh(WebSaver* saver, double periodMs) {
+    const int64_t period = static_cast<int64_t>(periodMs * 1000.0);
+    if (period <= 0) return;
+    saver->refreshMicroseconds = period;
+    ApplyPowerPlan(*saver);
+}
+
+// What the browser's battery says: 1 on battery, 0 on mains.
+EMSCRIPTEN_KEEPALIVE void glidescape_set_power(WebSaver* saver, int onBattery) {
+    saver->onBattery = onBattery != 0;
+    ApplyPowerPlan(*saver);
+}
+
+// The seeds of the landscape flown now (0 before the first): which 0 land,
+// 1 view. The page reads them as unsigned.
+EMSCRIPTEN_KEEPALIVE uint32_t glidescape_seed(WebSaver* saver, int which) {
+    return which == 0 ? saver->flight.landSeed() : saver->flight.viewSeed();
+}
+
+// The camera of the last frame shown: which 0 x, 1 y (position units),
+// 2 heading (angle units), 3 altitude.
+EMSCRIPTEN_KEEPALIVE int32_t glidescape_drawn_camera(WebSaver* saver, int which) {
+    const Flight::Camera& camera = saver->flight.drawnCamera();
+    switch (which) {
+        case 0:
+            return camera.positionX;
+        case 1:
+            return camera.positionY;
+        case 2:
+            return camera.heading;
+        default:
+            return camera.altitude;
+    }
+}
+
+// A new client size for the flight: the land and the camera stay. 1 when it
+// flies at that size.
+EMSCRIPTEN_KEEPALIVE int glidescape_resize(WebSaver* saver, int32_t clientWidth,
+                                           int32_t clientHeight) {
+    return saver->flight.Resize(clientWidth, clientHeight).ok() ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE void glidescape_stop(WebSaver* saver) {
+    saver->flight.Destroy();
 }
 
 // One tick: 0 made land, 1 drew a frame, 2 did nothing.
-EMSCRIPTEN_KEEPALIVE int glidescape_tick() {
-    platform.StartTick();
-    switch (WebFlightTick()) {
-        case WebTick::Generated:
+EMSCRIPTEN_KEEPALIVE int glidescape_tick(WebSaver* saver) {
+    saver->platform.StartTick();
+    switch (saver->flight.Tick()) {
+        case TickResult::Generated:
+            if (saver->flight.newLand.abortGeneration != 0) saver->aborted = true;
             return 0;
-        case WebTick::DrewFrame:
+        case TickResult::DrewFrame:
             return 1;
-        case WebTick::Skipped:
+        case TickResult::Flew:
+            return saver->flight.Draw(0) ? 1 : 2;
+        case TickResult::Generating:
+        case TickResult::Skipped:
             break;
     }
     return 2;
 }
 
-EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_width() {
-    return WebSettingsOutputWidth();
+EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_width(WebSaver* saver) {
+    return saver->settings.outputWidth;
 }
-EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_height() {
-    return WebFlightOutputHeight();
+EMSCRIPTEN_KEEPALIVE int32_t glidescape_output_height(WebSaver* saver) {
+    return saver->flight.frameLoop.ready ? saver->flight.frameLoop.outputHeight : 0;
 }
-EMSCRIPTEN_KEEPALIVE int32_t glidescape_land_side() {
-    return WebFlightLandSide();
+EMSCRIPTEN_KEEPALIVE int32_t glidescape_land_side(WebSaver* saver) {
+    return saver->flight.frameLoop.ready ? saver->flight.frameLoop.landSide : 0;
 }
-EMSCRIPTEN_KEEPALIVE int glidescape_aborted() {
-    return WebFlightAborted() ? 1 : 0;
+EMSCRIPTEN_KEEPALIVE int glidescape_aborted(WebSaver* saver) {
+    return saver->aborted || saver->flight.newLand.abortGeneration != 0 ? 1 : 0;
 }
 
 // 64-bit FNV-1a of the frame's words as little-endian bytes in memory order
 // (row 0 at the bottom), as 16 hex digits; "" without a flight. Equals the
 // hash of glidescape-render's raw frame dump.
-EMSCRIPTEN_KEEPALIVE const char* glidescape_frame_checksum() {
-    const uint32_t* frame = WebFlightFrame();
-    if (frame == nullptr) return "";
-    const size_t count = static_cast<size_t>(WebSettingsOutputWidth()) *
-                         static_cast<size_t>(WebFlightOutputHeight());
+EMSCRIPTEN_KEEPALIVE const char* glidescape_frame_checksum(WebSaver* saver) {
+    const FrameLoopState& loop = saver->flight.frameLoop;
+    if (!loop.ready || loop.framePixels == nullptr) return "";
+    const uint32_t* frame = loop.framePixels;
+    const size_t count =
+        static_cast<size_t>(saver->flight.settings.outputWidth) * static_cast<size_t>(loop.outputHeight);
     uint64_t hash = 0xcbf29ce484222325ull;
     for (size_t i = 0; i < count; ++i) {
         for (int byte = 0; byte < 4; ++byte) {
@@ -342,8 +416,8 @@ EMSCRIPTEN_KEEPALIVE const char* glidescape_frame_checksum() {
             hash *= 0x100000001b3ull;
         }
     }
-    std::snprintf(checksumText, sizeof checksumText, "%016" PRIx64, hash);
-    return checksumText;
+    std::snprintf(saver->checksum, sizeof saver->checksum, "%016" PRIx64, hash);
+    return saver->checksum;
 }
 
 }  // extern "C"
