@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "host/HostLogic.h"
+#include "app/CommandLine.h"
+#include "app/Settings.h"
 #include "render/OutputFile.h"
 
 namespace {
@@ -31,11 +32,12 @@ bool ParseInt32(const std::string& text, int64_t minimum, int64_t maximum, int32
     return true;
 }
 
-bool ParseClient(const std::string& text, int32_t& width, int32_t& height) {
+// WxH with both sides in [1, maximum].
+bool ParseSize(const std::string& text, int64_t maximum, int32_t& width, int32_t& height) {
     const auto x = text.find_first_of("xX");
     if (x == std::string::npos) return false;
-    return ParseInt32(text.substr(0, x), 1, INT32_MAX, width) &&
-           ParseInt32(text.substr(x + 1), 1, INT32_MAX, height);
+    return ParseInt32(text.substr(0, x), 1, maximum, width) &&
+           ParseInt32(text.substr(x + 1), 1, maximum, height);
 }
 
 // The same file however it is named (./x, a link to it, a/../x): each
@@ -54,9 +56,11 @@ bool SharedOutputs(const RenderOptions& options, std::string& error) {
     const std::pair<const char*, const std::string*> outputs[] = {
         {"--frame-out", &options.frameOut},
         {"--heights-out", &options.heightsOut},
-        {"--colours-out", &options.coloursOut}};
-    for (size_t i = 0; i < 3; ++i) {
-        for (size_t j = i + 1; j < 3; ++j) {
+        {"--colours-out", &options.coloursOut},
+        {"--video", &options.video}};
+    constexpr size_t kOutputs = sizeof outputs / sizeof outputs[0];
+    for (size_t i = 0; i < kOutputs; ++i) {
+        for (size_t j = i + 1; j < kOutputs; ++j) {
             const std::string& a = *outputs[i].second;
             const std::string& b = *outputs[j].second;
             if (a.empty() || b.empty() || IsSpecialFile(a)) continue;
@@ -74,20 +78,15 @@ bool SharedOutputs(const RenderOptions& options, std::string& error) {
 
 }  // namespace
 
-const char* RenderUsage() {
-    return "Usage: glidescape-render [options]\n"
-           "Makes a landscape and flies over it with the saver's own frame loop, without a\n"
-           "window, and writes the last frame and the land maps.\n"
-           "\n"
-           "Settings (read as the saver reads its INI file: blanks around, an optional sign;\n"
-           "values out of range or beyond 32 bits fall back to the default):\n"
-           "  --land-size N       land side 2^N cells, 6..12 (10)\n"
-           "  --output-width W    frame columns, 128..3000 (512)\n"
-           "  --objects N         airborne objects, 0..255 (6)\n"
-           "  --speed N           flight speed, 0..100 (25)\n"
-           "  --autopilot N       autopilot intensity, 0..200 (30)\n"
-           "  --tilt N            view tilt, -128..128 (0)\n"
-           "  --newland-wait N    seconds (x 25 ticks) between landscapes (1200)\n"
+std::string RenderUsage() {
+    return std::string(
+               "Usage: glidescape-render [options]\n"
+               "Makes a landscape and flies over it with the saver's own frame loop, without a\n"
+               "window, and writes the last frame and the land maps.\n"
+               "\n"
+               "Settings (read as the saver reads its INI file: blanks around, an optional sign;\n"
+               "values out of range or beyond 32 bits fall back to the default):\n") +
+           SettingsUsage(kRenderTool, "--") +
            "Run:\n"
            "  --client WxH        window size the frame height is computed for (1024x768)\n"
            "  --land-seed S       land seed instead of the calendar time (0..4294967295)\n"
@@ -98,30 +97,23 @@ const char* RenderUsage() {
            "  --generation MODE   where landscapes are made: inline (in the tick, the\n"
            "                      default) or worker (on a thread of their own while the\n"
            "                      ticks wait, as in the savers); both give the same pictures\n"
+           "  --subframes N       frames a tick, 1..64 (1): smooth motion, N - 1 frames in\n"
+           "                      between each tick's frame and the next\n"
            "Output (a PATH ending in .png gets a PNG, any other raw little-endian 32-bit words):\n"
            "  --frame-out PATH    the last frame\n"
            "  --heights-out PATH  the height map\n"
            "  --colours-out PATH  the colour map\n"
            "  --png-dir DIR       write frames as DIR/frame-NNNNNN.png ...\n"
            "  --png-every K       ... every K-th frame (1)\n"
+           "  --video PATH        every frame into a video: .mp4 H.264, .mkv lossless FFV1\n"
+           "                      (RGB exactly as drawn), .webm VP9\n"
+           "  --fps N             the video's frames a second (25 x the frames a tick)\n"
+           "  --size WxH          the video's size, the frame stretched as the savers\n"
+           "                      stretch it (the frame's own size)\n"
+           "  --smooth-scale      scale to --size with a bicubic filter instead\n"
            "Without any output option the last frame goes to glidescape.png.\n"
            "  --help              this text\n"
            "  --version           the program's version\n";
-}
-
-std::string OneLine(const std::string& text) {
-    std::string line;
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 0x20 || code == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", code);
-            line += escaped;
-        } else {
-            line += c;
-        }
-    }
-    return line;
 }
 
 namespace {
@@ -171,12 +163,20 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
             error = "unexpected argument '" + name + "'";
             return ParseResult::Error;
         }
+        if (name == "--smooth-scale") {
+            if (hasValue) {
+                error = name + ": takes no value";
+                return ParseResult::Error;
+            }
+            options.smoothScale = true;
+            continue;
+        }
         static const char* const kKnown[] = {
-            "--land-size", "--output-width", "--objects",     "--speed",       "--autopilot",
-            "--tilt",      "--newland-wait", "--land-seed",   "--view-seed",   "--client",
-            "--ticks",     "--frame-out",    "--heights-out", "--colours-out", "--png-dir",
-            "--png-every", "--threads",      "--generation"};
-        bool known = false;
+            "--land-seed",   "--view-seed",   "--client",  "--ticks",     "--frame-out",
+            "--heights-out", "--colours-out", "--png-dir", "--png-every", "--threads",
+            "--generation",  "--video",       "--fps",     "--size",      "--subframes"};
+        const SettingEntry* setting = FindSettingByOption(name.c_str() + 2, kRenderTool);
+        bool known = setting != nullptr;
         for (const char* option : kKnown) known = known || name == option;
         if (!known) {
             error = "unknown option '" + name + "' (see --help)";
@@ -194,27 +194,8 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
             error = name + ": '" + value + "' " + what;
             return ParseResult::Error;
         };
-        // A setting reads exactly as in the INI file: a value beyond 32 bits
-        // is left unset, so it falls back to the default like one out of range.
-        auto setting = [&](bool& has, int32_t& target) {
-            int32_t parsed = 0;
-            switch (hostlogic::ReadSettingText(value.c_str(), &parsed)) {
-                case hostlogic::SettingText::Number:
-                    target = parsed;
-                    has = true;
-                    return true;
-                case hostlogic::SettingText::OutOfRange:
-                    has = false;
-                    return true;
-                case hostlogic::SettingText::NotANumber:
-                    break;
-            }
-            return false;
-        };
         auto seed = [&](bool& has, uint32_t& target) {
-            int64_t parsed = 0;
-            if (!ParseInt64(value, parsed) || parsed < 0 || parsed > UINT32_MAX) return false;
-            target = static_cast<uint32_t>(parsed);
+            if (!ParseSeed(value.c_str(), &target)) return false;
             has = true;
             return true;
         };
@@ -224,25 +205,9 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
             return true;
         };
 
-        if (name == "--land-size") {
-            if (!setting(options.hasLandSize, options.landSize))
-                return fail("is not a whole number");
-        } else if (name == "--output-width") {
-            if (!setting(options.hasOutputWidth, options.outputWidth)) {
-                return fail("is not a whole number");
-            }
-        } else if (name == "--objects") {
-            if (!setting(options.hasObjects, options.objects)) return fail("is not a whole number");
-        } else if (name == "--speed") {
-            if (!setting(options.hasSpeed, options.speed)) return fail("is not a whole number");
-        } else if (name == "--autopilot") {
-            if (!setting(options.hasAutopilot, options.autopilot)) {
-                return fail("is not a whole number");
-            }
-        } else if (name == "--tilt") {
-            if (!setting(options.hasTilt, options.tilt)) return fail("is not a whole number");
-        } else if (name == "--newland-wait") {
-            if (!setting(options.hasNewlandWait, options.newlandWait)) {
+        if (setting != nullptr) {
+            // A setting reads exactly as in the INI file.
+            if (!options.settings.Set(*setting, value.c_str())) {
                 return fail("is not a whole number");
             }
         } else if (name == "--land-seed") {
@@ -254,7 +219,7 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
                 return fail("is not a seed (0 to 4294967295)");
             }
         } else if (name == "--client") {
-            if (!ParseClient(value, options.clientWidth, options.clientHeight)) {
+            if (!ParseSize(value, INT32_MAX, options.clientWidth, options.clientHeight)) {
                 return fail("is not a size WxH with positive width and height");
             }
         } else if (name == "--ticks") {
@@ -281,10 +246,58 @@ ParseResult ParseArguments(int argc, const char* const* argv, RenderOptions& opt
                 return fail("is not a frame interval (1 or more)");
             }
             options.hasPngEvery = true;
+        } else if (name == "--video") {
+            if (VideoFormatFor(value) == nullptr) {
+                return fail((std::string("is not ") + VideoExtensions()).c_str());
+            }
+            options.video = value;
+        } else if (name == "--fps") {
+            if (!ParseInt32(value, 1, 1000, options.fps)) {
+                return fail("is not a frame rate (1 to 1000)");
+            }
+            options.hasFps = true;
+        } else if (name == "--subframes") {
+            if (!ParseInt32(value, 1, 64, options.framesPerTick)) {
+                return fail("is not a count of frames a tick (1 to 64)");
+            }
+        } else if (name == "--size") {
+            if (!ParseSize(value, kMaxVideoSide, options.size.width, options.size.height)) {
+                return fail("is not a size WxH with sides from 1 to 16384");
+            }
+            options.hasSize = true;
         }
     }
     if (options.hasPngEvery && options.pngDir.empty()) {
         error = "--png-every: needs --png-dir";
+        return ParseResult::Error;
+    }
+    const std::pair<bool, const char*> videoOnly[] = {{options.hasFps, "--fps"},
+                                                      {options.hasSize, "--size"},
+                                                      {options.smoothScale, "--smooth-scale"}};
+    for (const auto& [given, option] : videoOnly) {
+        if (given && options.video.empty()) {
+            error = std::string(option) + ": needs --video";
+            return ParseResult::Error;
+        }
+    }
+    if (!options.video.empty() && options.ticks < 2) {
+        error = "--video: needs --ticks 2 or more; the first tick only makes the land";
+        return ParseResult::Error;
+    }
+    if (options.smoothScale && !options.hasSize) {
+        error = "--smooth-scale: needs --size";
+        return ParseResult::Error;
+    }
+    // The flight moves a tick's way per tick: a rate other than the frames
+    // drawn a second would speed it up or slow it down. Without --fps the
+    // video takes the rate of the frames drawn.
+    if (!options.hasFps) options.fps = kTicksPerSecond * options.framesPerTick;
+    if (options.fps != kTicksPerSecond * options.framesPerTick) {
+        error = "--fps: " + std::to_string(options.fps) + " needs --subframes " +
+                (options.fps % kTicksPerSecond == 0 ? std::to_string(options.fps / kTicksPerSecond)
+                                                     : std::string("N with N x 25 frames")) +
+                "; the flight draws " + std::to_string(kTicksPerSecond * options.framesPerTick) +
+                " frames a second";
         return ParseResult::Error;
     }
     if (SharedOutputs(options, error)) return ParseResult::Error;

@@ -1,29 +1,24 @@
 // RenderOptions.h - command line of glidescape-render.
 //
 // ParseRenderOptions turns argv into RenderOptions; the settings options are
-// kept as given (RunRender clamps them as the settings store does), every
-// other value is checked here. Errors are one line naming the option.
+// those of the settings table that the renderer reads, kept as
+// SettingOverrides (RunRender applies them over the defaults and clamps them
+// as the settings store does), every other value is checked here. Errors are
+// one line naming the option.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "app/Settings.h"
+#include "render/VideoWriter.h"
+
+// The frame loop's ticks a second (one every 40 ms): the flight's speed.
+constexpr int32_t kTicksPerSecond = 25;
+
 struct RenderOptions {
     // Settings; unset ones keep the store's defaults.
-    bool hasLandSize = false;
-    int32_t landSize = 0;
-    bool hasOutputWidth = false;
-    int32_t outputWidth = 0;
-    bool hasObjects = false;
-    int32_t objects = 0;
-    bool hasSpeed = false;
-    int32_t speed = 0;
-    bool hasAutopilot = false;
-    int32_t autopilot = 0;
-    bool hasTilt = false;
-    int32_t tilt = 0;
-    bool hasNewlandWait = false;
-    int32_t newlandWait = 0;
+    SettingOverrides settings;
 
     // Seeds; unset ones come from the clocks as in the saver.
     bool hasLandSeed = false;
@@ -45,6 +40,17 @@ struct RenderOptions {
     std::string pngDir;  // every pngEvery-th frame as DIR/frame-NNNNNN.png
     int32_t pngEvery = 1;
     bool hasPngEvery = false;
+
+    // Every frame as one video frame of 1/fps seconds (render/VideoWriter.h).
+    std::string video;
+    // Frames the loop draws a tick; the video's rate is framesPerTick x 25,
+    // so that the flight keeps its speed.
+    int32_t framesPerTick = 1;
+    int32_t fps = kTicksPerSecond;
+    bool hasFps = false;
+    bool hasSize = false;  // else the frame's own size
+    VideoSize size;
+    bool smoothScale = false;  // libswscale's filter instead of the savers' stretch
 };
 
 enum class ParseResult { Run, Help, Version, Error };
@@ -53,8 +59,4 @@ enum class ParseResult { Run, Help, Version, Error };
 ParseResult ParseRenderOptions(int argc, const char* const* argv, RenderOptions& options,
                                std::string& error);
 
-const char* RenderUsage();
-
-// `text` with every control character (a newline in a path, say) written as
-// \xHH, so that a message naming it stays one line.
-std::string OneLine(const std::string& text);
+std::string RenderUsage();

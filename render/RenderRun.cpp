@@ -5,16 +5,16 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 
+#include "app/CommandLine.h"
 #include "app/FrameLoop.h"
 #include "app/NewLand.h"
 #include "app/Settings.h"
+#include "base/Scratch.h"
 #include "land/LandPipeline.h"
-#include "land/Scratch.h"
 #include "render/ImageWriter.h"
+#include "render/OutputFile.h"
 
 namespace {
 
@@ -31,24 +31,7 @@ std::string LandMemoryError(const Flight& flight, const Settings& settings) {
 }
 
 void Report(std::FILE* errors, const std::string& message) {
-    if (errors != nullptr) {
-        std::fprintf(errors, "glidescape-render: %s\n", OneLine(message).c_str());
-    }
-}
-
-// Puts every given option into its setting; ClampSettings then treats them
-// exactly as values read from the INI file.
-Settings ApplySettings(const RenderOptions& o) {
-    Settings s;
-    if (o.hasLandSize) s.landSize = o.landSize;
-    if (o.hasOutputWidth) s.outputWidth = o.outputWidth;
-    if (o.hasObjects) s.objectCount = o.objects;
-    if (o.hasSpeed) s.flightSpeed = o.speed;
-    if (o.hasAutopilot) s.autoPilotIntensity = o.autopilot;
-    if (o.hasTilt) s.tilt = o.tilt;
-    if (o.hasNewlandWait) s.newlandWait = o.newlandWait;
-    ClampSettings(s);
-    return s;
+    PrintErrorLine(errors, "glidescape-render", message);
 }
 
 }  // namespace
@@ -57,41 +40,61 @@ RenderPlatform::RenderPlatform(const RenderOptions& options, std::FILE* progress
     : options_(options), progressOut_(progressOut) {}
 
 void RenderPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) {
-    EndProgress();
+    // The land is made: its bar goes (the video's stays).
+    if (barDrawn_.rfind("Making land", 0) == 0) EndProgress();
     ++framesShown_;
-    if (options_.pngDir.empty() || !writeError_.empty()) return;
-    if (framesShown_ % options_.pngEvery != 0) return;
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%06d.png", framesShown_);
+    if (!writeError_.empty()) return;
     std::string error;
-    if (!WriteFramePng(options_.pngDir + name, pixels, width, height, error)) writeError_ = error;
+    if (!options_.pngDir.empty() && framesShown_ % options_.pngEvery == 0) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%06d.png", framesShown_);
+        if (!WriteFramePng(options_.pngDir + name, pixels, width, height, error)) {
+            writeError_ = error;
+            return;
+        }
+    }
+    if (video_ != nullptr && !video_->AddFrame(pixels, width, height, error)) writeError_ = error;
 }
 
-void RenderPlatform::DrawStatusText(const char* text, int32_t, int32_t, uint32_t colour) {
-    // The progress screen redraws "Processing..." about every 128 ms with a
-    // red level that sweeps up and down; it moves a marker along a bar.
-    if (progressOut_ == nullptr || std::strcmp(text, "Processing...") != 0) return;
-    constexpr int kBarWidth = 30;
-    const int position = static_cast<int>(((colour >> 16) & 0xFF) * (kBarWidth - 1) / 255);
-    char bar[kBarWidth + 1];
-    for (int i = 0; i < kBarWidth; ++i) bar[i] = i == position ? '#' : '-';
-    bar[kBarWidth] = '\0';
-    std::fprintf(progressOut_, "\rMaking land [%s]", bar);
+void RenderPlatform::DrawBar(const std::string& text) {
+    if (progressOut_ == nullptr || text == barDrawn_) return;
+    // Blanks over what a longer line left.
+    const int tail =
+        static_cast<int>(barDrawn_.size() > text.size() ? barDrawn_.size() - text.size() : 0);
+    std::fprintf(progressOut_, "\r%s%*s", text.c_str(), tail, "");
+    if (tail > 0) std::fprintf(progressOut_, "\r%s", text.c_str());
     std::fflush(progressOut_);
-    progressDrawn_ = true;
+    barDrawn_ = text;
+}
+
+void RenderPlatform::ShowVideoProgress(int32_t tick, int32_t ticks) {
+    if (progressOut_ == nullptr || ticks <= 0) return;
+    constexpr int kBarWidth = 30;
+    const auto filled = static_cast<int>(int64_t{tick} * kBarWidth / ticks);
+    const auto percent = static_cast<int>(int64_t{tick} * 100 / ticks);
+    std::string text = "Writing video [";
+    text.append(static_cast<size_t>(filled), '#');
+    text.append(static_cast<size_t>(kBarWidth - filled), '-');
+    text += "] " + std::to_string(percent) + "%";
+    DrawBar(text);
+}
+
+void RenderPlatform::ShowProgress(const ProgressScreen& screen) {
+    // The progress screen's level sweeps up and down about every 128 ms; it
+    // moves a marker along a bar.
+    if (progressOut_ == nullptr || screen.part != ProgressScreen::Part::Animation) return;
+    constexpr int kBarWidth = 30;
+    const int position = (255 - screen.level) * (kBarWidth - 1) / 255;
+    std::string text = "Making land [";
+    for (int i = 0; i < kBarWidth; ++i) text += i == position ? '#' : '-';
+    DrawBar(text + "]");
 }
 
 void RenderPlatform::EndProgress() {
-    if (!progressDrawn_) return;
-    std::fprintf(progressOut_, "\r%*s\r", 45, "");
+    if (barDrawn_.empty()) return;
+    std::fprintf(progressOut_, "\r%*s\r", static_cast<int>(barDrawn_.size()), "");
     std::fflush(progressOut_);
-    progressDrawn_ = false;
-}
-
-int32_t RenderPlatform::ProcessClockMs() {
-    const std::clock_t ticks = std::clock();
-    const auto ms = static_cast<int64_t>(ticks) * 1000 / CLOCKS_PER_SEC;
-    return static_cast<int32_t>(static_cast<uint32_t>(ms));
+    barDrawn_.clear();
 }
 
 uint32_t RenderPlatform::CalendarSeconds() {
@@ -107,48 +110,48 @@ uint32_t RenderPlatform::MillisecondTime() {
 }
 
 int RunRender(const RenderOptions& options, std::FILE* errors) {
-    const Settings settings = ApplySettings(options);
+    Settings settings;
+    options.settings.ApplyTo(settings);
+    // One frame a tick, each drawn by its tick; with --subframes the frames
+    // in between drawn after it.
+    settings.smoothMotion = options.framesPerTick > 1 ? 1 : 0;
     std::FILE* progressOut = errors != nullptr && isatty(fileno(errors)) != 0 ? errors : nullptr;
     RenderPlatform platform(options, progressOut);
     Flight flight;
 
-    if (!flight.Create(platform, settings, options.clientWidth, options.clientHeight,
-                       options.threads,
-                       options.workerGeneration ? Generation::Worker : Generation::Inline)) {
-        // The true row count, even where it does not fit the frame loop's
-        // 32 bits: the frame loop's formula (quotient first) in double, where
-        // width x height < 2^53 is exact.
-        const int64_t rows = options.clientWidth <= 0 || options.clientHeight <= 0
-                                 ? 0
-                                 : static_cast<int64_t>(static_cast<double>(settings.outputWidth) /
-                                                        static_cast<double>(options.clientWidth) *
-                                                        static_cast<double>(options.clientHeight));
-        flight.Destroy();
-        const std::string client =
-            std::to_string(options.clientWidth) + "x" + std::to_string(options.clientHeight);
-        if (rows <= 0 || rows > 16384) {
-            Report(errors, "output width " + std::to_string(settings.outputWidth) + " on a " +
-                               client + " client gives " + std::to_string(rows) +
-                               " frame rows (1 to 16384 can be drawn)");
-        } else {
-            Report(errors, "not enough memory for the land maps, the frame or the view");
-        }
+    const FlightStatus status = flight.Create(
+        platform, settings, options.clientWidth, options.clientHeight, options.threads,
+        options.workerGeneration ? Generation::Worker : Generation::Inline);
+    if (!status.ok()) {
+        Report(errors, status.Text());
         return 1;
     }
-    if (!options.pngDir.empty()) {
-        std::error_code failure;
-        std::filesystem::create_directories(options.pngDir, failure);
-        if (failure) {
+    // Folders made for the frames go again when the run fails while they are empty.
+    MadeFolders pngFolders;
+    std::string error;
+    if (!options.pngDir.empty() && !pngFolders.Make(options.pngDir, error)) {
+        flight.Destroy();
+        Report(errors, error);
+        return 1;
+    }
+    // Encoded as the frames come; a failed run abandons it with its
+    // temporary file.
+    VideoWriter video;
+    if (!options.video.empty()) {
+        const VideoSize frame{flight.settings.outputWidth, flight.frameLoop.outputHeight};
+        if (!video.Open(options.video, *VideoFormatFor(options.video), frame,
+                        options.hasSize ? options.size : frame, options.fps, options.smoothScale,
+                        error)) {
             flight.Destroy();
-            Report(errors, "cannot make folder " + options.pngDir + ": " + failure.message());
+            Report(errors, error);
             return 1;
         }
+        platform.SetVideo(&video);
     }
     // The saver flies on with whatever memory gives; the renderer promises
     // the same picture as any other run or none: a landscape step, the view
     // or any part of the sky and objects without its memory ends the run.
     scratch::ResetFailureCount();
-    std::string error;
     for (int32_t tick = 0; tick < options.ticks && platform.writeError().empty();) {
         const TickResult result = flight.Tick();
         if (result == TickResult::Generating) {
@@ -158,6 +161,13 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
             continue;
         }
         ++tick;
+        if (result == TickResult::Flew) {
+            // Smooth motion: the tick's frame, then the frames in between.
+            for (int32_t i = 0; i < options.framesPerTick; ++i) {
+                flight.Draw(static_cast<int32_t>(int64_t{i} * kFractionOne / options.framesPerTick));
+            }
+        }
+        if (!options.video.empty()) platform.ShowVideoProgress(tick, options.ticks);
         if (flight.newLand.failedStep != 0) {
             error = LandMemoryError(flight, settings);
             break;
@@ -176,8 +186,10 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
         error = "not enough memory for the sky, the airborne objects or the frames";
     }
     if (error.empty()) error = platform.writeError();
+    if (error.empty() && !options.video.empty()) video.Finish(error);
     const bool anyOutput = !options.frameOut.empty() || !options.heightsOut.empty() ||
-                           !options.coloursOut.empty() || !options.pngDir.empty();
+                           !options.coloursOut.empty() || !options.pngDir.empty() ||
+                           !options.video.empty();
     const std::string frameOut = anyOutput ? options.frameOut : std::string("glidescape.png");
     const FrameLoopState& s = flight.frameLoop;
     if (error.empty() && !frameOut.empty()) {
@@ -194,5 +206,6 @@ int RunRender(const RenderOptions& options, std::FILE* errors) {
         Report(errors, error);
         return 1;
     }
+    pngFolders.Keep();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "app/Version.h"
 #include "render/RenderOptions.h"
 #include "render/RenderRun.h"
+#include "render/SignalCleanup.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ int Run(int argc, char** argv) {
     std::string error;
     switch (ParseRenderOptions(argc, argv, options, error)) {
         case ParseResult::Help:
-            std::fputs(RenderUsage(), stdout);
+            std::fputs(RenderUsage().c_str(), stdout);
             return 0;
         case ParseResult::Version:
             std::printf("glidescape-render %s\n", GLIDESCAPE_VERSION);
@@ -36,6 +37,8 @@ int Run(int argc, char** argv) {
 // out of memory for a string or a name all the same, the run still ends with
 // one line and exit code 1.
 int main(int argc, char** argv) {
+    // Before any other thread: every later one inherits the blocked signals.
+    (void)StartSignalCleanup();
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {
