@@ -1,8 +1,10 @@
 # The Debian package (cpack -G DEB in a build with CMAKE_INSTALL_PREFIX /usr,
 # see scripts/package.sh): glidescape-render in /usr/bin, the Linux saver and
-# its XScreenSaver description where Debian's XScreenSaver looks, the man
-# pages, and README, changelogs and copyright in /usr/share/doc/glidescape.
-# Runtime dependencies come from the binaries (dpkg-shlibdeps).
+# its XScreenSaver description where Debian's XScreenSaver looks, its .desktop
+# file where the MATE screen saver looks, the man pages, and README,
+# changelogs and copyright in /usr/share/doc/glidescape.
+# Runtime dependencies come from the binaries (dpkg-shlibdeps); ffmpeg, which
+# glidescape-render starts for --video only, is recommended.
 include(GNUInstallDirs)
 
 set(GLIDESCAPE_MAINTAINER "Quillon Software <glidescape@quillon-software.example>")
@@ -63,13 +65,16 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 floods and lights it, and flies a camera over it, with water that mirrors a
 starry sky and coloured rings gliding above the ground.
 
-The package holds the XScreenSaver program glidescape and glidescape-render,
-which flies without a window and saves frames and land maps as PNG files.")
+The package holds glidescape, a screen saver for XScreenSaver, the MATE
+screen saver and Wayland compositors (and a live wallpaper there), and
+glidescape-render, which flies without a window and saves frames and land
+maps as PNG files and, with ffmpeg, the flight as a video.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://glidescape.quillon-software.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ffmpeg)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

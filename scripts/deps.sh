@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Glidescape needs, only those missing.
-#   scripts/deps.sh build     compiler, CMake, Ninja, libpng, libinih, Xlib, GoogleTest, Google Benchmark
-#   scripts/deps.sh windows   + MinGW-w64, Wine, Xvfb, Xephyr, xdotool, ImageMagick (Windows saver and its tests)
+#   scripts/deps.sh build     compiler, CMake, Ninja, libpng, libinih, Xlib, Wayland (client library,
+#                             scanner, protocols, xkbcommon), FreeType, fontconfig, GoogleTest,
+#                             Google Benchmark, FFmpeg (videos and their tests), Pillow (the README
+#                             animation's test)
+#   scripts/deps.sh windows   + MinGW-w64, Wine and its fonts, Xvfb, Xephyr, xdotool, ImageMagick (Windows saver and its tests)
 #   scripts/deps.sh x11       + Xvfb, xdotool, XScreenSaver, ImageMagick (Linux saver tests)
+#   scripts/deps.sh desktops  + sway, grim, wtype, swayidle, weston, the MATE screen saver, a
+#                             session bus (Linux saver tests on Wayland and under MATE)
 #   scripts/deps.sh web       + Emscripten, Chromium, ChromeDriver, Selenium (web page and its tests)
 #   scripts/deps.sh release   + NSIS, lintian, dpkg-dev, zip (packages and installers)
 #   scripts/deps.sh fuzz      + clang with libFuzzer
@@ -14,11 +19,19 @@
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config python3 libpng-dev libinih-dev libx11-dev libxext-dev
-            libgtest-dev libgmock-dev googletest libbenchmark-dev)
+            libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev libfreetype-dev
+            libfontconfig-dev fonts-dejavu-core
+            libgtest-dev libgmock-dev googletest libbenchmark-dev ffmpeg python3-pil)
 # wine64 only recommends wine, which holds the wine, wineboot and wineserver commands.
-windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine xvfb xserver-xephyr xdotool
-              x11-apps x11-utils imagemagick procps)
+# fonts-wine: Wine's own Tahoma, MS Sans Serif and Marlett, which the Wine
+# tests put into their prefixes, so the dialog is drawn in the fonts it has on
+# Windows (without them Wine falls back to a wider font).
+windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine fonts-wine xvfb xserver-xephyr
+              xdotool x11-apps x11-utils imagemagick procps)
 x11_pkgs=(xvfb xdotool x11-apps x11-utils imagemagick xscreensaver procps util-linux passwd)
+# xscreensaver gives the folder where the MATE screen saver runs its programs.
+desktops_pkgs=(sway grim wtype swayidle weston xvfb xdotool x11-apps imagemagick procps util-linux
+               passwd mate-screensaver xscreensaver dbus-daemon libglib2.0-bin)
 web_pkgs=(emscripten nodejs chromium chromium-driver python3-selenium)
 release_pkgs=(nsis lintian dpkg-dev fakeroot file zip unzip)
 fuzz_pkgs=(clang libclang-rt-14-dev)
@@ -35,11 +48,13 @@ for group in "$@"; do
         build) ;;
         windows) want+=("${windows_pkgs[@]}") ;;
         x11) want+=("${x11_pkgs[@]}") ;;
+        desktops) want+=("${desktops_pkgs[@]}") ;;
         web) want+=("${web_pkgs[@]}") ;;
         release) want+=("${release_pkgs[@]}") ;;
         fuzz) want+=("${fuzz_pkgs[@]}") ;;
-        all) want+=("${windows_pkgs[@]}" "${x11_pkgs[@]}" "${web_pkgs[@]}" "${release_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
-        *) echo "deps.sh: unknown group '$group' (build, windows, x11, web, release, fuzz, all)" >&2; exit 2 ;;
+        all) want+=("${windows_pkgs[@]}" "${x11_pkgs[@]}" "${desktops_pkgs[@]}" "${web_pkgs[@]}"
+                    "${release_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
+        *) echo "deps.sh: unknown group '$group' (build, windows, x11, desktops, web, release, fuzz, all)" >&2; exit 2 ;;
     esac
 done
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes app/Glidescape.ico: one 32 x 32, 16-colour (4-bit) icon.
+"""Writes win32/resources/Glidescape.ico: one 32 x 32, 16-colour (4-bit) icon.
 
 The picture: a night sky with a few stars and a ring gliding over green hills
 and a lake. Run from the repository root: scripts/make-icon.py
@@ -73,7 +73,7 @@ def icon_bytes(img):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else "app/Glidescape.ico"
+    out = sys.argv[1] if len(sys.argv) > 1 else "win32/resources/Glidescape.ico"
     with open(out, "wb") as f:
         f.write(icon_bytes(draw()))
 

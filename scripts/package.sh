@@ -49,7 +49,7 @@ windows() {
     echo "$zip"
 
     local nsis=(makensis -V2 -DVERSION="$version" -DSAVER64="$dir/x64/Glidescape.scr"
-                -DSAVER32="$dir/x86/Glidescape.scr" -DICON="$PWD/app/Glidescape.ico"
+                -DSAVER32="$dir/x86/Glidescape.scr" -DICON="$PWD/win32/resources/Glidescape.ico"
                 -DLICENSE="$dir/LICENSE.txt")
     "${nsis[@]}" -DOUTFILE="$PWD/$out/Glidescape-$version-setup.exe" packaging/windows/Glidescape.nsi
     echo "$out/Glidescape-$version-setup.exe"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Glidescape and runs the saver.
 #
-#   scripts/run.sh                 with a display ($DISPLAY set): the Linux saver glidescape in
-#                                  a window (a key, a click or moving the mouse ends it);
-#                                  without a display: says so, and the headless renderer flies
-#                                  over a new landscape and writes pictures into build/run/
-#   scripts/run.sh x11 [opts]      the Linux saver, with glidescape options (-fullscreen, ...)
+#   scripts/run.sh                 with a display ($WAYLAND_DISPLAY or $DISPLAY set): the Linux
+#                                  saver glidescape in a window (a key, a click or moving the
+#                                  mouse ends it); without a display: says so, and the headless
+#                                  renderer flies over a new landscape and writes pictures into
+#                                  build/run/
+#   scripts/run.sh x11 [opts]      the Linux saver on X11, with glidescape options (-fullscreen, ...)
+#   scripts/run.sh wayland [opts]  the Linux saver on Wayland (-fullscreen, -overlay, -background, ...)
 #   scripts/run.sh windows         the Windows saver full screen under Wine
 #   scripts/run.sh config          the Windows saver's configuration dialog (under Wine)
 #   scripts/run.sh render [opts]   the headless renderer, with glidescape-render options
@@ -17,10 +19,12 @@ cd "$(dirname "$0")/.."
 mode=${1:-}
 [ -n "$mode" ] && shift
 if [ -z "$mode" ]; then
-    if [ -n "${DISPLAY:-}" ]; then
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        mode=wayland
+    elif [ -n "${DISPLAY:-}" ]; then
         mode=x11
     else
-        echo "run.sh: no display (DISPLAY is not set): running the headless renderer instead" >&2
+        echo "run.sh: no display (neither WAYLAND_DISPLAY nor DISPLAY is set): running the headless renderer instead" >&2
         mode=render
     fi
 fi
@@ -42,15 +46,19 @@ render() {
     echo "Colour map:                       $out/colours.png"
 }
 
-x11_saver() {
-    if [ -z "${DISPLAY:-}" ]; then
-        echo "run.sh: no display (DISPLAY is not set); try 'scripts/run.sh render'" >&2
+# linux_saver -x11|-wayland VARIABLE WHAT [glidescape options]: the Linux
+# saver on the window system whose display VARIABLE names.
+linux_saver() {
+    local system=$1 variable=$2 what=$3
+    shift 3
+    if [ -z "${!variable:-}" ]; then
+        echo "run.sh: no $what ($variable is not set); try 'scripts/run.sh render'" >&2
         exit 1
     fi
     scripts/deps.sh build
     cmake --preset default >/dev/null
     cmake --build --preset default -j "$(nproc)" --target glidescape
-    exec build/default/x11/glidescape "$@"
+    exec build/default/x11/glidescape "$system" "$@"
 }
 
 wine_saver() {
@@ -86,13 +94,14 @@ for port in range(8000, 8100):
 }
 
 case "$mode" in
-    x11) x11_saver "$@" ;;
+    x11) linux_saver -x11 DISPLAY display "$@" ;;
+    wayland) linux_saver -wayland WAYLAND_DISPLAY "Wayland display" "$@" ;;
     windows) wine_saver /s ;;
     config) wine_saver /c ;;
     render) render "$@" ;;
     web) web_page "$@" ;;
     *)
-        echo "usage: scripts/run.sh [x11 [glidescape options] | windows | config |" \
+        echo "usage: scripts/run.sh [x11|wayland [glidescape options] | windows | config |" \
              "render [glidescape-render options] | web [port]]" >&2
         exit 2
         ;;

@@ -6,6 +6,8 @@
 #      threaded tests under ThreadSanitizer, then each libFuzzer target for
 #      60 s,
 #   3. the Linux X11 saver on private Xvfb servers, with the XScreenSaver daemon,
+#      then on Wayland (headless sway and weston, also under the sanitizers) and
+#      under the MATE screen saver,
 #   4. the Windows saver cross-built with MinGW-w64 (64-bit, and 32-bit as a
 #      compile-and-link check),
 #   5. the release files (scripts/package.sh): the Debian package checked with
@@ -36,6 +38,10 @@ scripts/fuzz.sh 60
 
 echo "=== Linux X11 saver on Xvfb ==="
 ctest --test-dir build/default -L x11 --output-on-failure --no-tests=error
+
+echo "=== Linux saver on Wayland (sway, weston) and under the MATE screen saver ==="
+ctest --test-dir build/default -L 'wayland|mate' --output-on-failure --no-tests=error
+ctest --test-dir build/sanitize -L wayland --output-on-failure --no-tests=error
 
 for preset in mingw64 mingw32; do
     echo "=== $preset: cross build ==="

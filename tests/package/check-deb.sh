@@ -42,10 +42,13 @@ for lib in libc6 libstdc++6 libpng16-16; do
 done
 listing=$(dpkg-deb -c "$deb")
 if grep -q 'libexec/xscreensaver/glidescape$' <<<"$listing"; then
-    for lib in libx11-6 libxext6 libinih1; do
+    for lib in libx11-6 libxext6 libinih1 libwayland-client0 libxkbcommon0 libfreetype6 libfontconfig1; do
         grep -q "\b$lib\b" <<<"$depends" && ok "depends on $lib" || bad "Depends lacks $lib"
     done
 fi
+# Videos start the ffmpeg program: recommended, never linked.
+grep -q '\bffmpeg\b' <<<"$(field Recommends)" && ok "recommends ffmpeg" || bad "Recommends lacks ffmpeg"
+grep -q '\blibav' <<<"$depends" && bad "Depends names FFmpeg's libraries"
 for tool in cmake ninja g++ gcc make pkg-config libpng-dev libgtest-dev; do
     grep -q "\b$tool\b" <<<"$depends" && bad "Depends names the build tool $tool"
 done
@@ -66,6 +69,14 @@ if [ -e "$work/root/usr/libexec/xscreensaver/glidescape" ]; then
     expect_file /usr/libexec/xscreensaver/glidescape
     expect_file /usr/share/xscreensaver/config/glidescape.xml
     expect_file /usr/share/man/man6/glidescape.6.gz
+    expect "/usr/bin/glidescape links to the saver" "$(readlink "$work/root/usr/bin/glidescape")" \
+        ../libexec/xscreensaver/glidescape
+    expect_file /usr/share/applications/screensavers/glidescape.desktop
+    desktop_entry=$(cat "$work/root/usr/share/applications/screensavers/glidescape.desktop" 2>/dev/null)
+    for line in Exec=glidescape TryExec=/usr/libexec/xscreensaver/glidescape "Categories=Screensaver;"; do
+        grep -qxF "$line" <<<"$desktop_entry" && ok "glidescape.desktop: $line" ||
+            bad "glidescape.desktop lacks $line"
+    done
 else
     bad "the Linux saver is not in /usr/libexec/xscreensaver"
 fi
@@ -75,7 +86,7 @@ expect "version from the scratch root" \
 man_names_options() {
     local program=$1 page=$2 help_option=$3 missing="" text option
     text=$(zcat "$page" | sed 's/\\-/-/g')
-    for option in $("$program" "$help_option" | grep -o '^  --\?[a-z][a-z-]*' | sort -u); do
+    for option in $("$program" "$help_option" | grep -o '^  --\?[a-z][a-z0-9-]*' | sort -u); do
         grep -q -- "$option\b" <<<"$text" || missing="$missing $option"
     done
     expect "$(basename "$page") names every option" "$missing" ""
@@ -86,7 +97,7 @@ if [ -e "$work/root/usr/libexec/xscreensaver/glidescape" ]; then
     man_names_options "$work/root/usr/libexec/xscreensaver/glidescape" \
         "$work/root/usr/share/man/man6/glidescape.6.gz" -help
 fi
-stray=$(cd "$work/root" && find . -type f | grep -v '^./usr/\(bin\|libexec/xscreensaver\|share/\(man\|doc/glidescape\|xscreensaver/config\)\)/')
+stray=$(cd "$work/root" && find . -type f | grep -v '^./usr/\(bin\|libexec/xscreensaver\|share/\(man\|doc/glidescape\|xscreensaver/config\|applications/screensavers\)\)/')
 expect "no file elsewhere" "$stray" ""
 
 echo "--- apt-get install and remove"

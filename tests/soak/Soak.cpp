@@ -24,13 +24,13 @@ public:
     void BlitFrame(const uint32_t*, int32_t, int32_t) override { ++frames; }
     void DrawStatusText(const char*, int32_t, int32_t, uint32_t) override {}
     bool QueryShift() override { return false; }
-    int32_t ProcessClockMs() override { return clock += 40; }
+    int64_t ClockMs() override { return clock += 40; }
     // A new second for every landscape, so each one differs.
     uint32_t CalendarSeconds() override { return ++seconds; }
     uint32_t MillisecondTime() override { return 12345; }
 
     int64_t frames = 0;
-    int32_t clock = 0;
+    int64_t clock = 0;
     uint32_t seconds = 1700000000u;
 };
 
@@ -81,6 +81,8 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
+        // Smooth motion, as at 60 Hz: the tick's frame and two in between.
+        for (const int32_t fraction : {0, 26214, 52428}) flight.Draw(fraction);
         if (tick % every == 0 || tick == ticks) {
             const int64_t resident = ResidentKiB();
             std::printf("tick %7ld: %lld landscapes, %lld frames, resident %lld KiB\n", tick,
