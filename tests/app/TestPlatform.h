@@ -9,6 +9,7 @@
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "base/Scratch.h"
+#include "tests/base/Checksum.h"
 #include "view/FlightView.h"
 
 struct DrawnText {
@@ -122,14 +123,8 @@ inline Settings SmallTestSettings() {
     return settings;
 }
 
-// FNV-1a 64 over 32-bit words, low byte first.
+// The front-end tests' checksum: FNV-1a 64 with the basis they were pinned
+// with.
 inline uint64_t Fnv1a(const uint32_t* words, int64_t count) {
-    uint64_t hash = 1469598103934665603ull;
-    for (int64_t i = 0; i < count; ++i) {
-        for (int b = 0; b < 4; ++b) {
-            hash ^= (words[i] >> (8 * b)) & 0xFFu;
-            hash *= 1099511628211ull;
-        }
-    }
-    return hash;
+    return Fnv1a64(words, static_cast<size_t>(count), 1469598103934665603ull);
 }
