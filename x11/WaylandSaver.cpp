@@ -26,10 +26,18 @@
 #include "x11/HistoryFile.h"
 #include "x11/WaylandPlatform.h"
 #include "xdg-shell-client-protocol.h"
-// The layer shell names an argument `namespace`, a C++ keyword.
+// The layer shell names an argument `namespace`, a C++ keyword; clang warns
+// about a macro hiding a keyword.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define namespace layer_namespace
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #undef namespace
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 namespace {
 
