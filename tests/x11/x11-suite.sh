@@ -706,8 +706,9 @@ EOF
     local env=(env HOME="$home" DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$home/.config")
     "${run[@]}" "${env[@]}" xscreensaver -no-splash >"$work/daemon.log" 2>&1 &
     children+=($!)
+    # The daemon can take half a minute to answer on a loaded machine.
     local ready=0
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 300); do
         if "${run[@]}" "${env[@]}" xscreensaver-command -version >/dev/null 2>&1; then
             ready=1
             break
