@@ -80,6 +80,7 @@ void BM_LandPipelinePlain(benchmark::State& state) {
 BENCHMARK(BM_LandPipeline)->Arg(12)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_LandPipeline)->Arg(8)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LandPipelineFirst)->Arg(12)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_LandPipelineFirst)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LandPipelinePlain)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(2);
 // About a minute a run: once, even when repetitions are asked for.
 BENCHMARK(BM_LandPipelinePlain)
