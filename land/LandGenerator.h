@@ -199,6 +199,11 @@ public:
 
     // Columns (rows) transformed together by the column (row) pass of Fft2D.
     static constexpr int32_t kFftBatchColumns = 32;
+    // Doubles of transform scratch one thread needs for lines of up to
+    // `side` points: a batch's real and imaginary parts and the twiddles.
+    static constexpr int64_t FftScratchDoubles(int64_t side) {
+        return 2 * kFftBatchColumns * side + 2 * side;
+    }
     // Passes that walk many rows test Abandoned() on the rows whose index
     // has these bits clear (one row in 64).
     static constexpr int32_t kRowCheckMask = 63;
@@ -235,7 +240,7 @@ private:
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
-    // Fft2D with the caller's scratch (2 x kFftBatchColumns x max(width, height)
+    // Fft2D with the caller's scratch (FftScratchDoubles(max(width, height))
     // doubles); sides must already be checked.
     // fftScratch holds that much for each thread of the pool, scratchStride
     // doubles apart.

@@ -14,7 +14,7 @@ void* ObtainPeakScratch(LandGenerator& land, int64_t* bytesOut) {
     const int64_t side = land.width;
     const int64_t cells = side * side;  // side < 2^31: fits
     if (side < 0 || cells > static_cast<int64_t>(scratch::kMaxAllocationBytes / 16)) return nullptr;
-    const int64_t bytes = cells * 16 + int64_t{2} * LandGenerator::kFftBatchColumns * side * 8;
+    const int64_t bytes = cells * 16 + LandGenerator::FftScratchDoubles(side) * 8;
     *bytesOut = bytes;
     return land.KeepPeakScratch(bytes);
 }
