@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/ScratchPages.h"
+#include "render/ScratchPages.h"
 #include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
@@ -26,6 +28,7 @@ struct BenchLand {
           colours(static_cast<size_t>(side) * side),
           land(side, side, heights.data(), colours.data(), 0, 255, nullptr) {
         land.threadPool = &pool;
+        land.scratchHooks = SystemScratchHooks();
     }
     ThreadPool pool;
     std::vector<int32_t> heights;
@@ -60,6 +63,7 @@ void BM_LandPipelineFirst(benchmark::State& state) {
     for (auto _ : state) {
         LandGenerator land(side, side, b.heights.data(), b.colours.data(), 0, 255, nullptr);
         land.threadPool = &b.pool;
+        land.scratchHooks = SystemScratchHooks();
         benchmark::DoNotOptimize(RunLandPipeline(land, 1700000000u, nullptr));
         benchmark::ClobberMemory();
     }

@@ -52,8 +52,10 @@ const char* LandPipelineStepName(int32_t step) {
     }
 }
 
-int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
-                        int32_t* failedStep) {
+namespace {
+
+int32_t RunSteps(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
+                 int32_t* failedStep) {
     auto aborted = [abortFlag, &land]() {
         return (abortFlag != nullptr && *abortFlag != 0) || land.Abandoned();
     };
@@ -98,4 +100,14 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     if (aborted()) return 12;
     if (!land.CastShadows(-35, 5, 'r', 1024, 1, 0) && !aborted()) return failed(13);
     return 13;
+}
+
+}  // namespace
+
+int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
+                        int32_t* failedStep) {
+    const int32_t steps = RunSteps(land, seed, abortFlag, failedStep);
+    // The block is no longer lent: its pages go back until the next landscape.
+    land.ReleaseKeptPages();
+    return steps;
 }
