@@ -89,10 +89,10 @@ const Figure kFigures[] = {
     {"the same, a flight's first landscape (fresh scratch), wall",
      "BM_LandPipelineFirst/12/iterations:2", "BM_LandPipelinePlain/12/iterations:1/repeats:1",
      nullptr, false, 1000.0, nullptr},
-    {"exact 2-D transform 1024 x 1024, one thread (target: FFTW)", "BM_Fft2D/10",
-     "BM_Fft2DPlain/10", "BM_Fft2DFftw/10", false, 0.0, "BM_Fft2DFftw/10"},
-    {"exact 2-D transform 4096 x 4096, one thread (target: FFTW)", "BM_Fft2D/12",
-     "BM_Fft2DPlain/12", "BM_Fft2DFftw/12", false, 0.0, "BM_Fft2DFftw/12"},
+    {"exact 2-D transform 1024 x 1024, one thread (target: FFTW), CPU", "BM_Fft2D/10/0",
+     "BM_Fft2DPlain/10", "BM_Fft2DFftw/10/0", true, 0.0, "BM_Fft2DFftw/10/0"},
+    {"exact 2-D transform 4096 x 4096, one thread (target: FFTW), CPU", "BM_Fft2D/12/0",
+     "BM_Fft2DPlain/12", "BM_Fft2DFftw/12/0", true, 0.0, "BM_Fft2DFftw/12/0"},
 };
 
 // The peak memory figure, from a child process; negative when it failed.
