@@ -120,6 +120,7 @@ bool Flight::CreateSaverObjects() {
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
     if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
     if (s.landGenerator != nullptr) {
+        s.landGenerator->scratchHooks = s.platform->LandScratchHooks();
         s.landGenerator->threadPool = s.threadPool;
         s.landGenerator->abandonCheck = &Flight::WorkerAbandoned;
     }

@@ -106,3 +106,5 @@ void* SaverPlatform::StartWorker(void (*)(void*), void*) {
 
 void SaverPlatform::JoinWorker(void*) {}
 #endif
+
+LandGenerator::ScratchHooks SaverPlatform::LandScratchHooks() { return {}; }

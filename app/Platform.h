@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "app/Settings.h"
+#include "land/LandGenerator.h"
 
 // A whole landscape and the flight over it: enough to fly it again.
 struct LandscapeRecord {
@@ -90,6 +91,12 @@ public:
     virtual void* StartWorker(void (*run)(void* context), void* context);
     // Waits until the worker of `handle` has returned, then releases it.
     virtual void JoinWorker(void* handle);
+
+    // The land generator's hooks for its scratch block (large pages for a
+    // fresh block, its pages given back between landscapes; see
+    // LandGenerator::ScratchHooks). The default sets none: the block then
+    // keeps its pages from one landscape to the next.
+    virtual LandGenerator::ScratchHooks LandScratchHooks();
 
 private:
     std::chrono::steady_clock::time_point start_;

@@ -4,7 +4,9 @@
 //                machine's cores);
 //   --table      runs the figures of the speed targets, each with the plain
 //                version in the same run (best of 3 repetitions), and prints
-//                them as a table: figure, threads, time, plain time, ratio;
+//                them as a table: figure, threads, time, plain time, ratio,
+//                FFTW's time (the transform rows, when built with FFTW),
+//                target;
 //   --json       with --table: the table as JSON instead.
 // The peak memory figure is measured in a child process of its own (a fresh
 // heap: a size-12 land and the heaviest flight).
@@ -57,26 +59,40 @@ public:
 
 struct Figure {
     const char* name;
-    const char* ours;   // benchmark name
-    const char* plain;  // benchmark name of the plain version
-    bool cpu;           // CPU time of the calling thread instead of wall time
-    double target;      // ms
+    const char* ours;        // benchmark name
+    const char* plain;       // benchmark name of the plain version, or null
+    const char* comparator;  // benchmark name of FFTW's transform, or null
+    bool cpu;                // CPU time of the calling thread instead of wall time
+    double target;           // ms; 0: the time of targetOf
+    const char* targetOf;    // benchmark whose time is the target, or null
 };
 
 const Figure kFigures[] = {
     {"frame, default settings, wall", "BM_RenderDefault/iterations:400",
-     "BM_RenderDefaultReference/iterations:400", false, 1.2},
+     "BM_RenderDefaultReference/iterations:400", nullptr, false, 0.55, nullptr},
     {"frame, default settings, CPU time of one thread", "BM_RenderDefaultOneThread/iterations:400",
-     "BM_RenderDefaultReference/iterations:400", true, 2.0},
+     "BM_RenderDefaultReference/iterations:400", nullptr, true, 0.9, nullptr},
     {"frame, heaviest valid, wall", "BM_RenderHeaviest/iterations:300",
-     "BM_RenderHeaviestReference/iterations:100", false, 10.0},
+     "BM_RenderHeaviestReference/iterations:100", nullptr, false, 3.5, nullptr},
+    {"in-between frame, default settings, wall (target: the tick's frame)",
+     "BM_RenderBetweenDefault/iterations:400", nullptr, nullptr, false, 0.0,
+     "BM_RenderDefault/iterations:400"},
+    {"in-between frame, heaviest valid, wall (target: the tick's frame)",
+     "BM_RenderBetweenHeaviest/iterations:300", nullptr, nullptr, false, 0.0,
+     "BM_RenderHeaviest/iterations:300"},
     {"whole land pipeline at land 10, wall", "BM_LandPipeline/10",
-     "BM_LandPipelinePlain/10/iterations:2", false, 90.0},
+     "BM_LandPipelinePlain/10/iterations:2", nullptr, false, 40.0, nullptr},
+    {"the same, a flight's first landscape (fresh scratch), wall", "BM_LandPipelineFirst/10",
+     "BM_LandPipelinePlain/10/iterations:2", nullptr, false, 60.0, nullptr},
     {"whole land pipeline at land 12, wall", "BM_LandPipeline/12/iterations:2",
-     "BM_LandPipelinePlain/12/iterations:1/repeats:1", false, 2000.0},
+     "BM_LandPipelinePlain/12/iterations:1/repeats:1", nullptr, false, 800.0, nullptr},
     {"the same, a flight's first landscape (fresh scratch), wall",
      "BM_LandPipelineFirst/12/iterations:2", "BM_LandPipelinePlain/12/iterations:1/repeats:1",
-     false, 2000.0},
+     nullptr, false, 1000.0, nullptr},
+    {"exact 2-D transform 1024 x 1024, one thread (target: FFTW), CPU", "BM_Fft2D/10/0",
+     "BM_Fft2DPlain/10", "BM_Fft2DFftw/10/0", true, 0.0, "BM_Fft2DFftw/10/0"},
+    {"exact 2-D transform 4096 x 4096, one thread (target: FFTW), CPU", "BM_Fft2D/12/0",
+     "BM_Fft2DPlain/12", "BM_Fft2DFftw/12/0", true, 0.0, "BM_Fft2DFftw/12/0"},
 };
 
 // The peak memory figure, from a child process; negative when it failed.
@@ -100,29 +116,54 @@ double PeakMemoryMiB(int32_t threads) {
     return mib;
 }
 
+// "-" for a figure a run did not time (FFTW missing from the build).
+std::string Millis(const BestTimes& times, const char* name, bool cpu) {
+    if (name == nullptr) return "-";
+    const auto found = times.best.find(name);
+    if (found == times.best.end()) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", cpu ? found->second.cpu : found->second.real);
+    return text;
+}
+
 void PrintTable(const BestTimes& times, double peakMiB, bool json) {
     if (json) std::printf("{\n  \"figures\": [\n");
     if (!json) {
         std::printf(
-            "\n| figure | threads | time (ms) | plain (ms) | plain / time | target (ms) |\n");
-        std::printf("|---|---|---|---|---|---|\n");
+            "\n| figure | threads | time (ms) | plain (ms) | plain / time | FFTW (ms) | "
+            "target (ms) |\n");
+        std::printf("|---|---|---|---|---|---|---|\n");
     }
     bool firstRow = true;
     for (const Figure& f : kFigures) {
         const auto ours = times.best.find(f.ours);
-        const auto plain = times.best.find(f.plain);
-        if (ours == times.best.end() || plain == times.best.end()) continue;
+        if (ours == times.best.end()) continue;
         const double t = f.cpu ? ours->second.cpu : ours->second.real;
-        const double p = f.cpu ? plain->second.cpu : plain->second.real;
+        const std::string plain = Millis(times, f.plain, f.cpu);
+        const std::string fftw = Millis(times, f.comparator, f.cpu);
+        std::string target = f.targetOf != nullptr ? Millis(times, f.targetOf, f.cpu) : "";
+        if (f.targetOf == nullptr) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.2f", f.target);
+            target = text;
+        }
+        std::string ratio = "-";
+        if (plain != "-") {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.2fx", std::strtod(plain.c_str(), nullptr) / t);
+            ratio = text;
+        }
         const int threads = static_cast<int>(ours->second.threads);
+        auto jsonNumber = [](const std::string& v) { return v == "-" ? std::string("null") : v; };
         if (json) {
             std::printf(
-                "%s    {\"figure\": \"%s\", \"threads\": %d, \"ms\": %.3f, \"plain_ms\": %.3f, "
-                "\"ratio\": %.2f, \"target_ms\": %.1f}",
-                firstRow ? "" : ",\n", f.name, threads, t, p, p / t, f.target);
+                "%s    {\"figure\": \"%s\", \"threads\": %d, \"ms\": %.3f, \"plain_ms\": %s, "
+                "\"fftw_ms\": %s, \"target_ms\": %s}",
+                firstRow ? "" : ",\n", f.name, threads, t, jsonNumber(plain).c_str(),
+                jsonNumber(fftw).c_str(), jsonNumber(target).c_str());
         } else {
-            std::printf("| %s | %d | %.2f | %.2f | %.2fx | %.1f |\n", f.name, threads, t, p, p / t,
-                        f.target);
+            std::printf("| %s | %d | %.2f | %s | %s | %s | %s |\n", f.name, threads, t,
+                        plain.c_str(), ratio.c_str(), fftw.c_str(), target.c_str());
         }
         firstRow = false;
     }
@@ -131,7 +172,7 @@ void PrintTable(const BestTimes& times, double peakMiB, bool json) {
                     BenchThreads());
     } else {
         std::printf(
-            "| peak resident memory, land 12 + heaviest frame | %d | %.1f MiB | - | - | 480 "
+            "| peak resident memory, land 12 + heaviest frame | %d | %.1f MiB | - | - | - | 400 "
             "MiB |\n",
             BenchThreads(), peakMiB);
     }
@@ -180,7 +221,8 @@ int main(int argc, char** argv) {
     // The table's benchmarks, best of three, unless asked otherwise.
     std::string filter =
         "--benchmark_filter=^BM_Render(Default|DefaultOneThread|DefaultReference|Heaviest|"
-        "HeaviestReference)/|^BM_LandPipeline(Plain|First)?/(10|12)";
+        "HeaviestReference|BetweenDefault|BetweenHeaviest)/|^BM_LandPipeline(Plain|First)?/"
+        "(10|12)|^BM_Fft2D(Plain|Fftw)?/(10|12)";
     std::string repetitions = "--benchmark_repetitions=3";
     if (table) {
         rest.insert(rest.begin() + 1, &repetitions[0]);

@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "render/ScratchPages.h"
 #include "base/ThreadPool.h"
 #include "bench/BenchOptions.h"
 #include "land/LandGenerator.h"
@@ -44,6 +45,7 @@ struct Flight {
         land = std::make_unique<LandGenerator>(world.mapSide, world.mapSide, world.heights.data(),
                                                world.colours.data(), 0, 255, nullptr);
         land->threadPool = &pool;
+        land->scratchHooks = SystemScratchHooks();
         landSteps = RunLandPipeline(*land, kLandSeed, nullptr);
         view = world.MakeView(objectCount + 1, 4242u);
         view->threadPool = &pool;
@@ -96,6 +98,41 @@ void RenderFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHe
     state.counters["banked_frames"] = static_cast<double>(banked);
 }
 
+// In-between frames (smooth motion): each iteration is one tick of the
+// frame loop flown ahead (KeepPose, steering, Move, MoveObjects) and one
+// frame between the kept pose and the present (RenderBetween), so that it
+// compares with the tick frames above, which steer and move too. (Pausing
+// the timing around the tick instead let the pool's workers fall asleep
+// between frames: every frame then paid for waking them.)
+void BetweenFlight(benchmark::State& state, int32_t clientWidth, int32_t clientHeight,
+                   int32_t outputWidth, int32_t landSize, int32_t objectCount) {
+    Flight flight(clientWidth, clientHeight, outputWidth, landSize, objectCount, 0,
+                  BenchThreads());
+    state.counters["threads"] = flight.pool.size();
+    if (!flight.view->CanRender() || flight.landSteps != 13) {
+        state.SkipWithError("the view cannot render or the land is incomplete");
+        return;
+    }
+    for (int32_t i = 0; i < 100; ++i) {
+        flight.Steer();
+        flight.view->Render();
+    }
+    int32_t fraction = 0;
+    for (auto _ : state) {
+        if (!flight.view->KeepPose()) {
+            state.SkipWithError("no kept pose");
+            return;
+        }
+        flight.Steer();
+        flight.view->MoveObjects();
+        // Fractions all over the tick, the same in every run.
+        fraction = (fraction + 40503) & 0xFFFF;
+        flight.view->RenderBetween(fraction);
+        benchmark::DoNotOptimize(flight.world.frame.data());
+        benchmark::ClobberMemory();
+    }
+}
+
 void BM_RenderDefault(benchmark::State& state) {
     RenderFlight<false>(state, 1024, 768, 512, 10, 6);
 }
@@ -111,6 +148,12 @@ void BM_RenderHeaviest(benchmark::State& state) {
 }
 void BM_RenderHeaviestReference(benchmark::State& state) {
     RenderFlight<true>(state, 1920, 1080, 3000, 12, 255);
+}
+void BM_RenderBetweenDefault(benchmark::State& state) {
+    BetweenFlight(state, 1024, 768, 512, 10, 6);
+}
+void BM_RenderBetweenHeaviest(benchmark::State& state) {
+    BetweenFlight(state, 1920, 1080, 3000, 12, 255);
 }
 void BM_RenderHeaviestWriteOut(benchmark::State& state) {
     RenderFlight<false, true>(state, 1920, 1080, 3000, 12, 255);
@@ -151,6 +194,8 @@ BENCHMARK(BM_RenderDefaultOneThread)->Iterations(400)->Unit(benchmark::kMillisec
 BENCHMARK(BM_RenderDefaultReference)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviestReference)->Iterations(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderBetweenDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderBetweenHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviestWriteOut)->Iterations(300)->Unit(benchmark::kMillisecond);
 
 }  // namespace

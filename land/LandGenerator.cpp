@@ -94,13 +94,25 @@ constexpr int64_t kTouchRun = 1024;
 }  // namespace
 
 void* LandGenerator::KeepPeakScratch(int64_t bytes) {
-    if (peakScratch_ != nullptr && peakScratchBytes_ >= bytes) return peakScratch_;
-    ReleasePeakScratch();
-    if (bytes < 0 || static_cast<uint64_t>(bytes) > scratch::kMaxAllocationBytes) return nullptr;
-    if (scratch::AllocationsFailing()) return nullptr;
-    peakScratch_ = ::operator new(static_cast<std::size_t>(bytes), std::nothrow);
-    if (peakScratch_ == nullptr) return nullptr;
-    peakScratchBytes_ = bytes;
+    if (peakScratch_ != nullptr && peakScratchBytes_ >= bytes && !peakPagesReleased_) {
+        return peakScratch_;
+    }
+    if (peakScratch_ == nullptr || peakScratchBytes_ < bytes) {
+        ReleasePeakScratch();
+        if (bytes < 0 || static_cast<uint64_t>(bytes) > scratch::kMaxAllocationBytes) return nullptr;
+        if (scratch::AllocationsFailing()) return nullptr;
+        const std::size_t allocated = (static_cast<std::size_t>(bytes) + kScratchBlockAlign - 1) /
+                                      kScratchBlockAlign * kScratchBlockAlign;
+        peakScratch_ = ::operator new(std::max<std::size_t>(allocated, kScratchBlockAlign),
+                                      std::align_val_t{kScratchBlockAlign}, std::nothrow);
+        if (peakScratch_ == nullptr) return nullptr;
+        peakScratchBytes_ = bytes;
+        peakScratchAllocated_ = std::max<std::size_t>(allocated, kScratchBlockAlign);
+        if (scratchHooks.adviseFresh != nullptr) {
+            scratchHooks.adviseFresh(peakScratch_, peakScratchAllocated_);
+        }
+    }
+    peakPagesReleased_ = false;
     // The system maps a fresh block page by page at the first touch of each.
     // The passes touch it in their own order, several threads often in one
     // page at once (a column pass writes a little of every row); touching it
@@ -121,12 +133,24 @@ void* LandGenerator::KeepPeakScratch(int64_t bytes) {
     return peakScratch_;
 }
 
+void LandGenerator::ReleaseKeptPages() {
+    assert((peakScratch_ == nullptr || scratchBlock_ != peakScratch_) &&
+           "kept scratch block's pages released while it is lent");
+    if (peakScratch_ == nullptr || scratchHooks.releasePages == nullptr) return;
+    scratchHooks.releasePages(peakScratch_, peakScratchAllocated_);
+    peakPagesReleased_ = true;
+}
+
 void LandGenerator::ReleasePeakScratch() {
     assert((peakScratch_ == nullptr || scratchBlock_ != peakScratch_) &&
            "kept scratch block released while it is lent");
-    ::operator delete(peakScratch_);
+    if (peakScratch_ != nullptr) {
+        ::operator delete(peakScratch_, std::align_val_t{kScratchBlockAlign});
+    }
     peakScratch_ = nullptr;
     peakScratchBytes_ = 0;
+    peakScratchAllocated_ = 0;
+    peakPagesReleased_ = false;
 }
 
 bool LandGenerator::InScratchBlock(const void* p) const {

@@ -51,6 +51,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "base/Scratch.h"
@@ -131,6 +132,28 @@ public:
     // block is lent.
     void* KeepPeakScratch(int64_t bytes);
     void ReleasePeakScratch();
+    // The kept block's pages go back to the system (through
+    // scratchHooks.releasePages, when set) while it stays allocated: what a
+    // flight holds between landscapes falls by the block's size, and the
+    // next KeepPeakScratch touches the pages in again on the pool. The
+    // pipeline calls it after its last step; contents are lost (every pass
+    // writes its scratch before reading it).
+    void ReleaseKeptPages();
+
+    // Platform hooks for the kept block, set by the front end (null: not
+    // used); the core itself stays portable. The block is allocated on a
+    // kScratchBlockAlign boundary and a whole number of such units long.
+    struct ScratchHooks {
+        // On a fresh block before its pages are touched: e.g. ask for
+        // large pages, so that the passes walking its 16 bytes a cell take
+        // fewer page faults and address-translation misses.
+        void (*adviseFresh)(void* block, std::size_t bytes) = nullptr;
+        // Gives the block's pages back to the system; they read as zeros
+        // or as their old contents afterwards.
+        void (*releasePages)(void* block, std::size_t bytes) = nullptr;
+    };
+    ScratchHooks scratchHooks;
+    static constexpr std::size_t kScratchBlockAlign = std::size_t{2} << 20;
 
     // --- Noise state -----------------------------------------------------------
     uint32_t noiseState;
@@ -199,6 +222,11 @@ public:
 
     // Columns (rows) transformed together by the column (row) pass of Fft2D.
     static constexpr int32_t kFftBatchColumns = 32;
+    // Doubles of transform scratch one thread needs for lines of up to
+    // `side` points: a batch's real and imaginary parts and the twiddles.
+    static constexpr int64_t FftScratchDoubles(int64_t side) {
+        return 2 * kFftBatchColumns * side + 2 * side;
+    }
     // Passes that walk many rows test Abandoned() on the rows whose index
     // has these bits clear (one row in 64).
     static constexpr int32_t kRowCheckMask = 63;
@@ -210,6 +238,8 @@ private:
     int64_t scratchBytes_ = 0;
     void* peakScratch_ = nullptr;  // kept (KeepPeakScratch)
     int64_t peakScratchBytes_ = 0;
+    std::size_t peakScratchAllocated_ = 0;  // bytes, rounded up to kScratchBlockAlign
+    bool peakPagesReleased_ = false;        // ReleaseKeptPages since the last touch
     int64_t scratchUsed_ = 0;   // bytes taken from the block's start
     int32_t scratchTaken_ = 0;  // maps taken and not given back
 
@@ -235,7 +265,7 @@ private:
     // BlurHeights on any map with the caller's scratch map (width x height
     // cells, contents ignored); false when a poll aborted it.
     bool BlurMap(int32_t* map, int32_t* scratchMap, int32_t centreWeight, int32_t passes);
-    // Fft2D with the caller's scratch (2 x kFftBatchColumns x max(width, height)
+    // Fft2D with the caller's scratch (FftScratchDoubles(max(width, height))
     // doubles); sides must already be checked.
     // fftScratch holds that much for each thread of the pool, scratchStride
     // doubles apart.

@@ -14,7 +14,7 @@ void* ObtainPeakScratch(LandGenerator& land, int64_t* bytesOut) {
     const int64_t side = land.width;
     const int64_t cells = side * side;  // side < 2^31: fits
     if (side < 0 || cells > static_cast<int64_t>(scratch::kMaxAllocationBytes / 16)) return nullptr;
-    const int64_t bytes = cells * 16 + int64_t{2} * LandGenerator::kFftBatchColumns * side * 8;
+    const int64_t bytes = cells * 16 + LandGenerator::FftScratchDoubles(side) * 8;
     *bytesOut = bytes;
     return land.KeepPeakScratch(bytes);
 }
@@ -52,8 +52,10 @@ const char* LandPipelineStepName(int32_t step) {
     }
 }
 
-int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
-                        int32_t* failedStep) {
+namespace {
+
+int32_t RunSteps(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
+                 int32_t* failedStep) {
     auto aborted = [abortFlag, &land]() {
         return (abortFlag != nullptr && *abortFlag != 0) || land.Abandoned();
     };
@@ -98,4 +100,14 @@ int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abort
     if (aborted()) return 12;
     if (!land.CastShadows(-35, 5, 'r', 1024, 1, 0) && !aborted()) return failed(13);
     return 13;
+}
+
+}  // namespace
+
+int32_t RunLandPipeline(LandGenerator& land, uint32_t seed, const int32_t* abortFlag,
+                        int32_t* failedStep) {
+    const int32_t steps = RunSteps(land, seed, abortFlag, failedStep);
+    // The block is no longer lent: its pages go back until the next landscape.
+    land.ReleaseKeptPages();
+    return steps;
 }

@@ -1,4 +1,5 @@
 #include "render/RenderRun.h"
+#include "render/ScratchPages.h"
 
 #include <unistd.h>
 
@@ -101,6 +102,8 @@ uint32_t RenderPlatform::CalendarSeconds() {
     if (options_.hasLandSeed) return options_.landSeed;
     return static_cast<uint32_t>(std::time(nullptr));
 }
+
+LandGenerator::ScratchHooks RenderPlatform::LandScratchHooks() { return SystemScratchHooks(); }
 
 uint32_t RenderPlatform::MillisecondTime() {
     if (options_.hasViewSeed) return options_.viewSeed;

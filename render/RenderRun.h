@@ -30,6 +30,7 @@ public:
     bool QueryShift() override { return false; }
     uint32_t CalendarSeconds() override;
     uint32_t MillisecondTime() override;
+    LandGenerator::ScratchHooks LandScratchHooks() override;
 
     // Every later frame goes into `video` too (null: none).
     void SetVideo(VideoWriter* video) { video_ = video; }

@@ -3,7 +3,9 @@
 #   scripts/deps.sh build     compiler, CMake, Ninja, libpng, libinih, Xlib, Wayland (client library,
 #                             scanner, protocols, xkbcommon), FreeType, fontconfig, GoogleTest,
 #                             Google Benchmark, FFmpeg (videos and their tests), Pillow (the README
-#                             animation's test)
+#                             animation's test), FFTW (only as the benchmarks' comparator for the
+#                             land's transform; never linked into a program), time (the peak-memory
+#                             and page-fault figures of bench/README.md)
 #   scripts/deps.sh windows   + MinGW-w64, Wine and its fonts, Xvfb, Xephyr, xdotool, ImageMagick (Windows saver and its tests)
 #   scripts/deps.sh x11       + Xvfb, xdotool, XScreenSaver, ImageMagick (Linux saver tests)
 #   scripts/deps.sh desktops  + sway, grim, wtype, swayidle, weston, the MATE screen saver, a
@@ -21,7 +23,8 @@ set -euo pipefail
 build_pkgs=(g++ cmake ninja-build pkg-config python3 libpng-dev libinih-dev libx11-dev libxext-dev
             libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev libfreetype-dev
             libfontconfig-dev fonts-dejavu-core
-            libgtest-dev libgmock-dev googletest libbenchmark-dev ffmpeg python3-pil)
+            libgtest-dev libgmock-dev googletest libbenchmark-dev ffmpeg python3-pil
+            libfftw3-dev time)
 # wine64 only recommends wine, which holds the wine, wineboot and wineserver commands.
 # fonts-wine: Wine's own Tahoma, MS Sans Serif and Marlett, which the Wine
 # tests put into their prefixes, so the dialog is drawn in the fonts it has on

@@ -11,6 +11,7 @@
 #include "ReferenceLand.h"
 #include "base/Scratch.h"
 #include "land/LandGenerator.h"
+#include "land/LineTransform.h"
 
 using landtest::CountingProgress;
 using landtest::pollCounter;
@@ -404,3 +405,84 @@ TEST(LandRescale, PollingAndAborts) {
 }
 
 }  // namespace
+
+namespace {
+
+// Values over many magnitudes, with exact zeros of both signs among them.
+std::vector<ComplexCell> WildCells(int64_t count, uint32_t seed) {
+    std::vector<ComplexCell> cells(static_cast<size_t>(count));
+    uint32_t state = seed;
+    auto next = [&state]() {
+        state = state * 1664525u + 1013904223u;
+        return state;
+    };
+    for (ComplexCell& c : cells) {
+        const uint32_t kind = next() % 16;
+        const double value = std::ldexp(static_cast<double>(next() >> 8) - 8388608.0,
+                                        static_cast<int>(next() % 40) - 20);
+        c.re = kind == 0 ? 0.0 : (kind == 1 ? -0.0 : value);
+        c.im = kind == 2 ? -0.0 : std::ldexp(static_cast<double>(next() >> 8) - 8388608.0, -3);
+    }
+    return cells;
+}
+
+}  // namespace
+
+// Each kernel the build has (the baseline one, and where the processor runs
+// them the wider ones) on interleaved lines in bit-reversed order, against
+// Fft1D on each line alone.
+TEST(LandTransform, EveryKernelGivesTheLiteralBits) {
+    using line_transform::Kernel;
+    int32_t kernelsRun = 0;
+    for (Kernel kernel : {Kernel::kBaseline, Kernel::kAvx2, Kernel::kAvx512}) {
+        for (int32_t log2n : {0, 1, 2, 3, 5, 6, 7, 9, 10, 12}) {
+            for (int32_t count : {1, 3, 4, 8, 16, 32}) {
+                const int32_t n = 1 << log2n;
+                const std::vector<ComplexCell> input =
+                    WildCells(int64_t{n} * count, static_cast<uint32_t>(log2n * 64 + count));
+                for (int32_t direction : {1, -1}) {
+                    std::vector<double> re(static_cast<size_t>(n) * count);
+                    std::vector<double> im(re.size());
+                    for (int32_t i = 0; i < n; ++i) {
+                        const uint32_t to = line_transform::ReverseBits(i, log2n);
+                        for (int32_t b = 0; b < count; ++b) {
+                            re[to * count + b] = input[i * count + b].re;
+                            im[to * count + b] = input[i * count + b].im;
+                        }
+                    }
+                    std::vector<double> twiddles(line_transform::TwiddleDoubles(log2n));
+                    line_transform::MakeTwiddles(direction, log2n, twiddles.data());
+                    if (!line_transform::ButterfliesWith(kernel, log2n, count, twiddles.data(),
+                                                         re.data(), im.data())) {
+                        continue;
+                    }
+                    ++kernelsRun;
+                    for (int32_t b = 0; b < count; ++b) {
+                        std::vector<double> lineRe(n), lineIm(n);
+                        for (int32_t i = 0; i < n; ++i) {
+                            lineRe[i] = input[i * count + b].re;
+                            lineIm[i] = input[i * count + b].im;
+                        }
+                        // Fft1D unscaled: the inverse direction's arithmetic
+                        // matches except for the final division by n.
+                        reference::Fft1D(direction, log2n, lineRe.data(), lineIm.data());
+                        const double scale = direction == 1 ? static_cast<double>(n) : 1.0;
+                        bool same = true;
+                        for (int32_t i = 0; i < n && same; ++i) {
+                            // x / n * n is x again, sign of zero included
+                            // (n a power of two, no underflow at these
+                            // magnitudes).
+                            const double wantRe = lineRe[i] * scale;
+                            const double wantIm = lineIm[i] * scale;
+                            same = std::memcmp(&re[i * count + b], &wantRe, 8) == 0 &&
+                                   std::memcmp(&im[i * count + b], &wantIm, 8) == 0;
+                        }
+                        EXPECT_TRUE(same) << "kernel " << static_cast<int>(kernel) << " n " << n
+                                          << " lanes " << count << " line " << b;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(kernelsRun, 0);
+}
