@@ -4,7 +4,7 @@
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer (with a
 #      5,000-tick soak and, natively, a few address-space limits), the
 #      threaded tests under ThreadSanitizer, then each libFuzzer target for
-#      60 s,
+#      30 s (scripts/fuzz.sh SECONDS runs them longer),
 #   3. the Linux X11 saver on private Xvfb servers, with the XScreenSaver daemon,
 #      then on Wayland (headless sway and weston, also under the sanitizers) and
 #      under the MATE screen saver,
@@ -33,8 +33,8 @@ cmake --preset tsan -DGLIDESCAPE_WERROR=ON -DGLIDESCAPE_TESTS=ON >/dev/null
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" --no-tests=error
 
-echo "=== fuzzing: each libFuzzer target for 60 s ==="
-scripts/fuzz.sh 60
+echo "=== fuzzing: each libFuzzer target for 30 s ==="
+scripts/fuzz.sh 30
 
 echo "=== Linux X11 saver on Xvfb ==="
 ctest --test-dir build/default -L x11 --output-on-failure --no-tests=error
