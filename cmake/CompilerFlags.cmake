@@ -11,6 +11,12 @@ function(glidescape_target_flags target)
     # 32-bit x86: keep doubles in SSE registers so results match x86-64.
     target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
   endif()
+  if(EMSCRIPTEN)
+    # WebAssembly's fixed-width SIMD (128-bit lanes): the compiler vectorises
+    # the same operations, each lane rounding as the scalar one would. Never
+    # relaxed SIMD, whose results may differ from one browser to the next.
+    target_compile_options(${target} PRIVATE -msimd128)
+  endif()
   if(GLIDESCAPE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
