@@ -15,7 +15,10 @@ function(glidescape_target_flags target)
     # WebAssembly's fixed-width SIMD (128-bit lanes): the compiler vectorises
     # the same operations, each lane rounding as the scalar one would. Never
     # relaxed SIMD, whose results may differ from one browser to the next.
-    target_compile_options(${target} PRIVATE -msimd128)
+    # Link-time optimisation: the page is one module, inlined across the
+    # libraries at its link (web/CMakeLists.txt); WebAssembly has no fused
+    # multiply-add outside relaxed SIMD, so no contraction can appear there.
+    target_compile_options(${target} PRIVATE -msimd128 -flto)
   endif()
   if(GLIDESCAPE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
