@@ -11,6 +11,15 @@ function(glidescape_target_flags target)
     # 32-bit x86: keep doubles in SSE registers so results match x86-64.
     target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
   endif()
+  if(EMSCRIPTEN)
+    # WebAssembly's fixed-width SIMD (128-bit lanes): the compiler vectorises
+    # the same operations, each lane rounding as the scalar one would. Never
+    # relaxed SIMD, whose results may differ from one browser to the next.
+    # Link-time optimisation: the page is one module, inlined across the
+    # libraries at its link (web/CMakeLists.txt); WebAssembly has no fused
+    # multiply-add outside relaxed SIMD, so no contraction can appear there.
+    target_compile_options(${target} PRIVATE -msimd128 -flto)
+  endif()
   if(GLIDESCAPE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

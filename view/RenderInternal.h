@@ -157,7 +157,9 @@ struct Run {
     int64_t altitude;
     // For the samples that paint.
     int32_t top;
-    bool spansActive;  // spans found: painting goes through them
+    // A painting sample whose product lies below this leaves the run: spans
+    // found (painting goes through them: INT64_MAX), or the ray ends there.
+    int64_t leaveProduct;
     int32_t waterLevel;
     int32_t horizonRow;
     int32_t diagonal;

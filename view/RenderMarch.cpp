@@ -153,13 +153,20 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
 
 // Takes the samples of the run until its depth accumulator reaches eEnd.
 // Stops early at a sample that enters a new object cell, or paints while
-// spans are active, or ends the ray by painting: its position is then taken
-// but nothing else done, its depth step not yet added, and its cell is
-// returned. Returns -1 when the run is complete.
+// spans are active, or ends the ray by painting (its product below
+// run.leaveProduct): its position is then taken but nothing else done, its
+// depth step not yet added, and its cell is returned. Returns -1 when the
+// run is complete.
+//
+// Both coordinates of the ray travel in one register, xy = y x 2^32 + x:
+// within a run 0 <= x < xLimit < 2^31 at every sample, so adding
+// dxy = dy x 2^32 + dx (dx of either sign) gives (y + dy) x 2^32 + (x + dx)
+// with the new x again in the low 32 bits and y in the high ones. Two
+// registers fewer keep the loop's state out of memory.
 template <bool kObjects>
 RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
-    int64_t x = run.x, y = run.y, e = run.e;
-    const int64_t dx = run.dx, dy = run.dy, step = run.step;
+    int64_t xy = run.y * (int64_t{1} << 32) + run.x, e = run.e;
+    const int64_t dxy = run.dy * (int64_t{1} << 32) + run.dx, step = run.step;
     int64_t topProduct = run.topProduct;
     const int32_t* heights = run.heights;
     const int32_t* depthScale = run.depthScale;
@@ -167,9 +174,8 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     const int64_t stride = run.stride, altitude = run.altitude;
     int64_t stop = -1;
     do {
-        y += dy;
-        x += dx;
-        const int64_t c = (y >> 10) * stride + (x >> 10);
+        xy += dxy;
+        const int64_t c = (xy >> 42) * stride + (static_cast<uint32_t>(xy) >> 10);
         if (kObjects && cellMap[c] != 0 && c != run.lastCell) {
             stop = c;
             break;
@@ -177,12 +183,11 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         const int32_t h = heights[c];
         const int64_t product = (altitude - h) * depthScale[e >> 19];
         if (product < topProduct) {
-            const int64_t row = (product >> 10) + run.horizonRow;
-            const int64_t n1 = run.diagonal - row;
-            if ((kObjects && run.spansActive) || row <= 0 || n1 > run.inEnd) {
+            if (product < run.leaveProduct) {
                 stop = c;
                 break;
             }
+            const int64_t row = (product >> 10) + run.horizonRow;
             uint32_t colour = run.mapColours[c];
             if (h <= run.waterLevel) {
                 colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, run.top);
@@ -190,14 +195,15 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
             // Counters outside the picture are filled too; they are never
             // written to the frame.
             uint32_t* colours = run.colours;
+            const int64_t n1 = run.diagonal - row;
             for (int64_t m = run.diagonal - run.top; m < n1; ++m) colours[m] = colour;
             run.top = static_cast<int32_t>(row);
-            topProduct = (row - run.horizonRow) * 1024;
+            topProduct = (product >> 10) * 1024;  // (row - horizonRow) x 1024
         }
         e += step;
     } while (e != eEnd);
-    run.x = x;
-    run.y = y;
+    run.x = static_cast<uint32_t>(xy);
+    run.y = xy >> 32;
     run.e = e;
     run.topProduct = topProduct;
     return stop;
@@ -246,6 +252,21 @@ int64_t SamplesBefore(int64_t p, int64_t d, int64_t limit, int64_t n) {
     return inside < n ? inside : n;
 }
 
+// A sample of a run whose row is r paints there unless the spans are
+// active (painting then goes through them), r <= 0 (the ray ends) or
+// diagonal - r > inEnd (the walk leaves the picture); both ends come to
+// r < max(1, diagonal - inEnd), that is to a product below
+// (max(1, diagonal - inEnd) - horizonRow) x 1024 (row = (product >> 10) +
+// horizonRow).
+void SetLeaveProduct(Run& run, bool spansActive) {
+    if (spansActive) {
+        run.leaveProduct = INT64_MAX;
+        return;
+    }
+    const int64_t lowest = run.diagonal - run.inEnd > 1 ? run.diagonal - run.inEnd : 1;
+    run.leaveProduct = (lowest - run.horizonRow) * 1024;
+}
+
 void StartFastMarch(const Scene& s, const Column& column, const Ray& ray, FastMarch& m) {
     Run& run = m.run;
     run.x = ray.x;
@@ -262,7 +283,6 @@ void StartFastMarch(const Scene& s, const Column& column, const Ray& ray, FastMa
     run.cellMap = s.cellMap;
     run.stride = s.mapStride;
     run.altitude = s.altitude;
-    run.spansActive = false;
     run.waterLevel = s.waterLevel;
     run.horizonRow = s.horizonRow;
     run.diagonal = s.diagonal;
@@ -272,6 +292,7 @@ void StartFastMarch(const Scene& s, const Column& column, const Ray& ray, FastMa
     run.sky = s.sky;  // null without a sky
     run.skyStart = column.sky;
     run.skyHeight = s.skyHeight;
+    SetLeaveProduct(run, false);
     m.k = 1;
     m.remaining = s.threshold < 0 ? 1 : s.threshold + 1;
 }
@@ -297,7 +318,7 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
         if (kObjects && run.cellMap[cell] != 0 && cell != run.lastCell) {
             DiscoverSpan(s, cell, run.e >> 19);
             run.lastCell = cell;
-            run.spansActive = s.spans->count != 0;
+            SetLeaveProduct(run, s.spans->count != 0);
         }
         const int32_t h = run.heights[cell];
         const int64_t product = (run.altitude - h) * run.depthScale[run.e >> 19];

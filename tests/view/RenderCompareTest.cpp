@@ -129,3 +129,34 @@ TEST(RenderCompare, SizesTiltsHeadingsAndObjectsAhead) {
 }
 
 }  // namespace
+
+TEST(RenderCompare, CameraOnTheMapEdgesInEveryDirection) {
+    // Rays that start on the first or last position unit of a map side and
+    // cross its edges at once, in every quadrant of headings, with objects
+    // and without: the sample loop carries both coordinates in one register,
+    // which holds only while a run stays inside the map. Horizon rows far
+    // below the frame end the rays on terrain above its top; rows far above
+    // it leave the picture early.
+    for (const int32_t slots : {7, 0}) {
+        World w(160, 120, 64, 37, slots);
+        FlightView& v = *w.view;
+        ASSERT_TRUE(v.SetViewDistance(300));
+        const int32_t last = (64 << 10) - 1;
+        int32_t i = 0;
+        for (const int32_t x : {0, 1, last}) {
+            for (const int32_t y : {0, last - 1, last}) {
+                for (int32_t heading = 3; heading < v.angleUnits; heading += 317) {
+                    v.positionX = x;
+                    v.positionY = y;
+                    v.heading = heading;
+                    v.SetBankAngle((heading * 3) % v.angleUnits);
+                    const int32_t horizons[] = {v.diagonal / 2, v.diagonal * 3, -v.diagonal};
+                    v.horizonRow = horizons[i++ % 3];
+                    if (v.objects.slotCount > 0) v.MoveObjects();
+                    w.Settle();
+                    EXPECT_SAME_FRAME(v);
+                }
+            }
+        }
+    }
+}
