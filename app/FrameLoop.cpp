@@ -368,7 +368,8 @@ RefreshOutcome RefreshFlights(FramePacer& pacer, Flight* flights, int32_t count,
             drew = result == TickResult::DrewFrame || (drew && result != TickResult::Generated);
         }
         if (step.draw && flight.smooth()) {
-            drew = flight.Draw(pacer.smooth() ? step.fraction : 0);
+            outcome.fraction = pacer.smooth() ? step.fraction : 0;
+            drew = flight.Draw(outcome.fraction);
         }
         outcome.drawn += drew ? 1 : 0;
     }

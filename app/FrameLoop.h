@@ -307,6 +307,7 @@ private:
 struct RefreshOutcome {
     int32_t ticks = 0;   // ticks run (per flight)
     int32_t drawn = 0;   // frames drawn and shown, over all flights
+    int32_t fraction = 0;  // where between two ticks they were drawn (0: a tick's frame)
     bool madeLand = false;
     int64_t drawMicroseconds = 0;
 };
