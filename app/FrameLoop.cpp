@@ -118,12 +118,19 @@ bool Flight::CreateSaverObjects() {
     if (s.flightView != nullptr) s.flightView->speed = settings.flightSpeed;
     // A pool that cannot be made leaves everything on this thread.
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
-    if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
+    ChooseFrameThreads();
     if (s.landGenerator != nullptr) {
         s.landGenerator->threadPool = s.threadPool;
         s.landGenerator->abandonCheck = &Flight::WorkerAbandoned;
     }
     return s.landGenerator != nullptr && s.flightView != nullptr;
+}
+
+void Flight::ChooseFrameThreads() {
+    FrameLoopState& s = frameLoop;
+    if (s.flightView == nullptr) return;
+    const int64_t pixels = static_cast<int64_t>(settings.outputWidth) * s.outputHeight;
+    s.flightView->threadPool = pixels <= kOneThreadFramePixels ? nullptr : s.threadPool;
 }
 
 FlightStatus Flight::StatusFor(FlightProblem problem, int32_t clientWidth,
@@ -197,6 +204,7 @@ FlightStatus Flight::Resize(int32_t clientWidth, int32_t clientHeight) {
         ReleaseBuffer(s.platform, s.framePixels);
         s.framePixels = frame;
         s.outputHeight = rows;
+        ChooseFrameThreads();
     }
     s.clientWidth = clientWidth;
     s.clientHeight = clientHeight;
