@@ -85,8 +85,8 @@ void ThreadPool::Run(void (*task)(void*, int32_t), void* context) {
     }
     std::lock_guard<std::mutex> turn(turn_);
     const int64_t start = SteadyNanoseconds();
-    const bool watch = lastEndNanoseconds_ >= 0 &&
-                       start - lastEndNanoseconds_ <= kCloseMicroseconds * 1000;
+    const bool watch =
+        lastEndNanoseconds_ >= 0 && start - lastEndNanoseconds_ <= kCloseMicroseconds * 1000;
     watch_.store(watch, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(mutex_);

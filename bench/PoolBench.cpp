@@ -41,7 +41,9 @@ void BM_PoolSparseHandOver(benchmark::State& state) {
     state.counters["threads"] = pool.size();
     benchmark::DoNotOptimize(calls.load());
 }
-BENCHMARK(BM_PoolSparseHandOver)->Iterations(100)->MeasureProcessCPUTime()
+BENCHMARK(BM_PoolSparseHandOver)
+    ->Iterations(100)
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -177,7 +177,11 @@ BENCHMARK(BM_FrameSizedCopy)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_RenderDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultOneThread)->Iterations(400)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RenderDefaultPaced)->Arg(1)->Arg(2)->Iterations(100)->MeasureProcessCPUTime()
+BENCHMARK(BM_RenderDefaultPaced)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(100)
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultReference)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);

@@ -23,9 +23,9 @@
 #include "app/FrameLoop.h"
 #include "app/Pacing.h"
 #include "app/TimingLog.h"
-#include "x11/TextPainter.h"
 #include "x11/HistoryFile.h"
 #include "x11/PowerSupply.h"
+#include "x11/TextPainter.h"
 #include "x11/WaylandPlatform.h"
 #include "xdg-shell-client-protocol.h"
 // The layer shell names an argument `namespace`, a C++ keyword.

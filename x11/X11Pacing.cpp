@@ -110,15 +110,17 @@ void PresentClock::Close() {
     display_ = nullptr;
 }
 
-void PresentClock::Request() {
+void PresentClock::Request(bool again) {
 #if GLIDESCAPE_PRESENT
-    if (eventId_ == 0 || pending_) return;
+    if (eventId_ == 0 || (pending_ && !again)) return;
     ++serial_;
     // The next refresh after the current one: divisor 1, remainder 0.
     XPresentNotifyMSC(display_, window_, serial_, 0, 1, 0);
     XFlush(display_);
     pending_ = true;
     requestedAt_ = MonotonicMicroseconds();
+#else
+    (void)again;
 #endif
 }
 

@@ -33,8 +33,9 @@ public:
     bool available() const { return eventId_ != 0; }
 
     // Asks for an event at the next refresh (once: until it came, further
-    // requests are ignored).
-    void Request();
+    // requests are ignored, unless `again`: then the earlier request is
+    // forgotten, its event ignored when it comes, and a new one sent).
+    void Request(bool again = false);
     bool pending() const { return pending_; }
     // When the last request was sent (monotonic microseconds).
     int64_t requestedAt() const { return requestedAt_; }

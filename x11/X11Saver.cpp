@@ -150,9 +150,8 @@ OwnWindow MakeOwnWindow(Display* display, const X11Options& options) {
 
     XSetWindowAttributes attributes{};
     attributes.background_pixel = BlackPixel(display, screen);
-    attributes.event_mask =
-        KeyPressMask | ButtonPressMask | PointerMotionMask | StructureNotifyMask | ExposureMask |
-        VisibilityChangeMask;
+    attributes.event_mask = KeyPressMask | ButtonPressMask | PointerMotionMask |
+                            StructureNotifyMask | ExposureMask | VisibilityChangeMask;
     own.window = XCreateWindow(display, root, x, y, width, height, 0, CopyFromParent, InputOutput,
                                CopyFromParent, CWBackPixel | CWEventMask, &attributes);
     if (own.window == 0) return own;
@@ -277,14 +276,14 @@ private:
     FramePacer pacer_;
     PresentClock present_;
     bool usePresent_ = false;
-    bool refreshDue_ = false;   // a Present refresh event came
-    int64_t refreshAtUs_ = 0;   // its time
-    int64_t refreshUs_ = 0;     // the monitor's refresh period (RandR); 0: unknown
-    int64_t wakeAtUs_ = 0;      // the next timer refresh
+    bool refreshDue_ = false;  // a Present refresh event came
+    int64_t refreshAtUs_ = 0;  // its time
+    int64_t refreshUs_ = 0;    // the monitor's refresh period (RandR); 0: unknown
+    int64_t wakeAtUs_ = 0;     // the next timer refresh
     int64_t powerCheckAtUs_ = 0;
     int64_t ticksRun_ = 0;
-    bool viewable_ = false;     // mapped (and its parents too, as far as we know)
-    bool obscured_ = false;     // fully covered by other windows
+    bool viewable_ = false;  // mapped (and its parents too, as far as we know)
+    bool obscured_ = false;  // fully covered by other windows
     DisplayPower displayPower_;
     PowerSupplyWatch powerSupply_{PowerSupplyFolder(std::getenv("GLIDESCAPE_POWER_SUPPLY_DIR"))};
     TimingLog timing_;
@@ -408,8 +407,13 @@ void Saver::UpdatePacing(int64_t now) {
     const bool drawing = ApplyPacing(pacer_, plan, flight_.smooth(), refreshUs_,
                                      viewable_ && !obscured_ && displayOn);
     flight_.SetLandOnOneThread(plan.landOnOneThread);
-    // Seen again: the schedule starts afresh at once (the pacer restarted).
-    if (drawing && !wasDrawing) wakeAtUs_ = now;
+    // Seen again: the schedule starts afresh at once (the pacer restarted);
+    // a refresh asked for long ago (an unmapped window's may never come) is
+    // asked for anew, so it is not taken for a clock that does not run.
+    if (drawing && !wasDrawing) {
+        wakeAtUs_ = now;
+        if (PresentPaces() && present_.pending()) present_.Request(true);
+    }
     timing_.Pacing(PresentPaces() ? "present" : "timer", pacer_.refreshMicroseconds(),
                    pacer_.smooth(), drawing);
 }
@@ -440,9 +444,8 @@ void Saver::Wait(int64_t now) {
     if (flying_ && pacer_.visible()) {
         // With the Present clock the server's event wakes the saver; the
         // deadline only watches for a clock that does not run.
-        const int64_t refresh = PresentPaces()
-                                    ? present_.requestedAt() + kPresentPatienceMicroseconds
-                                    : wakeAtUs_;
+        const int64_t refresh =
+            PresentPaces() ? present_.requestedAt() + kPresentPatienceMicroseconds : wakeAtUs_;
         if (refresh < deadline) deadline = refresh;
     }
     if (deadline <= now) return;
@@ -539,7 +542,8 @@ int Saver::Run() {
     // (GLIDESCAPE_NO_PRESENT set and not empty: the timer, for servers
     // whose Present clock misbehaves, and for the tests: Xvfb always has it.)
     const char* noPresent = std::getenv("GLIDESCAPE_NO_PRESENT");
-    usePresent_ = (noPresent == nullptr || noPresent[0] == '\0') && present_.Open(display_, window_);
+    usePresent_ =
+        (noPresent == nullptr || noPresent[0] == '\0') && present_.Open(display_, window_);
     displayPower_.Open(display_, std::getenv("GLIDESCAPE_DPMS_FILE"));
     int64_t now = MonotonicMicroseconds();
     powerCheckAtUs_ = now;
@@ -571,9 +575,10 @@ int Saver::Run() {
             if (PresentPaces()) {
                 if (refreshDue_) {
                     refreshDue_ = false;
-                    const int64_t at = refreshAtUs_ <= now && now - refreshAtUs_ <= kLatestRefreshMicroseconds
-                                           ? refreshAtUs_
-                                           : now;
+                    const int64_t at =
+                        refreshAtUs_ <= now && now - refreshAtUs_ <= kLatestRefreshMicroseconds
+                            ? refreshAtUs_
+                            : now;
                     Refresh(at);
                 }
                 if (!present_.pending()) {

@@ -62,7 +62,8 @@ TEST_F(PowerSupplyTest, DesktopsPeripheralsAndMachinesThatDoNotSay) {
     EXPECT_FALSE(ReadOnBattery(folder));  // empty: a desktop, a container
     EXPECT_FALSE(ReadOnBattery(folder + "/missing"));
     // A wireless mouse's battery says nothing about the machine.
-    Supply("hidpp_battery_0", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}});
+    Supply("hidpp_battery_0",
+           {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"}});
     Supply("AC", {{"type", "Mains"}, {"online", "0"}});
     EXPECT_FALSE(ReadOnBattery(folder));
     // Without an AC entry the battery's own status tells.
