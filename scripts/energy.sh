@@ -220,13 +220,16 @@ run_web() {
         skip web "no $web_site/index.html: cmake --build --preset web"
         return
     fi
+    # Debian's python3, whose site packages hold python3-selenium.
+    local python=python3
+    [ -x /usr/bin/python3 ] && python=/usr/bin/python3
     if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null ||
-        ! python3 -c 'import selenium' 2>/dev/null; then
+        ! "$python" -c 'import selenium' 2>/dev/null; then
         skip web "no chromium, chromedriver or selenium: scripts/deps.sh web"
         return
     fi
     echo "web: $web_site in headless Chromium, $seconds s a case"
-    python3 - "$web_site" "$seconds" "$ticks_per_second" <<'EOF'
+    "$python" - "$web_site" "$seconds" "$ticks_per_second" <<'EOF'
 import os, shutil, socket, subprocess, sys, tempfile, time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -316,14 +319,15 @@ try:
     flying("?smooth=0")
     print("web    %-44s %8.3f" % ("smooth motion off", measure(root)), flush=True)
     flying("?smooth=1")
-    page = driver.current_window_handle
-    driver.switch_to.new_window("tab")
-    driver.get("about:blank")
-    driver.switch_to.window(page)
+    # Another tab in front; the driver stays with the page (asking it does
+    # not bring it to the front).
+    driver.execute_cdp_cmd("Target.createTarget", {"url": "about:blank"})
+    time.sleep(1)
     hidden = driver.execute_script("return document.hidden")
-    driver.switch_to.window(driver.window_handles[-1])
+    figure = measure(root)
+    hidden = hidden and driver.execute_script("return document.hidden")
     print("web    %-44s %8.3f" % ("hidden (another tab in front)%s" % ("" if hidden else " NOT HIDDEN"),
-                                  measure(root)), flush=True)
+                                  figure), flush=True)
 finally:
     driver.quit()
     server.terminate()
@@ -333,6 +337,18 @@ EOF
 }
 
 # --- The Windows saver under Wine -------------------------------------------------------------
+# prefix_process PATTERN: the first process whose command line matches and
+# that runs in our prefix (other Wine prefixes may run beside it).
+prefix_process() {
+    local pid
+    for pid in $(pgrep -f "$1"); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+
 run_wine() {
     if [ ! -f "$scr" ]; then
         skip wine "no $scr: cmake --build --preset mingw64"
@@ -369,8 +385,8 @@ run_wine() {
         # The first landscape (Land Size 10) within a few seconds.
         sleep 10
         local scr_pid
-        scr_pid=$(pgrep -f 'Glidescape.scr' | head -n1)
-        server=$(pgrep -x wineserver | head -n1)
+        scr_pid=$(prefix_process 'Glidescape\.scr')
+        server=$(prefix_process 'wineserver')
         if [ -z "$scr_pid" ] || [ -z "$server" ]; then
             row wine "$name" "failed"
         else

@@ -579,6 +579,10 @@ int Saver::Run() {
                         refreshAtUs_ <= now && now - refreshAtUs_ <= kLatestRefreshMicroseconds
                             ? refreshAtUs_
                             : now;
+                    // The next refresh is asked for before this one's frame
+                    // is drawn, so its event comes on time however long the
+                    // drawing takes.
+                    present_.Request();
                     Refresh(at);
                 }
                 if (!present_.pending()) {
