@@ -118,13 +118,20 @@ bool Flight::CreateSaverObjects() {
     if (s.flightView != nullptr) s.flightView->speed = settings.flightSpeed;
     // A pool that cannot be made leaves everything on this thread.
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
-    if (s.flightView != nullptr) s.flightView->threadPool = s.threadPool;
+    ChooseFrameThreads();
     if (s.landGenerator != nullptr) {
         s.landGenerator->scratchHooks = s.platform->LandScratchHooks();
         s.landGenerator->threadPool = s.threadPool;
         s.landGenerator->abandonCheck = &Flight::WorkerAbandoned;
     }
     return s.landGenerator != nullptr && s.flightView != nullptr;
+}
+
+void Flight::ChooseFrameThreads() {
+    FrameLoopState& s = frameLoop;
+    if (s.flightView == nullptr) return;
+    const int64_t pixels = static_cast<int64_t>(settings.outputWidth) * s.outputHeight;
+    s.flightView->threadPool = pixels <= kOneThreadFramePixels ? nullptr : s.threadPool;
 }
 
 FlightStatus Flight::StatusFor(FlightProblem problem, int32_t clientWidth,
@@ -198,6 +205,7 @@ FlightStatus Flight::Resize(int32_t clientWidth, int32_t clientHeight) {
         ReleaseBuffer(s.platform, s.framePixels);
         s.framePixels = frame;
         s.outputHeight = rows;
+        ChooseFrameThreads();
     }
     s.clientWidth = clientWidth;
     s.clientHeight = clientHeight;
@@ -369,7 +377,8 @@ RefreshOutcome RefreshFlights(FramePacer& pacer, Flight* flights, int32_t count,
             drew = result == TickResult::DrewFrame || (drew && result != TickResult::Generated);
         }
         if (step.draw && flight.smooth()) {
-            drew = flight.Draw(pacer.smooth() ? step.fraction : 0);
+            outcome.fraction = pacer.smooth() ? step.fraction : 0;
+            drew = flight.Draw(outcome.fraction);
         }
         outcome.drawn += drew ? 1 : 0;
     }

@@ -129,6 +129,13 @@ int32_t ComputeOutputHeight(int32_t width, int32_t clientWidth, int32_t clientHe
 int64_t ComputeFrameRows(int32_t width, int32_t clientWidth, int32_t clientHeight);
 // The most frame rows a flight draws.
 constexpr int32_t kMaxOutputHeight = 16384;
+// Frames of at most this many pixels are drawn on one thread (the landscapes
+// are still made on the flight's pool): one thread draws them in a few
+// milliseconds, and splitting them costs more processor time than it saves
+// (the hand-over, waiting for the slowest share, the shares' boundaries:
+// some 4 to 13 % more per default frame at 25 frames a second, see
+// bench/README.md). The pictures are the same either way.
+constexpr int64_t kOneThreadFramePixels = 512 * 512;
 // Base horizon row (rows of the rotated frame): tilt x width / 256 +
 // width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);
@@ -279,6 +286,8 @@ private:
     bool created_ = false;  // Create was called since the last Destroy
     // The generator's threads for the landscape about to be made.
     void ChooseLandThreads();
+    // The view's threads for the frame's size (kOneThreadFramePixels).
+    void ChooseFrameThreads();
     void NoteDrawnCamera(const FlightView::Camera& camera);
     // One frame tick's flight: the autopilot's commands into the camera's
     // rates, bank and horizon, the camera's move and the objects' move.
@@ -307,6 +316,7 @@ private:
 struct RefreshOutcome {
     int32_t ticks = 0;   // ticks run (per flight)
     int32_t drawn = 0;   // frames drawn and shown, over all flights
+    int32_t fraction = 0;  // where between two ticks they were drawn (0: a tick's frame)
     bool madeLand = false;
     int64_t drawMicroseconds = 0;
 };

@@ -115,3 +115,16 @@ PowerPlan PlanPower(const Settings& settings, bool onBattery) {
     }
     return plan;
 }
+
+bool ApplyPacing(FramePacer& pacer, const PowerPlan& plan, bool flightSmooth,
+                 int64_t refreshMicroseconds, bool seen) {
+    const bool smooth = plan.smooth && flightSmooth;
+    const int64_t refresh =
+        refreshMicroseconds > 0 ? refreshMicroseconds : kDefaultRefreshMicroseconds;
+    if (smooth != pacer.smooth() || refresh != pacer.refreshMicroseconds()) {
+        pacer.Configure(smooth, refresh);
+    }
+    const bool drawing = plan.drawing && seen;
+    pacer.SetVisible(drawing);
+    return drawing;
+}

@@ -98,3 +98,13 @@ struct PowerPlan {
     bool landOnOneThread = false;
 };
 PowerPlan PlanPower(const Settings& settings, bool onBattery);
+
+// A front end's pacing from what it knows: smooth motion where the flight
+// was made smooth ("Smooth Motion") and the power plan allows it, the
+// display's refresh period (below 1: unknown, 60 Hz), and drawing while the
+// power plan draws and somebody can see the picture (`seen`: the window is
+// mapped and not fully covered, the display is on). The pacer is configured
+// anew only when its smoothness or refresh period change, so a battery check
+// that changes nothing keeps the drawing cadence. True when the pacer draws.
+bool ApplyPacing(FramePacer& pacer, const PowerPlan& plan, bool flightSmooth,
+                 int64_t refreshMicroseconds, bool seen);

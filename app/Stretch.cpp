@@ -30,6 +30,31 @@ void StretchFrame(const uint32_t* pixels, int32_t width, int32_t height, uint32_
         previousSource = sourceRow;
         const uint32_t* source =
             pixels + static_cast<size_t>(sourceRow) * static_cast<size_t>(width);
-        for (int32_t x = 0; x < destinationWidth; ++x) out[x] = source[columns[x]] | setBits;
+        StretchRow(source, width, columns, out, destinationWidth, 0xFFFFFFFFu, setBits);
     }
+}
+
+void StretchRow(const uint32_t* source, int32_t width, const int32_t* columns, uint32_t* out,
+                int32_t destinationWidth, uint32_t keep, uint32_t setBits) {
+    if (width > 0 && destinationWidth % width == 0) {
+        // Column x shows x * width / destinationWidth = x / factor.
+        const int32_t factor = destinationWidth / width;
+        if (factor == 1) {
+            for (int32_t x = 0; x < width; ++x) out[x] = (source[x] & keep) | setBits;
+        } else if (factor == 2) {
+            for (int32_t x = 0; x < width; ++x) {
+                const uint32_t pixel = (source[x] & keep) | setBits;
+                out[2 * x] = pixel;
+                out[2 * x + 1] = pixel;
+            }
+        } else {
+            for (int32_t x = 0; x < width; ++x) {
+                const uint32_t pixel = (source[x] & keep) | setBits;
+                uint32_t* run = out + static_cast<size_t>(x) * static_cast<size_t>(factor);
+                for (int32_t i = 0; i < factor; ++i) run[i] = pixel;
+            }
+        }
+        return;
+    }
+    for (int32_t x = 0; x < destinationWidth; ++x) out[x] = (source[columns[x]] & keep) | setBits;
 }

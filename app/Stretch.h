@@ -22,6 +22,14 @@ void StretchColumns(int32_t width, int32_t destinationWidth, int32_t* columns);
 // The frame row (row 0 at the bottom) shown in picture row y (from the top).
 int32_t StretchSourceRow(int32_t y, int32_t height, int32_t destinationHeight);
 
+// One picture row from the frame row `source` (width pixels):
+// out[x] = (source[columns[x]] & keep) | setBits for x < destinationWidth,
+// `columns` being StretchColumns' result. Pictures a whole number of times as
+// wide as the frame are written pixel by pixel repeated, without the column
+// table (the same row, a third of the time at twice the width).
+void StretchRow(const uint32_t* source, int32_t width, const int32_t* columns, uint32_t* out,
+                int32_t destinationWidth, uint32_t keep = 0xFFFFFFFFu, uint32_t setBits = 0);
+
 // The whole stretch into `destination`, whose rows lie `stride` words apart;
 // `columns` holds destinationWidth words of scratch (StretchColumns' result).
 // Pixels are copied as they are, alpha included, with `setBits` or-ed in (an

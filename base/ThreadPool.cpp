@@ -19,8 +19,8 @@ constexpr bool kThreadsAvailable = true;
 #endif
 
 // How long a thread watches for the next hand-over before it sleeps: longer
-// than the gaps between the passes of a landscape, short enough that a pool
-// idle between frames (40 ms apart) spends a fraction of a percent of a core.
+// than the gaps between the passes of a landscape. Only Runs that come close
+// together watch (ThreadPool::kCloseMicroseconds).
 constexpr int64_t kSpinMicroseconds = 50;
 
 // Calls done() until it returns true or kSpinMicroseconds have passed;
@@ -34,6 +34,12 @@ bool SpinUntil(Done done) {
         }
         if (std::chrono::steady_clock::now() >= until) return done();
     }
+}
+
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -78,6 +84,10 @@ void ThreadPool::Run(void (*task)(void*, int32_t), void* context) {
         return;
     }
     std::lock_guard<std::mutex> turn(turn_);
+    const int64_t start = SteadyNanoseconds();
+    const bool watch =
+        lastEndNanoseconds_ >= 0 && start - lastEndNanoseconds_ <= kCloseMicroseconds * 1000;
+    watch_.store(watch, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         assert(running_ == 0 && "ThreadPool::Run: one task at a time");
@@ -90,9 +100,11 @@ void ThreadPool::Run(void (*task)(void*, int32_t), void* context) {
     task(context, 0);
     // The last worker's decrement (after its task) is seen here with its
     // writes, by the spin's load or under the mutex.
-    if (SpinUntil([this] { return running_.load(std::memory_order_acquire) == 0; })) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this] { return running_.load(std::memory_order_relaxed) == 0; });
+    if (!watch || !SpinUntil([this] { return running_.load(std::memory_order_acquire) == 0; })) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait(lock, [this] { return running_.load(std::memory_order_relaxed) == 0; });
+    }
+    lastEndNanoseconds_ = SteadyNanoseconds();
 }
 
 void ThreadPool::WorkerLoop(int32_t worker) {
@@ -101,7 +113,10 @@ void ThreadPool::WorkerLoop(int32_t worker) {
         void (*task)(void*, int32_t);
         void* context;
         // The task and its context are read under the mutex either way.
-        SpinUntil([&] { return generation_.load(std::memory_order_acquire) != seen; });
+        // (The first task is waited for asleep: a new pool may never run.)
+        if (seen != 0 && watch_.load(std::memory_order_relaxed)) {
+            SpinUntil([&] { return generation_.load(std::memory_order_acquire) != seen; });
+        }
         {
             std::unique_lock<std::mutex> lock(mutex_);
             start_.wait(lock, [&] {

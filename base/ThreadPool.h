@@ -19,6 +19,10 @@
 // a short while (kSpinMicroseconds) before it sleeps, and so does the caller
 // for the workers' end, since waking a sleeping thread costs tens of
 // microseconds and the land passes hand over some 140 tasks a landscape.
+// That is worth it only while the tasks come close together: a Run that
+// starts more than kCloseMicroseconds after the last one ended (a frame
+// every 40 ms or 17 ms) has its threads sleep at once, so a pool idle between
+// frames spends no time watching.
 //
 // Sizes: a requested size below 1 means the machine's cores
 // (std::thread::hardware_concurrency, 1 when unknown); sizes are capped at
@@ -37,6 +41,9 @@
 class ThreadPool {
 public:
     static constexpr int32_t kMaxThreads = 64;
+    // Runs at most this far apart (from the end of one to the start of the
+    // next) are close: their threads watch for the next hand-over.
+    static constexpr int64_t kCloseMicroseconds = 1000;
 
     explicit ThreadPool(int32_t threads);
     ~ThreadPool();
@@ -71,6 +78,10 @@ private:
     // Written under mutex_; read without it only while spinning (see Run).
     std::atomic<uint64_t> generation_{0};  // counts tasks handed out
     std::atomic<int32_t> running_{0};      // workers still in the current task
+    // Whether the current Run came close after the last one (see the
+    // header comment): written by Run before it hands the task out.
+    std::atomic<bool> watch_{true};
+    int64_t lastEndNanoseconds_ = -1;  // steady clock at the end of the last Run (under turn_)
     bool stopping_ = false;
     void (*task_)(void*, int32_t) = nullptr;
     void* context_ = nullptr;

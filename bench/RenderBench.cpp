@@ -14,6 +14,7 @@
 // benchmark iteration is one frame of that flight.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cstdint>
 #include <cstring>
@@ -140,6 +141,34 @@ void BM_RenderDefault(benchmark::State& state) {
 void BM_RenderDefaultOneThread(benchmark::State& state) {
     RenderFlight<false>(state, 1024, 768, 512, 10, 6, 1);
 }
+// The saver's cadence: one frame every 40 ms (the pool idles in between, as
+// in a flight), timed by the CPU time of the whole process (every thread,
+// spinning and waking included) per frame: what a frame costs the battery.
+// Argument: the pool's size.
+void BM_RenderDefaultPaced(benchmark::State& state) {
+    const auto threads = static_cast<int32_t>(state.range(0));
+    Flight flight(1024, 768, 512, 10, 6, 0, threads);
+    state.counters["threads"] = flight.pool.size();
+    if (!flight.view->CanRender() || flight.landSteps != 13) {
+        state.SkipWithError("the view cannot render or the land is incomplete");
+        return;
+    }
+    for (int32_t i = 0; i < 100; ++i) {
+        flight.Steer();
+        flight.view->Render();
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        timespec gap{0, 40000000};
+        while (nanosleep(&gap, &gap) != 0) {
+        }
+        flight.Steer();
+        state.ResumeTiming();
+        flight.view->Render();
+        benchmark::DoNotOptimize(flight.world.frame.data());
+        benchmark::ClobberMemory();
+    }
+}
 void BM_RenderDefaultReference(benchmark::State& state) {
     RenderFlight<true>(state, 1024, 768, 512, 10, 6);
 }
@@ -191,6 +220,12 @@ BENCHMARK(BM_FrameSizedCopy)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_RenderDefault)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultOneThread)->Iterations(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderDefaultPaced)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(100)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderDefaultReference)->Iterations(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviest)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderHeaviestReference)->Iterations(100)->Unit(benchmark::kMillisecond);

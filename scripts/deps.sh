@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Glidescape needs, only those missing.
-#   scripts/deps.sh build     compiler, CMake, Ninja, libpng, libinih, Xlib, Wayland (client library,
+#   scripts/deps.sh build     compiler, CMake, Ninja, libpng, libinih, Xlib (Present, RandR), Wayland (client library,
 #                             scanner, protocols, xkbcommon), FreeType, fontconfig, GoogleTest,
 #                             Google Benchmark, FFmpeg (videos and their tests), Pillow (the README
 #                             animation's test), FFTW (only as the benchmarks' comparator for the
 #                             land's transform; never linked into a program), time (the peak-memory
 #                             and page-fault figures of bench/README.md)
 #   scripts/deps.sh windows   + MinGW-w64, Wine and its fonts, Xvfb, Xephyr, xdotool, ImageMagick (Windows saver and its tests)
-#   scripts/deps.sh x11       + Xvfb, xdotool, XScreenSaver, ImageMagick (Linux saver tests)
+#   scripts/deps.sh x11       + Xvfb, xdotool, xset, XScreenSaver, ImageMagick (Linux saver tests)
 #   scripts/deps.sh desktops  + sway, grim, wtype, swayidle, weston, the MATE screen saver, a
 #                             session bus (Linux saver tests on Wayland and under MATE)
 #   scripts/deps.sh web       + Emscripten, Chromium, ChromeDriver, Selenium (web page and its tests)
@@ -21,6 +21,7 @@
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config python3 libpng-dev libinih-dev libx11-dev libxext-dev
+            libxpresent-dev libxrandr-dev libxss-dev
             libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev libfreetype-dev
             libfontconfig-dev fonts-dejavu-core
             libgtest-dev libgmock-dev googletest libbenchmark-dev ffmpeg python3-pil
@@ -31,7 +32,8 @@ build_pkgs=(g++ cmake ninja-build pkg-config python3 libpng-dev libinih-dev libx
 # Windows (without them Wine falls back to a wider font).
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine fonts-wine xvfb xserver-xephyr
               xdotool x11-apps x11-utils imagemagick procps)
-x11_pkgs=(xvfb xdotool x11-apps x11-utils imagemagick xscreensaver procps util-linux passwd)
+x11_pkgs=(xvfb xdotool x11-apps x11-utils x11-xserver-utils imagemagick xscreensaver procps util-linux
+          passwd)
 # xscreensaver gives the folder where the MATE screen saver runs its programs.
 desktops_pkgs=(sway grim wtype swayidle weston xvfb xdotool x11-apps imagemagick procps util-linux
                passwd mate-screensaver xscreensaver dbus-daemon libglib2.0-bin)

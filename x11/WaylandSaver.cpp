@@ -22,8 +22,10 @@
 #include "app/CommandLine.h"
 #include "app/FrameLoop.h"
 #include "app/Pacing.h"
-#include "x11/TextPainter.h"
+#include "app/TimingLog.h"
 #include "x11/HistoryFile.h"
+#include "x11/PowerSupply.h"
+#include "x11/TextPainter.h"
 #include "x11/WaylandPlatform.h"
 #include "xdg-shell-client-protocol.h"
 // The layer shell names an argument `namespace`, a C++ keyword; clang warns
@@ -102,6 +104,7 @@ struct View {
     // callback of the last picture has come.
     FramePacer pacer;
     int64_t wakeAtUs = 0;
+    int64_t ticksRun = 0;  // for the timing log
 
     int64_t frameTicks = 0;
     int64_t frameMicroseconds = 0;
@@ -156,6 +159,12 @@ private:
                view.platform->HasFreeBuffer();
     }
     void Refresh(View& view);
+    // Smooth motion, the output's refresh and the battery into the view's
+    // pacer (app/Pacing.h).
+    void UpdatePacing(View& view);
+    // Reads the power supplies (at most every 10 s) and re-paces the views
+    // when the machine went on or off its battery.
+    void CheckBattery(int64_t now);
     void ForgetKeyboard();
     void PointerAt(int32_t x, int32_t y);
     // Waits for the compositor, a signal or the next due tick; false when the
@@ -199,6 +208,10 @@ private:
 
     TextPainter text_;
     std::vector<std::unique_ptr<View>> views_;
+
+    PowerSupplyWatch powerSupply_{PowerSupplyFolder(std::getenv("GLIDESCAPE_POWER_SUPPLY_DIR"))};
+    bool onBattery_ = false;
+    TimingLog timing_;
 };
 
 // --- Listener tables ------------------------------------------------------------------------
@@ -547,7 +560,7 @@ void Saver::Configured(View& view, int32_t width, int32_t height) {
         // Smooth motion draws at every frame callback (the compositor's
         // refresh for this output), else one frame a tick; the first tick
         // (the first landscape) 40 ms from now.
-        view.pacer.Configure(view.flight.smooth(), view.refreshMicroseconds);
+        UpdatePacing(view);
         view.wakeAtUs = NowMicroseconds() + kTickMicroseconds;
         // Mapped at once, black, until the first tick draws.
         if (view.flying) {
@@ -615,6 +628,28 @@ void Saver::FrameDone(View& view) {
     if (view.pacer.smooth()) view.wakeAtUs = std::min(view.wakeAtUs, NowMicroseconds());
 }
 
+void Saver::UpdatePacing(View& view) {
+    const PowerPlan plan = PlanPower(settings_, onBattery_);
+    const bool wasDrawing = view.pacer.visible();
+    // Hidden surfaces get no frame callbacks: the compositor keeps them
+    // from drawing.
+    const bool drawing =
+        ApplyPacing(view.pacer, plan, view.flight.smooth(), view.refreshMicroseconds, true);
+    view.flight.SetLandOnOneThread(plan.landOnOneThread);
+    if (drawing && !wasDrawing) view.wakeAtUs = NowMicroseconds();
+    timing_.Pacing(view.pacer.smooth() ? "frame-callback" : "timer",
+                   view.pacer.refreshMicroseconds(), view.pacer.smooth(), drawing);
+}
+
+void Saver::CheckBattery(int64_t now) {
+    const bool onBattery = powerSupply_.OnBattery(now);
+    if (onBattery == onBattery_) return;
+    onBattery_ = onBattery;
+    for (auto& view : views_) {
+        if (view->configured) UpdatePacing(*view);
+    }
+}
+
 void Saver::Refresh(View& view) {
     const int64_t now = NowMicroseconds();
     if (!view.flying) {
@@ -623,6 +658,10 @@ void Saver::Refresh(View& view) {
         return;
     }
     const RefreshOutcome outcome = RefreshFlights(view.pacer, &view.flight, 1, now);
+    view.ticksRun += outcome.ticks;
+    if (outcome.drawn > 0) {
+        timing_.Frame(now, view.ticksRun, outcome.fraction, view.flight.drawnCamera());
+    }
     if (outcome.drawn > 0 && !outcome.madeLand) {
         const int64_t spent = NowMicroseconds() - now;
         ++view.frameTicks;
@@ -881,6 +920,14 @@ int Saver::Run() {
         Fail("the compositor has no xdg-shell (xdg_wm_base) for a window");
         return 1;
     }
+    if (!options_.timingFile.empty()) {
+        std::string error;
+        if (!timing_.Open(options_.timingFile, error)) {
+            Fail(error);
+            return 1;
+        }
+    }
+    onBattery_ = powerSupply_.OnBattery(NowMicroseconds());
     setUp_ = true;
     if (mode_ == Mode::Window) {
         MakeSurface(AddView());
@@ -891,6 +938,7 @@ int Saver::Run() {
     bool lost = false;
     while (!quit_) {
         ReapViews();
+        CheckBattery(NowMicroseconds());
         for (auto& view : views_) {
             if (quit_) break;
             // Never two pictures between two frame callbacks.

@@ -13,10 +13,12 @@
 //     screen through set_fullscreen, pointer hidden), closing as Overlay does
 //     and on the compositor's close request.
 // Each surface flies the portable frame loop (a flight per surface, its land
-// made on a worker thread) with a pacer of its own (app/Pacing.h): one frame
-// per 40 ms tick for now, a tick that falls due drawn once the frame callback
-// of the surface's last picture has come, never two pictures between two
-// callbacks (a hidden surface waits), drawn into wl_shm buffers
+// made on a worker thread) with a pacer of its own (app/Pacing.h): with
+// "Smooth Motion" a frame at every frame callback, else (and on battery with
+// "On Battery" 1, read from x11/PowerSupply.h) one frame per 40 ms tick, a
+// tick that falls due drawn once the frame callback of the surface's last
+// picture has come; never two pictures between two callbacks (a hidden
+// surface waits), drawn into wl_shm buffers
 // (x11/WaylandPlatform.h). A surface's new size is a resize of its flight
 // (land and camera kept). SIGTERM, SIGINT and SIGHUP end every mode.
 // `settings` are the loaded settings with the options applied. Called by

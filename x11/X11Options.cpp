@@ -153,6 +153,8 @@ std::string X11Usage() {
            "\n"
            "  -tick-stats         at the end, print the time per frame tick (render, scale\n"
            "                      and put) on stderr\n"
+           "  -timing FILE        write a line per frame shown into FILE: monotonic\n"
+           "                      microseconds, tick, fraction, camera x y heading altitude\n"
            "  -help               this text\n"
            "  -version            the program's version\n"
            "While a landscape is made, Shift aborts it.\n";
@@ -265,7 +267,8 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
         const SettingEntry* setting = named.entry;
         const bool takesValue = setting != nullptr || option == "window-id" ||
                                 option == "geometry" || option == "display" ||
-                                option == "land-seed" || option == "view-seed";
+                                option == "land-seed" || option == "view-seed" ||
+                                option == "timing";
         if (!takesValue) {
             error = std::string("unknown option '") + argument + "' (see -help)";
             return X11ParseResult::Error;
@@ -293,6 +296,9 @@ X11ParseResult ParseArguments(int argc, const char* const* argv, X11Options& opt
             if (!ParseGeometry(value, options)) {
                 return fail("is not a size WxH[+X+Y] (1 to 65535 pixels a side)");
             }
+        } else if (option == "timing") {
+            if (value[0] == '\0') return fail("is not a file name");
+            options.timingFile = value;
         } else if (option == "display") {
             if (value[0] == '\0') return fail("is not a display name");
             options.display = value;

@@ -47,6 +47,7 @@ struct X11Options {
     int32_t windowY = 0;
     std::string display;     // -display NAME; empty: $DISPLAY
     bool tickStats = false;  // -tick-stats: time per frame tick on stderr at the end
+    std::string timingFile;  // -timing FILE: a line per frame shown (app/TimingLog.h)
 
     // Settings options; unset ones keep what the INI file says.
     SettingOverrides settings;

@@ -309,10 +309,8 @@ void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t heigh
         previousSource = sourceRow;
         const uint32_t* source = pixels + static_cast<size_t>(sourceRow) * width;
         if (fastPixels_) {
-            uint32_t* out = reinterpret_cast<uint32_t*>(destination);
-            for (int32_t x = 0; x < w; ++x) {
-                out[x] = (source[sourceColumn_[static_cast<size_t>(x)]] & 0xFFFFFFu) | alphaBits_;
-            }
+            StretchRow(source, width, sourceColumn_.data(), reinterpret_cast<uint32_t*>(destination),
+                       w, 0xFFFFFFu, alphaBits_);
         } else {
             for (int32_t x = 0; x < w; ++x) {
                 XPutPixel(image_, x, y, PixelFor(source[sourceColumn_[static_cast<size_t>(x)]]));

@@ -14,21 +14,34 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "app/Closing.h"
 #include "app/CommandLine.h"
 #include "app/FrameLoop.h"
+#include "app/Pacing.h"
 #include "app/Settings.h"
+#include "app/TimingLog.h"
 #include "x11/HistoryFile.h"
+#include "x11/PowerSupply.h"
+#include "x11/X11Pacing.h"
 #include "x11/X11Platform.h"
 
 namespace {
 
-constexpr int64_t kTickMicroseconds = 40000;
 // A window being resized by hand sends many sizes; the flight is rebuilt
 // once the size has held this long.
 constexpr int64_t kResizeSettleMicroseconds = 200000;
+// A refresh event that has not come this long after it was asked for means
+// a server whose Present clock does not run: timers pace from then on.
+constexpr int64_t kPresentPatienceMicroseconds = 250000;
+// The display's power and the visibility are looked at this often even when
+// nothing else wakes the saver (and a hidden saver wakes no more often).
+constexpr int64_t kPowerCheckMicroseconds = 1000000;
+// A refresh event whose time lies further from now than this (a server on
+// another machine, or one that was stopped) is taken as happening now.
+constexpr int64_t kLatestRefreshMicroseconds = 100000;
 
 // How long a stop request may wait for the X server before the process
 // ends without it. Screen lockers send SIGTERM and expect the saver gone
@@ -137,8 +150,8 @@ OwnWindow MakeOwnWindow(Display* display, const X11Options& options) {
 
     XSetWindowAttributes attributes{};
     attributes.background_pixel = BlackPixel(display, screen);
-    attributes.event_mask =
-        KeyPressMask | ButtonPressMask | PointerMotionMask | StructureNotifyMask | ExposureMask;
+    attributes.event_mask = KeyPressMask | ButtonPressMask | PointerMotionMask |
+                            StructureNotifyMask | ExposureMask | VisibilityChangeMask;
     own.window = XCreateWindow(display, root, x, y, width, height, 0, CopyFromParent, InputOutput,
                                CopyFromParent, CWBackPixel | CWEventMask, &attributes);
     if (own.window == 0) return own;
@@ -218,7 +231,17 @@ private:
     void ApplySize(int32_t width, int32_t height);
     // Black, and the line that says why the window does not fly (if any).
     void ShowProblem();
-    void Tick();
+    // Settles a pending size and retries a flight that lacked memory.
+    void Housekeeping(int64_t now);
+    // The power plan, the display's power, the window's visibility and the
+    // refresh source into the pacer.
+    void UpdatePacing(int64_t now);
+    bool PresentPaces() const { return usePresent_ && pacer_.smooth(); }
+    // One refresh at `at` (monotonic microseconds): the ticks that fell due
+    // and the frame the pacer asks for.
+    void Refresh(int64_t at);
+    // Waits for the server or the next deadline.
+    void Wait(int64_t now);
     void Finish();
 
     Display* display_;
@@ -248,6 +271,22 @@ private:
     int64_t frameTicks_ = 0;
     int64_t frameMicroseconds_ = 0;
     int64_t longestFrameMicroseconds_ = 0;
+
+    // Pacing: when to tick and draw, and whether anybody can see it.
+    FramePacer pacer_;
+    PresentClock present_;
+    bool usePresent_ = false;
+    bool refreshDue_ = false;  // a Present refresh event came
+    int64_t refreshAtUs_ = 0;  // its time
+    int64_t refreshUs_ = 0;    // the monitor's refresh period (RandR); 0: unknown
+    int64_t wakeAtUs_ = 0;     // the next timer refresh
+    int64_t powerCheckAtUs_ = 0;
+    int64_t ticksRun_ = 0;
+    bool viewable_ = false;  // mapped (and its parents too, as far as we know)
+    bool obscured_ = false;  // fully covered by other windows
+    DisplayPower displayPower_;
+    PowerSupplyWatch powerSupply_{PowerSupplyFolder(std::getenv("GLIDESCAPE_POWER_SUPPLY_DIR"))};
+    TimingLog timing_;
 };
 
 void Saver::HandleEvent(const XEvent& event) {
@@ -273,9 +312,25 @@ void Saver::HandleEvent(const XEvent& event) {
         case DestroyNotify:
             if (event.xdestroywindow.window == window_) quit_ = true;
             break;
+        case UnmapNotify:
+            if (event.xunmap.window != window_) break;
+            viewable_ = false;
+            UpdatePacing(MonotonicMicroseconds());
+            break;
+        case VisibilityNotify:
+            if (event.xvisibility.window != window_) break;
+            // Only a viewable window gets these.
+            viewable_ = true;
+            obscured_ = event.xvisibility.state == VisibilityFullyObscured;
+            UpdatePacing(MonotonicMicroseconds());
+            break;
         case MapNotify:
         case ConfigureNotify:
             if (event.xany.window != window_) break;
+            if (event.type == MapNotify && !viewable_) {
+                viewable_ = true;
+                UpdatePacing(MonotonicMicroseconds());
+            }
             if (event.type == ConfigureNotify) {
                 pendingWidth_ = event.xconfigure.width;
                 pendingHeight_ = event.xconfigure.height;
@@ -332,24 +387,72 @@ void Saver::ShowProblem() {
     if (!problem_.empty()) platform_->ShowMessage(problem_.c_str());
 }
 
-void Saver::Tick() {
-    if (sizePending_ && MonotonicMicroseconds() - pendingSince_ >= kResizeSettleMicroseconds) {
+void Saver::Housekeeping(int64_t now) {
+    if (sizePending_ && now - pendingSince_ >= kResizeSettleMicroseconds) {
         sizePending_ = false;
         ApplySize(pendingWidth_, pendingHeight_);
+        UpdatePacing(MonotonicMicroseconds());
     }
-    if (!flying_ && retryAtUs_ >= 0 && MonotonicMicroseconds() >= retryAtUs_) {
+    if (!flying_ && retryAtUs_ >= 0 && now >= retryAtUs_) {
         ApplySize(width_, height_);
+        UpdatePacing(MonotonicMicroseconds());
     }
-    if (!flying_) return;
+}
+
+void Saver::UpdatePacing(int64_t now) {
+    const bool displayOn = displayPower_.On(now);
+    const bool onBattery = powerSupply_.OnBattery(now);
+    const PowerPlan plan = PlanPower(settings_, onBattery);
+    const bool wasDrawing = pacer_.visible();
+    const bool drawing = ApplyPacing(pacer_, plan, flight_.smooth(), refreshUs_,
+                                     viewable_ && !obscured_ && displayOn);
+    flight_.SetLandOnOneThread(plan.landOnOneThread);
+    // Seen again: the schedule starts afresh at once (the pacer restarted);
+    // a refresh asked for long ago (an unmapped window's may never come) is
+    // asked for anew, so it is not taken for a clock that does not run.
+    if (drawing && !wasDrawing) {
+        wakeAtUs_ = now;
+        if (PresentPaces() && present_.pending()) present_.Request(true);
+    }
+    timing_.Pacing(PresentPaces() ? "present" : "timer", pacer_.refreshMicroseconds(),
+                   pacer_.smooth(), drawing);
+}
+
+void Saver::Refresh(int64_t at) {
     const int64_t start = MonotonicMicroseconds();
-    TickResult result = flight_.Tick();
-    if (result == TickResult::Flew && flight_.Draw(0)) result = TickResult::DrewFrame;
-    if (result == TickResult::DrewFrame) {
-        const int64_t spent = MonotonicMicroseconds() - start;
-        ++frameTicks_;
-        frameMicroseconds_ += spent;
-        if (spent > longestFrameMicroseconds_) longestFrameMicroseconds_ = spent;
+    const RefreshOutcome outcome = RefreshFlights(pacer_, &flight_, 1, at);
+    ticksRun_ += outcome.ticks;
+    const int64_t end = MonotonicMicroseconds();
+    if (outcome.drawn > 0) {
+        timing_.Frame(at, ticksRun_, outcome.fraction, flight_.drawnCamera());
+        if (!outcome.madeLand) {
+            const int64_t spent = end - start;
+            ++frameTicks_;
+            frameMicroseconds_ += spent;
+            if (spent > longestFrameMicroseconds_) longestFrameMicroseconds_ = spent;
+        }
     }
+    wakeAtUs_ = pacer_.NextWakeUp(end);
+}
+
+void Saver::Wait(int64_t now) {
+    int64_t deadline = powerCheckAtUs_;
+    if (sizePending_ && pendingSince_ + kResizeSettleMicroseconds < deadline) {
+        deadline = pendingSince_ + kResizeSettleMicroseconds;
+    }
+    if (!flying_ && retryAtUs_ >= 0 && retryAtUs_ < deadline) deadline = retryAtUs_;
+    if (flying_ && pacer_.visible()) {
+        // With the Present clock the server's event wakes the saver; the
+        // deadline only watches for a clock that does not run.
+        const int64_t refresh =
+            PresentPaces() ? present_.requestedAt() + kPresentPatienceMicroseconds : wakeAtUs_;
+        if (refresh < deadline) deadline = refresh;
+    }
+    if (deadline <= now) return;
+    const int64_t wait = deadline - now;
+    timespec timeout{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
+    pollfd connection{ConnectionNumber(display_), POLLIN, 0};
+    ppoll(&connection, 1, &timeout, nullptr);
 }
 
 int Saver::Run() {
@@ -412,30 +515,98 @@ int Saver::Run() {
         pendingSince_ = MonotonicMicroseconds() - kResizeSettleMicroseconds;
     }
 
-    const int connection = ConnectionNumber(display_);
-    int64_t nextTick = MonotonicMicroseconds() + kTickMicroseconds;
+    if (!options_.timingFile.empty()) {
+        std::string error;
+        if (!timing_.Open(options_.timingFile, error)) {
+            Fail(error);
+            platform_ = nullptr;
+            platform.Close();
+            Finish();
+            return 1;
+        }
+    }
+    // Somebody else's window is seen when it is mapped; ours once the
+    // server says it was mapped.
+    if (!ownsWindow_) {
+        XWindowAttributes attributes{};
+        viewable_ = XGetWindowAttributes(display_, window_, &attributes) != 0 &&
+                    attributes.map_state == IsViewable;
+    }
+    XSelectInput(display_, window_,
+                 ownsWindow_ ? KeyPressMask | ButtonPressMask | PointerMotionMask |
+                                   StructureNotifyMask | ExposureMask | VisibilityChangeMask
+                             : StructureNotifyMask | ExposureMask | VisibilityChangeMask);
+    // Smooth motion follows the Present extension's refresh events where
+    // the server has them, else a timer at the monitor's refresh rate.
+    refreshUs_ = X11RefreshMicroseconds(display_, window_);
+    // (GLIDESCAPE_NO_PRESENT set and not empty: the timer, for servers
+    // whose Present clock misbehaves, and for the tests: Xvfb always has it.)
+    const char* noPresent = std::getenv("GLIDESCAPE_NO_PRESENT");
+    usePresent_ =
+        (noPresent == nullptr || noPresent[0] == '\0') && present_.Open(display_, window_);
+    displayPower_.Open(display_, std::getenv("GLIDESCAPE_DPMS_FILE"));
+    int64_t now = MonotonicMicroseconds();
+    powerCheckAtUs_ = now;
+    UpdatePacing(now);
+
     while (!quit_ && stopRequested == 0) {
         while (!quit_ && XPending(display_) > 0) {
             XEvent event{};
             XNextEvent(display_, &event);
+            int64_t ust = 0;
+            if (present_.Completed(event, &ust)) {
+                refreshDue_ = true;
+                refreshAtUs_ = ust;
+                continue;
+            }
             HandleEvent(event);
         }
         // Drawing on a window that went away is how some screen lockers
         // end their savers.
         if (X11LastBadWindow() == window_) quit_ = true;
         if (quit_ || stopRequested != 0) break;
-        const int64_t now = MonotonicMicroseconds();
-        if (now < nextTick) {
-            pollfd wait{connection, POLLIN, 0};
-            const int64_t timeout = (nextTick - now + 999) / 1000;
-            poll(&wait, 1, static_cast<int>(timeout));
-            continue;
+        now = MonotonicMicroseconds();
+        Housekeeping(now);
+        if (now >= powerCheckAtUs_) {
+            powerCheckAtUs_ = now + kPowerCheckMicroseconds;
+            UpdatePacing(now);
         }
-        Tick();
-        nextTick += kTickMicroseconds;
-        // Ticks do not pile up behind a long generation.
-        const int64_t after = MonotonicMicroseconds();
-        if (nextTick < after) nextTick = after + kTickMicroseconds;
+        if (flying_ && pacer_.visible()) {
+            if (PresentPaces()) {
+                if (refreshDue_) {
+                    refreshDue_ = false;
+                    const int64_t at =
+                        refreshAtUs_ <= now && now - refreshAtUs_ <= kLatestRefreshMicroseconds
+                            ? refreshAtUs_
+                            : now;
+                    // The next refresh is asked for before this one's frame
+                    // is drawn, so its event comes on time however long the
+                    // drawing takes.
+                    present_.Request();
+                    Refresh(at);
+                }
+                if (!present_.pending()) {
+                    present_.Request();
+                } else if (MonotonicMicroseconds() - present_.requestedAt() >
+                           kPresentPatienceMicroseconds) {
+                    // The server's clock does not run: a timer from now on.
+                    usePresent_ = false;
+                    present_.Close();
+                    timing_.Note("the Present clock gave no refresh: timers pace");
+                    wakeAtUs_ = now;
+                    UpdatePacing(now);
+                }
+            } else if (now >= wakeAtUs_) {
+                // On time (a timer wakes a little late), the refresh is the
+                // one that was due; late by more, it is now.
+                const int64_t late = now - wakeAtUs_;
+                Refresh(late <= pacer_.refreshMicroseconds() / 2 ? wakeAtUs_ : now);
+            }
+        } else {
+            refreshDue_ = false;
+        }
+        if (XPending(display_) > 0) continue;
+        Wait(MonotonicMicroseconds());
     }
 
     if (options_.tickStats && errors_ != nullptr) {

@@ -1,7 +1,11 @@
 // X11Saver.h - runs the Linux saver on an X display.
 //
 // Opens the display, finds or makes the window the options name, flies the
-// portable frame loop on it every 40 ms and keeps the closing rules: in its
+// portable frame loop on it in 40 ms ticks, drawn at the display's pace
+// (FramePacer, app/Pacing.h: Present refresh events or a timer at the RandR
+// rate, x11/X11Pacing.h) while the window can be seen (mapped, not fully
+// covered, the monitors on) and as the battery allows (x11/PowerSupply.h),
+// optionally logging each frame shown (-timing), and keeps the closing rules: in its
 // own window (-window, -fullscreen) a key, a button or a pointer drift of
 // more than 4 pixels ends it; on a window of somebody else's (-root,
 // $XSCREENSAVER_WINDOW, -window-id) only that window's destruction, SIGTERM,

@@ -514,6 +514,26 @@ TEST_F(FrameLoopTest, AFlightThatCouldNotFlyIsMadeAnewByAResize) {
     EXPECT_FALSE(flight.frameLoop.ready);
 }
 
+// Small frames are drawn on one thread, big ones on the pool; landscapes are
+// made on the pool either way, and a resize that crosses the size moves the
+// frames over.
+TEST_F(FrameLoopTest, SmallFramesAreDrawnOnOneThread) {
+    ASSERT_TRUE(flight.Create(platform, settings, 128, 96, 2).ok());
+    ASSERT_NE(flight.frameLoop.threadPool, nullptr);
+    EXPECT_EQ(flight.frameLoop.flightView->threadPool, nullptr);
+    EXPECT_EQ(flight.frameLoop.landGenerator->threadPool, flight.frameLoop.threadPool);
+    flight.Destroy();
+    settings.outputWidth = 1024;
+    ASSERT_TRUE(flight.Create(platform, settings, 1024, 768, 2).ok());
+    EXPECT_EQ(flight.frameLoop.flightView->threadPool, flight.frameLoop.threadPool);
+    // 1024 x 200 frame rows: small again.
+    ASSERT_TRUE(flight.Resize(1024, 200).ok());
+    EXPECT_EQ(flight.frameLoop.outputHeight, 200);
+    EXPECT_EQ(flight.frameLoop.flightView->threadPool, nullptr);
+    ASSERT_TRUE(flight.Resize(1024, 768).ok());
+    EXPECT_EQ(flight.frameLoop.flightView->threadPool, flight.frameLoop.threadPool);
+}
+
 // On battery the landscapes are made on one thread: the same land.
 TEST_F(FrameLoopTest, LandOnOneThreadIsTheSameLand) {
     platform.calendarSeconds = 31;

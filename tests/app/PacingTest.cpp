@@ -167,4 +167,44 @@ TEST(Pacing, OnBatteryTheSettingDecides) {
     EXPECT_TRUE(!plan.smooth && plan.drawing && !plan.landOnOneThread);
 }
 
+// The front ends' state into the pacer: smooth only where both the flight and
+// the power plan are, drawing only while seen, and a battery check that
+// changes nothing leaves the drawing cadence alone.
+TEST(Pacing, ApplyPacingFollowsThePlanTheFlightAndTheView) {
+    Settings settings;
+    FramePacer pacer;
+    const PowerPlan mains = PlanPower(settings, false);
+    EXPECT_TRUE(ApplyPacing(pacer, mains, true, 6944, true));
+    EXPECT_TRUE(pacer.smooth());
+    EXPECT_EQ(pacer.refreshMicroseconds(), 6944);
+    // A steady cost of three refreshes a drawing: every third refresh.
+    for (int i = 0; i < 20; ++i) pacer.DrawTook(16000);
+    EXPECT_EQ(pacer.drawEvery(), 3);
+    EXPECT_TRUE(ApplyPacing(pacer, mains, true, 6944, true));
+    EXPECT_EQ(pacer.drawEvery(), 3);
+    // A flight made without smooth motion is never drawn in between.
+    EXPECT_TRUE(ApplyPacing(pacer, mains, false, 6944, true));
+    EXPECT_FALSE(pacer.smooth());
+    // Unknown refresh: 60 Hz.
+    EXPECT_TRUE(ApplyPacing(pacer, mains, true, 0, true));
+    EXPECT_TRUE(pacer.smooth());
+    EXPECT_EQ(pacer.refreshMicroseconds(), kDefaultRefreshMicroseconds);
+    // On battery ("On Battery" 1): a frame a tick.
+    EXPECT_TRUE(ApplyPacing(pacer, PlanPower(settings, true), true, 16667, true));
+    EXPECT_FALSE(pacer.smooth());
+    // Covered, unmapped or a display that is off: nothing; "On Battery" 2
+    // on battery: nothing even when seen.
+    EXPECT_FALSE(ApplyPacing(pacer, mains, true, 16667, false));
+    EXPECT_FALSE(pacer.visible());
+    EXPECT_EQ(pacer.OnRefresh(0).ticks, 0);
+    settings.onBattery = 2;
+    EXPECT_FALSE(ApplyPacing(pacer, PlanPower(settings, true), true, 16667, true));
+    EXPECT_FALSE(pacer.visible());
+    // Seen again: a tick at once.
+    EXPECT_TRUE(ApplyPacing(pacer, PlanPower(settings, false), true, 16667, true));
+    const PacerStep step = pacer.OnRefresh(5000000);
+    EXPECT_EQ(step.ticks, 1);
+    EXPECT_TRUE(step.restarted);
+}
+
 }  // namespace

@@ -79,6 +79,33 @@ TEST(Stretch, TheFramesOwnSizeIsTheFrameUpsideDown) {
                                            0xFF000003u, 0xFF000001u, 0xFF000002u, 0xFF000003u}));
 }
 
+// Rows of pictures a whole number of times as wide as the frame take a way
+// of their own: the same pixels as the column table's, masks and set bits
+// included, at every factor and beside ragged widths.
+TEST(Stretch, WholeFactorRowsAreTheColumnTablesRows) {
+    std::vector<uint32_t> frame(97);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint32_t>(i * 2654435761u);
+    for (const int32_t width : {1, 2, 7, 97}) {
+        for (int32_t destinationWidth = 1; destinationWidth <= 5 * width + 3; ++destinationWidth) {
+            std::vector<int32_t> columns(static_cast<size_t>(destinationWidth));
+            StretchColumns(width, destinationWidth, columns.data());
+            for (const uint32_t keep : {0xFFFFFFFFu, 0x00FFFFFFu}) {
+                std::vector<uint32_t> out(static_cast<size_t>(destinationWidth) + 1, 7u);
+                StretchRow(frame.data(), width, columns.data(), out.data(), destinationWidth, keep,
+                           0xFF000000u & ~keep);
+                for (int32_t x = 0; x < destinationWidth; ++x) {
+                    const uint32_t expected =
+                        (frame[static_cast<size_t>(columns[static_cast<size_t>(x)])] & keep) |
+                        (0xFF000000u & ~keep);
+                    ASSERT_EQ(out[static_cast<size_t>(x)], expected)
+                        << width << " onto " << destinationWidth << " at " << x;
+                }
+                EXPECT_EQ(out.back(), 7u) << "written past the row";
+            }
+        }
+    }
+}
+
 TEST(Stretch, HugeSidesDoNotOverflow) {
     int32_t columns[4];
     StretchColumns(INT32_MAX, 4, columns);

@@ -31,6 +31,28 @@ TEST(ThreadPool, EveryWorkerRunsEachTaskOnce) {
     }
 }
 
+// Runs far apart (the threads sleep at once between them) and close together
+// (they watch for the next), mixed: every task still runs once per worker,
+// each worker sees the data written before its Run and the caller what the
+// workers wrote.
+TEST(ThreadPool, SparseAndCloseRunsMixed) {
+    ThreadPool pool(3);
+    std::vector<int64_t> written(3, 0);
+    int64_t given = 0;
+    for (int32_t round = 1; round <= 40; ++round) {
+        if (round % 4 == 0) {
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(ThreadPool::kCloseMicroseconds * 3));
+        }
+        given = round * 10;
+        auto task = [&](int32_t worker) { written[static_cast<size_t>(worker)] = given + worker; };
+        pool.Run(task);
+        for (int32_t worker = 0; worker < pool.size(); ++worker) {
+            EXPECT_EQ(written[static_cast<size_t>(worker)], round * 10 + worker);
+        }
+    }
+}
+
 TEST(ThreadPool, SizesAreBroughtIntoRange) {
     ThreadPool machine(0);
     EXPECT_EQ(machine.size(), ThreadPool::MachineThreads());

@@ -518,6 +518,33 @@ section_weston() {
     expect "SIGTERM ends it with 0" "$exit_code" 0
     grep -q '^glidescape: window: [1-9][0-9]* frame ticks at 480x360' "$saver_log" &&
         ok "flew at 480x360: $(cat "$saver_log")" || bad "flew at 480x360" "$(cat "$saver_log")"
+
+    # On battery ("On Battery" 1, the default), from a power supply folder
+    # that says so: one frame a tick, no frames in between (-timing log).
+    mkdir -p "$work/supply/AC" "$work/supply/BAT0"
+    echo Mains >"$work/supply/AC/type"
+    echo 0 >"$work/supply/AC/online"
+    echo Battery >"$work/supply/BAT0/type"
+    echo Discharging >"$work/supply/BAT0/status"
+    local timing="$work/logs/weston-battery.timing"
+    saver_log="$work/logs/weston-battery.log"
+    user_exec env GLIDESCAPE_POWER_SUPPLY_DIR="$work/supply" "$saver" -window -geometry 480x360 \
+        -land-size 8 -smooth -timing "$timing" >"$saver_log" 2>&1 &
+    pid=$!
+    children+=("$pid")
+    start=$SECONDS
+    while [ $((SECONDS - start)) -lt 60 ] && ! grep -q '^[0-9]' "$timing" 2>/dev/null; do sleep 0.5; done
+    sleep 3
+    stop_process "$pid"
+    expect "on battery: SIGTERM ends it with 0" "$exit_code" 0
+    cp "$timing" "$artifacts/weston-battery-timing.txt" 2>/dev/null
+    grep -q '^# pacing timer .* smooth 0 drawing 1' "$timing" 2>/dev/null &&
+        ok "on battery: no frames in between" || bad "on battery: no frames in between" "$(grep '^#' "$timing" 2>&1)"
+    [ "$(grep -c '^[0-9]' "$timing" 2>/dev/null)" -gt 20 ] &&
+        awk '!/^#/ { if (seen && $2 <= last) exit 1; if (!seen) first = $2; last = $2; seen = 1; n++ } END { exit !(seen && n >= 0.9 * (last - first + 1)) }' "$timing" &&
+        ok "on battery: one frame per tick ($(grep -c '^[0-9]' "$timing") frames)" ||
+        bad "on battery: one frame per tick" "$(tail -n5 "$timing" 2>&1)"
+    sanitizer_clean "$saver_log"
     kill "$weston_pid"
     wait "$weston_pid" 2>/dev/null
 

@@ -36,6 +36,17 @@ TEST(X11Options, DefaultsToOwnWindowOfXgaSizeWithNoSettings) {
     for (const SettingEntry& entry : kSettings) EXPECT_FALSE(p.options.settings.Has(entry));
 }
 
+TEST(X11Options, TimingLogFile) {
+    EXPECT_TRUE(Parse({}).options.timingFile.empty());
+    Parsed p = Parse({"-timing", "/tmp/frames.log"});
+    ASSERT_EQ(p.result, X11ParseResult::Run) << p.error;
+    EXPECT_EQ(p.options.timingFile, "/tmp/frames.log");
+    p = Parse({"-timing"});
+    EXPECT_EQ(p.result, X11ParseResult::Error);
+    EXPECT_NE(p.error.find("-timing"), std::string::npos);
+    EXPECT_EQ(Parse({"-timing", ""}).result, X11ParseResult::Error);
+}
+
 TEST(X11Options, TargetsAndGeometry) {
     EXPECT_EQ(Parse({"-root"}).options.target, X11Target::Root);
     EXPECT_EQ(Parse({"--fullscreen"}).options.target, X11Target::FullScreen);

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # x11-suite.sh - runs the Linux saver `glidescape` on private Xvfb servers
 # and checks its command line, its own window, a given window, resizing,
-# a server without MIT-SHM, the Shift abort, a lost display and the real
+# a server without MIT-SHM, the Shift abort, a lost display, the pacing of
+# frames at the display's refresh (-timing logs), drawing only when seen
+# (covered, unmapped, display off, on battery, stopped) and the real
 # XScreenSaver daemon.
 #
 #   x11-suite.sh GLIDESCAPE GLIDESCAPE_XML ARTIFACT_DIR [SECTION...]
 #
 # Sections: cli xml settings window windowid resize noshm shift stopped memory
-# lost daemon (default: all).
+# lost pacing power daemon (default: all). GLIDESCAPE_SCREENSAVER_STATE names the
+# tests/x11/tools/ScreenSaverState.cpp program (the power section's check of
+# the server's own screen saver is skipped without it).
 # Needs Xvfb, xdotool, xwd, xlogo, ImageMagick, procps, util-linux and
 # XScreenSaver (scripts/deps.sh x11); installs nothing. Every X server runs
 # on a display number of its own choosing (-displayfd) and is stopped when
@@ -26,9 +30,9 @@ xml=$(readlink -f "$2")
 artifacts=$3
 shift 3
 sections=("$@")
-[ ${#sections[@]} -eq 0 ] && sections=(cli xml settings window windowid resize noshm shift stopped memory lost daemon)
+[ ${#sections[@]} -eq 0 ] && sections=(cli xml settings window windowid resize noshm shift stopped memory lost pacing power daemon)
 
-for tool in Xvfb xdotool xwd xwininfo xprop xlogo convert ipcs pgrep prlimit python3; do
+for tool in Xvfb xdotool xwd xwininfo xprop xlogo xset nm convert ipcs pgrep prlimit python3; do
     if ! command -v "$tool" >/dev/null; then
         echo "x11-suite: missing $tool (run scripts/deps.sh x11)" >&2
         exit 1
@@ -664,6 +668,251 @@ section_lost() {
     said=$(cat "$work/lost.log")
     [ "$(grep -c . <<<"$said")" -eq 1 ] && [[ "$said" == *"lost the connection"* ]] &&
         ok "... with one line: $said" || bad "... with one line" "$said"
+}
+
+# --- Timing logs (-timing) -----------------------------------------------------------------
+timing_stats() { python3 "$(dirname "$0")/timing-stats.py" "$@"; }
+# The monotonic clock of the logs, in microseconds.
+now_us() { python3 -c 'import time; print(time.monotonic_ns() // 1000)'; }
+# frames_between LOG FROM TO: frames the log shows from FROM to TO (microseconds).
+frames_between() { awk -v a="$2" -v b="$3" '!/^#/ && $1 >= a && $1 <= b { n++ } END { print n + 0 }' "$1"; }
+# wait_frames LOG SECONDS: true once the log shows a frame.
+wait_frames() {
+    local start=$SECONDS
+    while [ $((SECONDS - start)) -lt "$2" ]; do
+        grep -q '^[0-9]' "$1" 2>/dev/null && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# stat_of NAME STATS: the value of NAME in a timing-stats line.
+stat_of() { tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"; }
+# context_switches PID: voluntary and involuntary switches of all its threads.
+context_switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/ctxt_switches/ { n += $2 } END { print n + 0 }'
+}
+
+section_pacing() {
+    note "frames at the display's pace"
+    local path mode log stats fps tps cv
+    # Xvfb has the Present extension (its refresh counter runs on a timer
+    # near 60 Hz) and cannot be started without it; GLIDESCAPE_NO_PRESENT
+    # makes the saver pace by a timer at the RandR rate (Xvfb's mode says
+    # none: 60 Hz), as on a server without Present. One frame a tick
+    # (-no-smooth) is always paced by a timer at the ticks.
+    start_xvfb 1024x768
+    local expected no_present
+    for path in present timer; do
+        no_present=""
+        [ "$path" = timer ] && no_present=1
+        for mode in smooth no-smooth; do
+            expected=$path
+            [ "$mode" = no-smooth ] && expected=timer
+            log="$work/pacing-$path-$mode.log"
+            GLIDESCAPE_NO_PRESENT=$no_present run_saver "$work/pacing-$path-$mode.out" -window -land-size 8 \
+                "-$mode" -timing "$log"
+            if ! wait_frames "$log" 60; then
+                bad "$path, -$mode: frames are logged" "$(cat "$work/pacing-$path-$mode.out")"
+                stop_process "$saver_pid"
+                continue
+            fi
+            sleep 6
+            stop_process "$saver_pid"
+            expect "$path, -$mode: ends with 0" "$exit_code" 0
+            cp "$log" "$artifacts/pacing-$path-$mode.txt"
+            stats=$(timing_stats "$log" --skip 1)
+            note "$path, -$mode: $stats"
+            fps=$(stat_of fps "$stats")
+            tps=$(stat_of tps "$stats")
+            cv=$(stat_of cv "$stats")
+            expect "$path, -$mode: paced by $expected" "$(stat_of source "$stats")" "$expected"
+            # 25 ticks a second whatever the display does (loosely: the
+            # machine is shared).
+            python3 -c "import sys; sys.exit(0 if 15 <= $tps <= 30 else 1)" &&
+                ok "$path, -$mode: about 25 ticks a second ($tps)" ||
+                bad "$path, -$mode: about 25 ticks a second" "$tps"
+            if [ "$mode" = smooth ]; then
+                # (A slow build draws every second or third refresh: fewer
+                # frames, still between the ticks.)
+                [ "$(awk '!/^#/ && $3 != 0 { n++ } END { print n + 0 }' "$log")" -gt 0 ] &&
+                    ok "$path, -smooth: frames in between the ticks ($fps a second, motion CV $cv)" ||
+                    bad "$path, -smooth: frames in between the ticks" "$stats"
+            else
+                # One frame a tick: every frame line is a tick of its own.
+                awk '!/^#/ { if (seen && $2 <= last) exit 1; last = $2; seen = 1 }' "$log" &&
+                    ok "$path, -no-smooth: no tick drawn twice (motion CV $cv)" ||
+                    bad "$path, -no-smooth: no tick drawn twice" "$stats"
+                python3 -c "import sys; sys.exit(0 if abs($fps - $tps) <= 0.1 * $tps else 1)" &&
+                    ok "$path, -no-smooth: a frame for every tick ($fps / $tps a second)" ||
+                    bad "$path, -no-smooth: a frame for every tick" "$stats"
+            fi
+        done
+    done
+}
+
+# pause_check NAME LOG PID START STOP: no frame between START and STOP
+# (microseconds) and few wake-ups meanwhile; called at STOP.
+pause_check() {
+    local name=$1 log=$2 pid=$3 from=$4 to=$5 switches=$6
+    local drawn
+    drawn=$(frames_between "$log" "$from" "$to")
+    expect "$name: no frame drawn in 3 s" "$drawn" 0
+    # At most one wake-up a second: a few context switches, not hundreds.
+    [ "$switches" -le 20 ] && ok "$name: $switches context switches in 3 s" ||
+        bad "$name: at most a few wake-ups in 3 s" "$switches context switches"
+}
+
+# resumes_check NAME LOG: frames again within 1.5 s of now.
+resumes_check() {
+    local name=$1 log=$2 from
+    from=$(now_us)
+    sleep 1.5
+    [ "$(frames_between "$log" "$from" "$(now_us)")" -gt 0 ] && ok "$name: draws again at once" ||
+        bad "$name: draws again at once" "$(tail -n3 "$log")"
+}
+
+section_power() {
+    note "drawing only when seen, power and the server's screen saver"
+    start_xvfb 1024x768
+    local log pid id from to before switches cover state
+    log="$work/power-seen.log"
+    run_saver "$work/power-seen.out" -window -geometry 640x480 -land-size 8 -timing "$log"
+    pid=$saver_pid
+    id=$(window_of "$pid")
+    if ! wait_frames "$log" 60; then
+        bad "frames are logged" "$(cat "$work/power-seen.out")"
+        stop_process "$pid"
+        return
+    fi
+    sleep 1
+
+    # Covered by another window (no window manager: a new one goes on top).
+    xlogo -geometry 800x600+0+0 >/dev/null 2>&1 &
+    cover=$!
+    children+=("$cover")
+    sleep 1
+    from=$(now_us)
+    before=$(context_switches "$pid")
+    sleep 3
+    switches=$(($(context_switches "$pid") - before))
+    to=$(now_us)
+    pause_check "covered" "$log" "$pid" "$from" "$to" "$switches"
+    kill "$cover"
+    wait "$cover" 2>/dev/null
+    resumes_check "uncovered" "$log"
+
+    # Unmapped.
+    xdotool windowunmap "$id"
+    sleep 1
+    from=$(now_us)
+    before=$(context_switches "$pid")
+    sleep 3
+    switches=$(($(context_switches "$pid") - before))
+    to=$(now_us)
+    pause_check "unmapped" "$log" "$pid" "$from" "$to" "$switches"
+    xdotool windowmap "$id"
+    resumes_check "mapped again" "$log"
+
+    # Stopped for 3 s: one tick after SIGCONT, then 25 a second, no burst.
+    kill -STOP "$pid"
+    sleep 3
+    kill -CONT "$pid"
+    sleep 2
+    local jump
+    jump=$(awk '!/^#/ { if (seen && $1 - t > 2000000) { print $2 - k; exit } t = $1; k = $2; seen = 1 }' "$log")
+    [ -n "$jump" ] && [ "$jump" -le 2 ] && ok "SIGSTOP for 3 s: the flight goes on without catching up ($jump tick(s) across the pause)" ||
+        bad "SIGSTOP for 3 s: no burst of catch-up ticks" "tick step across the pause: '${jump:-none}'"
+    # ... and still closes by its rules.
+    local X Y SCREEN WINDOW
+    xdotool mousemove 320 240
+    sleep 0.5
+    eval "$(xdotool getmouselocation --shell)"
+    xdotool mousemove $((X + 10)) "$Y"
+    wait_exit "$pid" 20
+    expect "after SIGCONT a drift ends it with 0" "$exit_code" 0
+    cp "$log" "$artifacts/power-seen.txt"
+
+    # The display off (DPMS): Xvfb and Xorg's dummy driver have no DPMS, so
+    # the state comes from a file here (GLIDESCAPE_DPMS_FILE).
+    log="$work/power-dpms.log"
+    echo on >"$work/dpms"
+    GLIDESCAPE_DPMS_FILE="$work/dpms" run_saver "$work/power-dpms.out" -window -geometry 640x480 -land-size 8 -timing "$log"
+    pid=$saver_pid
+    if wait_frames "$log" 60; then
+        echo off >"$work/dpms"
+        sleep 1.5
+        from=$(now_us)
+        before=$(context_switches "$pid")
+        sleep 3
+        switches=$(($(context_switches "$pid") - before))
+        to=$(now_us)
+        pause_check "display off" "$log" "$pid" "$from" "$to" "$switches"
+        echo on >"$work/dpms"
+        sleep 1
+        resumes_check "display on again" "$log"
+    else
+        bad "display power: frames are logged" "$(cat "$work/power-dpms.out")"
+    fi
+    stop_process "$pid"
+
+    # On battery ("On Battery" 1: a frame a tick; 2: nothing at all).
+    mkdir -p "$work/supply/AC" "$work/supply/BAT0"
+    echo Mains >"$work/supply/AC/type"
+    echo 0 >"$work/supply/AC/online"
+    echo Battery >"$work/supply/BAT0/type"
+    echo Discharging >"$work/supply/BAT0/status"
+    log="$work/power-battery.log"
+    GLIDESCAPE_POWER_SUPPLY_DIR="$work/supply" run_saver "$work/power-battery.out" -window -geometry 640x480 \
+        -land-size 8 -smooth -on-battery 1 -timing "$log"
+    pid=$saver_pid
+    if wait_frames "$log" 60; then
+        sleep 4
+        stop_process "$pid"
+        local stats
+        stats=$(timing_stats "$log" --skip 1)
+        note "on battery, setting 1: $stats"
+        grep -q '^# pacing timer .* smooth 0 drawing 1' "$log" && ok "on battery, setting 1: no frames in between" ||
+            bad "on battery, setting 1: no frames in between" "$(grep '^#' "$log")"
+        awk '!/^#/ { if (seen && $2 <= last) exit 1; if (!seen) first = $2; last = $2; seen = 1; n++ } END { exit !(seen && n >= 0.9 * (last - first + 1)) }' "$log" &&
+            ok "on battery, setting 1: exactly one frame per tick" ||
+            bad "on battery, setting 1: exactly one frame per tick" "$stats"
+    else
+        bad "on battery: frames are logged" "$(cat "$work/power-battery.out")"
+        stop_process "$pid"
+    fi
+    log="$work/power-battery2.log"
+    GLIDESCAPE_POWER_SUPPLY_DIR="$work/supply" run_saver "$work/power-battery2.out" -window -geometry 640x480 \
+        -land-size 8 -on-battery 2 -timing "$log"
+    pid=$saver_pid
+    sleep 4
+    stop_process "$pid"
+    expect "on battery, setting 2: no frame at all" "$(grep -c '^[0-9]' "$log")" 0
+
+    # The server's own screen saver still starts while the saver flies: the
+    # saver never resets its timer.
+    if nm -D --undefined-only "$saver" | grep -q 'XResetScreenSaver\|XForceScreenSaver\|XScreenSaverSuspend'; then
+        bad "glidescape calls nothing that keeps the display awake" "$(nm -D --undefined-only "$saver" | grep ScreenSaver)"
+    else
+        ok "glidescape calls nothing that keeps the display awake"
+    fi
+    if [ -n "${GLIDESCAPE_SCREENSAVER_STATE:-}" ] && [ -x "$GLIDESCAPE_SCREENSAVER_STATE" ]; then
+        log="$work/power-saver.log"
+        run_saver "$work/power-saver.out" -window -geometry 640x480 -land-size 8 -timing "$log"
+        pid=$saver_pid
+        wait_frames "$log" 60
+        # (Set while a client is connected: Xvfb resets it with its last client.)
+        xset s 2 0
+        sleep 4
+        state=$("$GLIDESCAPE_SCREENSAVER_STATE")
+        [[ "$state" == on* ]] && ok "the server's screen saver starts while glidescape -window flies ($state)" ||
+            bad "the server's screen saver starts while glidescape -window flies" "$state"
+        [ "$(grep -c '^[0-9]' "$log")" -gt 10 ] && ok "... while frames are drawn" || bad "... while frames are drawn"
+        xset s off
+        stop_process "$pid"
+    else
+        note "skipped: the server's screen saver (no screensaver-state program)"
+    fi
 }
 
 section_daemon() {
