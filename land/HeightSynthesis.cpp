@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "base/PortableMath.h"
@@ -42,11 +44,6 @@ void ScatterRowHeights(const double* re, int64_t length, int32_t count, int32_t*
         }
     }
 }
-
-// Butterfly levels of the single-line Fft1D run block by block on blocks of
-// 2^kBlockLevels points.
-constexpr int32_t kBlockLevels = 6;
-constexpr int32_t kBlockPoints = 1 << kBlockLevels;
 
 // Rows into the interleaved scratch of line_transform: point i of row b to
 // position ReverseBits(i) of lane b, so the copy does Fft1D's bit-reversal
@@ -144,120 +141,6 @@ void TransformGathered(int32_t direction, int32_t log2n, int32_t count, double* 
     line_transform::Butterflies(log2n, count, twiddles, re, im);
 }
 
-// Fft1D's arithmetic on `count` interleaved transforms at once: point i of
-// transform b is re[i * count + b]. Each transform sees exactly the
-// operations Fft1D performs, in the same order; only the memory layout
-// differs, so the column pass reads whole cache lines. kCount > 0 fixes the
-// count at compile time; 0 takes it from `count`.
-// One butterfly for each of count interleaved transforms; the four rows are
-// distinct, which lets the compiler keep several transforms in one register.
-template <int32_t kCount>
-inline void Butterflies(int64_t runtimeCount, double u1, double u2, double* __restrict reI,
-                        double* __restrict imI, double* __restrict reI1, double* __restrict imI1) {
-    const int64_t count = kCount > 0 ? kCount : runtimeCount;
-    for (int64_t b = 0; b < count; ++b) {
-        const double t1 = u1 * reI1[b] - u2 * imI1[b];
-        const double t2 = u1 * imI1[b] + u2 * reI1[b];
-        reI1[b] = reI[b] - t1;
-        imI1[b] = imI[b] - t2;
-        reI[b] = reI[b] + t1;
-        imI[b] = imI[b] + t2;
-    }
-}
-
-template <int32_t kCount>
-void FftInterleaved(int32_t direction, int32_t log2n, int32_t runtimeCount, double* re,
-                    double* im) {
-    const int64_t count = kCount > 0 ? kCount : runtimeCount;
-    const int64_t n = int64_t{1} << log2n;
-    int64_t j = 0;
-    for (int64_t i = 0; i < n - 1; ++i) {
-        if (i < j) {
-            for (int64_t b = 0; b < count; ++b) {
-                std::swap(re[i * count + b], re[j * count + b]);
-                std::swap(im[i * count + b], im[j * count + b]);
-            }
-        }
-        int64_t k = n / 2;
-        while (k <= j) {
-            j -= k;
-            k /= 2;
-        }
-        j += k;
-    }
-
-    // The first levels pair points less than kBlockPoints apart: they run
-    // block by block, all of them on one block while it is in cache, with
-    // their twiddles worked out beforehand by the same recurrence (so with
-    // the same values). The later levels run one at a time over all points.
-    double c1 = -1.0;
-    double c2 = 0.0;
-    const int32_t blockLevels = std::min(log2n, kBlockLevels);
-    double twiddleRe[kBlockPoints];  // level L's twiddle jj at 2^L - 1 + jj
-    double twiddleIm[kBlockPoints];
-    for (int32_t level = 0; level < blockLevels; ++level) {
-        const int64_t l1 = int64_t{1} << level;
-        double u1 = 1.0;
-        double u2 = 0.0;
-        for (int64_t jj = 0; jj < l1; ++jj) {
-            twiddleRe[l1 - 1 + jj] = u1;
-            twiddleIm[l1 - 1 + jj] = u2;
-            const double z = u1 * c1 - u2 * c2;
-            u2 = u1 * c2 + u2 * c1;
-            u1 = z;
-        }
-        c2 = std::sqrt((1.0 - c1) / 2.0);
-        if (direction == 1) c2 = -c2;
-        c1 = std::sqrt((1.0 + c1) / 2.0);
-    }
-    const int64_t block = int64_t{1} << blockLevels;
-    for (int64_t b0 = 0; b0 < n; b0 += block) {
-        for (int32_t level = 0; level < blockLevels; ++level) {
-            const int64_t l1 = int64_t{1} << level;
-            const int64_t l2 = l1 << 1;
-            for (int64_t jj = 0; jj < l1; ++jj) {
-                const double u1 = twiddleRe[l1 - 1 + jj];
-                const double u2 = twiddleIm[l1 - 1 + jj];
-                for (int64_t i = b0 + jj; i < b0 + block; i += l2) {
-                    Butterflies<kCount>(count, u1, u2, re + i * count, im + i * count,
-                                        re + (i + l1) * count, im + (i + l1) * count);
-                }
-            }
-        }
-    }
-
-    int64_t l2 = block;
-    for (int32_t level = blockLevels; level < log2n; ++level) {
-        const int64_t l1 = l2;
-        l2 <<= 1;
-        double u1 = 1.0;
-        double u2 = 0.0;
-        for (int64_t jj = 0; jj < l1; ++jj) {
-            for (int64_t i = jj; i < n; i += l2) {
-                Butterflies<kCount>(count, u1, u2, re + i * count, im + i * count,
-                                    re + (i + l1) * count, im + (i + l1) * count);
-            }
-            const double z = u1 * c1 - u2 * c2;
-            u2 = u1 * c2 + u2 * c1;
-            u1 = z;
-        }
-        c2 = std::sqrt((1.0 - c1) / 2.0);
-        if (direction == 1) c2 = -c2;
-        c1 = std::sqrt((1.0 + c1) / 2.0);
-    }
-
-    if (direction == 1) {
-        // n is a power of two, so 1 / n is exact and x * (1 / n) is the
-        // same correctly rounded value as x / n, for a multiplication's cost.
-        const double inverse = 1.0 / static_cast<double>(n);
-        const int64_t values = n * count;
-        for (int64_t i = 0; i < values; ++i) {
-            re[i] *= inverse;
-            im[i] *= inverse;
-        }
-    }
-}
-
 // Lines transformed together: as many as keep the interleaved scratch (16
 // bytes per point and line) within kBatchBytes, the cache the butterflies
 // run in; at least 4, at most LandGenerator::kFftBatchColumns.
@@ -292,7 +175,28 @@ int32_t LandGenerator::SplitPowerOfTwo(int32_t n, int32_t* log2n) {
 }
 
 bool LandGenerator::Fft1D(int32_t direction, int32_t log2n, double* re, double* im) {
-    FftInterleaved<1>(direction, log2n, 1, re, im);
+    if (log2n < 0 || log2n > 30) return false;
+    std::unique_ptr<double[]> twiddles(new (std::nothrow)
+                                           double[line_transform::TwiddleDoubles(log2n)]);
+    if (!twiddles) return false;
+    const int64_t n = int64_t{1} << log2n;
+    for (int64_t i = 0; i < n; ++i) {
+        const int64_t j = line_transform::ReverseBits(static_cast<uint32_t>(i), log2n);
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+    }
+    TransformGathered(direction, log2n, 1, re, im, twiddles.get());
+    if (direction == 1) {
+        // n is a power of two, so x * (1 / n) is the same correctly rounded
+        // value as x / n.
+        const double inverse = 1.0 / static_cast<double>(n);
+        for (int64_t i = 0; i < n; ++i) {
+            re[i] *= inverse;
+            im[i] *= inverse;
+        }
+    }
     return true;
 }
 

@@ -193,6 +193,8 @@ public:
     // (scaled by 1 / n), -1 inverse. False, cells untouched, when a side is
     // not a power of two or scratch is missing; false on an abort.
     bool Fft2D(ComplexCell* cells, int32_t width, int32_t height, int32_t direction);
+    // One line of 2^log2n points (log2n 0 ... 30), as each line of Fft2D;
+    // false, the line untouched, when the twiddles' memory is missing.
     static bool Fft1D(int32_t direction, int32_t log2n, double* re, double* im);
     static int32_t SplitPowerOfTwo(int32_t n, int32_t* log2n);
     int32_t RebaseHeights(int32_t floor);

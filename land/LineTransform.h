@@ -1,11 +1,12 @@
-// LineTransform.h - the butterflies of the land's exact transform (Fft1D's
-// radix-2 decimation in time), run on a batch of lines at once.
+// LineTransform.h - the butterflies of the land's exact transform (an
+// in-place radix-2 decimation in time, written out literally in
+// tests/land/ReferenceLand.cpp), run on a batch of lines at once.
 //
 // Layout: `count` lines of n = 2^log2n points interleaved, point i of line
 // b at re[i * count + b] and im[i * count + b], the points already in
 // bit-reversed order (point i of the line stored at ReverseBits(i)). Every
-// line sees exactly the operations Fft1D performs on it, in the same order,
-// with the same twiddle values (made by Fft1D's own recurrence): only which
+// line sees exactly the operations the literal transform performs on it, in
+// the same order, with the same twiddle values (made by its recurrence): only which
 // butterflies of other points run in between differs. Up to three levels
 // run together on eight points kept in registers, so a point is loaded and
 // stored once per three levels, and the lanes of a batch run side by side
@@ -13,7 +14,7 @@
 // to the caller (see HeightSynthesis.cpp, which scales while it copies
 // the lines out).
 //
-// Callers: land/HeightSynthesis.cpp (Fft2D and spectral synthesis).
+// Callers: land/HeightSynthesis.cpp (Fft1D, Fft2D and spectral synthesis).
 #pragma once
 
 #include <cstdint>
