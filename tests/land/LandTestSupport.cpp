@@ -1,6 +1,7 @@
 #include "LandTestSupport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -32,6 +33,23 @@ uint64_t Fnv1a(const void* words, size_t count) {
         hash *= 1099511628211ull;
     }
     return hash;
+}
+
+std::vector<ComplexCell> WildCells(int64_t count, uint32_t seed) {
+    std::vector<ComplexCell> cells(static_cast<size_t>(count));
+    uint32_t state = seed;
+    auto next = [&state]() {
+        state = state * 1664525u + 1013904223u;
+        return state;
+    };
+    for (ComplexCell& c : cells) {
+        const uint32_t kind = next() % 16;
+        const double value = std::ldexp(static_cast<double>(next() >> 8) - 8388608.0,
+                                        static_cast<int>(next() % 40) - 20);
+        c.re = kind == 0 ? 0.0 : (kind == 1 ? -0.0 : value);
+        c.im = kind == 2 ? -0.0 : std::ldexp(static_cast<double>(next() >> 8) - 8388608.0, -3);
+    }
+    return cells;
 }
 
 std::vector<int32_t> RandomHeights(int32_t w, int32_t h, uint32_t seed, int32_t range) {

@@ -60,6 +60,10 @@ std::vector<uint32_t> RandomColours(size_t count, uint32_t seed, bool randomTopB
 // A reproducible rough height map (values 0 ... range - 1).
 std::vector<int32_t> RandomHeights(int32_t w, int32_t h, uint32_t seed, int32_t range);
 
+// Reproducible transform input: values over many magnitudes, with exact
+// zeros of both signs among them.
+std::vector<ComplexCell> WildCells(int64_t count, uint32_t seed);
+
 // Writes a grey (heights) or colour picture when LAND_TEST_PICTURES names a
 // folder; nothing otherwise.
 void WritePicture(const char* name, const std::vector<int32_t>& heights, int32_t w, int32_t h);

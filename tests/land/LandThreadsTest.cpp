@@ -23,6 +23,7 @@ namespace {
 
 using landtest::Fnv1a;
 using landtest::TestLand;
+using landtest::WildCells;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr bool kSlowBuild = true;
@@ -295,23 +296,6 @@ void LiteralFft2D(std::vector<ComplexCell>& cells, int32_t w, int32_t h, int32_t
     }
 }
 
-// Values over many magnitudes, with exact zeros of both signs among them.
-std::vector<ComplexCell> WildCells(int64_t count, uint32_t seed) {
-    std::vector<ComplexCell> cells(static_cast<size_t>(count));
-    uint32_t state = seed;
-    auto next = [&state]() {
-        state = state * 1664525u + 1013904223u;
-        return state;
-    };
-    for (ComplexCell& c : cells) {
-        const uint32_t kind = next() % 16;
-        const double value = std::ldexp(static_cast<double>(next() >> 8) - 8388608.0,
-                                        static_cast<int>(next() % 40) - 20);
-        c.re = kind == 0 ? 0.0 : (kind == 1 ? -0.0 : value);
-        c.im = kind == 2 ? -0.0 : std::ldexp(static_cast<double>(next() >> 8) - 8388608.0, -3);
-    }
-    return cells;
-}
 
 }  // namespace
 

@@ -17,6 +17,7 @@ using landtest::CountingProgress;
 using landtest::pollCounter;
 using landtest::ResetPolls;
 using landtest::TestLand;
+using landtest::WildCells;
 
 namespace {
 
@@ -402,28 +403,6 @@ TEST(LandRescale, PollingAndAborts) {
     for (size_t i = 0; i < 768; ++i) ASSERT_EQ(t.heights[i], before[i]);
     EXPECT_NE(std::vector<int32_t>(t.heights.begin() + 768, t.heights.end()),
               std::vector<int32_t>(before.begin() + 768, before.end()));
-}
-
-}  // namespace
-
-namespace {
-
-// Values over many magnitudes, with exact zeros of both signs among them.
-std::vector<ComplexCell> WildCells(int64_t count, uint32_t seed) {
-    std::vector<ComplexCell> cells(static_cast<size_t>(count));
-    uint32_t state = seed;
-    auto next = [&state]() {
-        state = state * 1664525u + 1013904223u;
-        return state;
-    };
-    for (ComplexCell& c : cells) {
-        const uint32_t kind = next() % 16;
-        const double value = std::ldexp(static_cast<double>(next() >> 8) - 8388608.0,
-                                        static_cast<int>(next() % 40) - 20);
-        c.re = kind == 0 ? 0.0 : (kind == 1 ? -0.0 : value);
-        c.im = kind == 2 ? -0.0 : std::ldexp(static_cast<double>(next() >> 8) - 8388608.0, -3);
-    }
-    return cells;
 }
 
 }  // namespace
