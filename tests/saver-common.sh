@@ -3,10 +3,33 @@
 # waiting for processes, telling a landscape from a black or progress screen,
 # and the unprivileged user that compositors and screen savers insist on.
 #
-# Needs $start_seconds set by the suite. Counts come from tests/report.sh.
+# Needs $start_seconds (and for end_suite $work, $children and $servers) set
+# by the suite. Counts come from tests/report.sh.
 . "$(dirname "${BASH_SOURCE[0]}")/report.sh"
 
 note() { printf '[%4ds] %s\n' $((SECONDS - start_seconds)) "$*"; }
+
+# end_suite (the suites' EXIT trap): ends what the suite started, the pids in
+# $children, then those in $servers (each waited for), and removes $work. A
+# suite with more to end defines suite_extra_cleanup, which runs first.
+end_suite() {
+    set +e
+    if declare -F suite_extra_cleanup >/dev/null; then suite_extra_cleanup; fi
+    for pid in "${children[@]}"; do kill "$pid" >/dev/null 2>&1; done
+    for pid in "${servers[@]}"; do
+        kill "$pid" >/dev/null 2>&1
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+
+# start_suite_log: a fresh $artifacts, everything the suite prints also
+# going to $artifacts/suite.log.
+start_suite_log() {
+    mkdir -p "$artifacts"
+    rm -f "$artifacts"/*.png "$artifacts"/*.txt "$artifacts"/*.log
+    exec > >(tee "$artifacts/suite.log") 2>&1
+}
 
 alive() { kill -0 "$1" 2>/dev/null; }
 

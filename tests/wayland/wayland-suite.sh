@@ -42,23 +42,10 @@ chmod 755 "$work"
 servers=()
 children=()
 
-cleanup() {
-    set +e
-    for pid in "${children[@]}"; do kill "$pid" >/dev/null 2>&1; done
-    for pid in "${servers[@]}"; do
-        kill "$pid" >/dev/null 2>&1
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -p "$artifacts"
-rm -f "$artifacts"/*.png "$artifacts"/*.txt "$artifacts"/*.log
-exec > >(tee "$artifacts/suite.log") 2>&1
-
 . "$(dirname "$0")/../saver-common.sh"
+trap end_suite EXIT
+trap 'exit 130' INT TERM
+start_suite_log
 
 if ! test_user; then
     echo "wayland-suite: running as root and cannot create the user glidescape-test" >&2

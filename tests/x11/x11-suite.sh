@@ -46,28 +46,19 @@ servers=()
 children=()
 daemon_user=""
 
-cleanup() {
-    set +e
-    for pid in "${children[@]}"; do kill "$pid" >/dev/null 2>&1; done
+# The XScreenSaver daemon runs as its own user: it is asked to leave.
+suite_extra_cleanup() {
     if [ -n "$daemon_user" ]; then
         runuser -u "$daemon_user" -- env HOME="$work/home" DISPLAY="${daemon_display:-}" \
             xscreensaver-command -exit >/dev/null 2>&1
     fi
-    for pid in "${servers[@]}"; do
-        kill "$pid" >/dev/null 2>&1
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -p "$artifacts"
-rm -f "$artifacts"/*.png "$artifacts"/*.txt "$artifacts"/*.log
-exec > >(tee "$artifacts/suite.log") 2>&1
 
 # --- Reporting, waiting, telling a landscape ------------------------------------------------
 . "$(dirname "$0")/../saver-common.sh"
+trap end_suite EXIT
+trap 'exit 130' INT TERM
+start_suite_log
 
 # --- X servers and the saver ----------------------------------------------------------------
 # start_xvfb WxH [Xvfb options...]: a new server; sets DISPLAY.
