@@ -25,8 +25,9 @@ namespace line_transform {
 constexpr int64_t TwiddleDoubles(int32_t log2n) { return int64_t{2} << log2n; }
 
 // The twiddles of every level of a transform of 2^log2n points in
-// `direction` (+1 forward, -1 inverse): level L's twiddle j (j < 2^L) at
-// 2^L - 1 + j, real parts first, the imaginary parts 2^log2n doubles on.
+// `direction` (+1 forward, -1 inverse): level k's twiddle j (j < 2^k) at
+// index 2^k - 1 + j; the real components first, then the imaginary ones
+// from index 2^log2n on.
 void MakeTwiddles(int32_t direction, int32_t log2n, double* twiddles);
 
 // i (< 2^log2n) with its log2n low bits in reverse order.
