@@ -30,7 +30,8 @@
 //                                 system lists them ("dpi N", "virtual L T R B",
 //                                 "monitor L T R B PRIMARY")
 //   command HWND ID               post WM_COMMAND (BN_CLICKED) for control ID
-//   scroll HWND CODE [POS]        send WM_HSCROLL from the speed bar
+//   scroll HWND CODE [POS]        send WM_HSCROLL from the speed bar; "speed N" (the bar's
+//                                 position once the dialog has answered)
 //   post HWND MSG WPARAM LPARAM   post a message (numbers; MSG may be a registered name)
 //   send HWND MSG WPARAM LPARAM   send it and print "result N"
 //   foreground HWND               bring a window to the foreground
@@ -714,8 +715,15 @@ int main(int argc, char** argv) {
         HWND dialog = Handle(argv[2]);
         const WORD code = static_cast<WORD>(Number(argv[3]));
         const WORD position = argc == 5 ? static_cast<WORD>(Number(argv[4])) : 0;
-        SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(code, position),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, 1000)));
+        HWND speed = GetDlgItem(dialog, 1000);
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutA(dialog, WM_HSCROLL, MAKEWPARAM(code, position),
+                                reinterpret_cast<LPARAM>(speed), SMTO_NORMAL, 10000, &answer)) {
+            std::printf("speed %ld\n", static_cast<long>(SendMessageA(speed, SBM_GETPOS, 0, 0)));
+        } else {
+            std::printf("error %lu\n", GetLastError());
+            result = 1;
+        }
     } else if (verb == "post" && argc == 6) {
         result = PostMessageA(Handle(argv[2]), MessageNumber(argv[3]), Number(argv[4]),
                               static_cast<LPARAM>(Number(argv[5])))
