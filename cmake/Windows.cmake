@@ -141,4 +141,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND GLIDESCAPE_TESTS)
   set_tests_properties(wine_installer_in_use PROPERTIES LABELS "wine;installer" TIMEOUT 300)
 
   include(${CMAKE_SOURCE_DIR}/cmake/CoreTestsWine.cmake)
+
+  # Every Wine test copies one prefix booted once per build (see
+  # tests/win32/wine-prefix.sh) instead of booting its own.
+  set_property(TEST wine_saver wine_saver_144dpi wine_cycles wine_monitors wine_monitors_144dpi
+               wine_installer wine_installer_in_use wine_core_tests
+               APPEND PROPERTY ENVIRONMENT GLIDESCAPE_WINE_TEMPLATE=${CMAKE_BINARY_DIR}/wine-template)
 endif()

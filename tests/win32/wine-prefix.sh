@@ -5,7 +5,9 @@
 #                             (all come from scripts/deps.sh windows)
 #   make_wine_prefix LOG   -> 0 when the prefix is ready; wineboot's output
 #                             goes to LOG (a file, never a pipe: Wine's
-#                             background processes would keep it open)
+#                             background processes would keep it open). With
+#                             GLIDESCAPE_WINE_TEMPLATE set (a folder) the
+#                             prefix is a copy of one booted there once
 #   end_wine_test WORK PID... -> stops the prefix's wineserver and waits for
 #                             it, kills and waits for each PID the script
 #                             started (empty ones are skipped; never any
@@ -43,6 +45,36 @@ end_wine_test() {
 }
 
 make_wine_prefix() {
+    local log=$1 template=${GLIDESCAPE_WINE_TEMPLATE:-} stamp
+    if [ -z "$template" ]; then
+        boot_wine_prefix "$log"
+        return
+    fi
+    # Booting a prefix takes Wine over ten seconds; the tests of one build
+    # boot one template (the first test that needs it, under a lock, for
+    # this Wine) and copy it. The template's wineserver is stopped before
+    # it is marked ready, so its registry is on disk.
+    stamp="$(wine --version 2>/dev/null) $(stat -c %Y "$wine_fonts"/tahoma.ttf 2>/dev/null)"
+    mkdir -p "$(dirname "$template")"
+    if ! (
+        flock 9
+        if [ "$(cat "$template/ready" 2>/dev/null)" != "$stamp" ]; then
+            rm -rf "$template"
+            mkdir -p "$template"
+            WINEPREFIX="$template/prefix" boot_wine_prefix "$log" || exit 1
+            WINEPREFIX="$template/prefix" wineserver -k >/dev/null 2>&1
+            WINEPREFIX="$template/prefix" wineserver -w >/dev/null 2>&1
+            printf '%s' "$stamp" >"$template/ready"
+        fi
+    ) 9>"$template.lock"; then
+        return 1
+    fi
+    mkdir -p "$WINEPREFIX"
+    cp -a "$template/prefix/." "$WINEPREFIX/" 2>>"$log" || return 1
+    wineserver -p >/dev/null 2>&1
+}
+
+boot_wine_prefix() {
     local log=$1 try
     for try in 1 2; do
         mkdir -p "$WINEPREFIX"
