@@ -31,7 +31,7 @@ build_pkgs=(g++ cmake ninja-build pkg-config python3 libpng-dev libinih-dev libx
 # tests put into their prefixes, so the dialog is drawn in the fonts it has on
 # Windows (without them Wine falls back to a wider font).
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine fonts-wine xvfb xserver-xephyr
-              xdotool x11-apps x11-utils imagemagick procps)
+              xdotool x11-apps x11-utils imagemagick procps util-linux)
 x11_pkgs=(xvfb xdotool x11-apps x11-utils x11-xserver-utils imagemagick xscreensaver procps util-linux
           passwd)
 # xscreensaver gives the folder where the MATE screen saver runs its programs.
@@ -87,4 +87,7 @@ fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Unpacking without an fsync per file: a crash midway leaves the packages to
+# be installed again, which this script does anyway.
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"
