@@ -297,10 +297,11 @@ void Flight::LookAhead() {
     FrameLoopState& s = frameLoop;
     FlightView& view = *s.flightView;
     // Frames between this tick and the next need the next tick's pose. It is
-    // flown now, exactly as that tick would fly it, unless that tick makes a
-    // landscape (the land must not change under the frames of this one) or
-    // this one cannot be kept: then the frames show this tick's pose.
-    if (s.newLandCountdown < 1 || !view.CanRender() || !view.KeepPose()) {
+    // flown now, exactly as that tick would fly it, unless no frames come in
+    // between, that tick makes a landscape (the land must not change under
+    // the frames of this one) or this one cannot be kept: then the frames
+    // show this tick's pose.
+    if (!lookAhead_ || s.newLandCountdown < 1 || !view.CanRender() || !view.KeepPose()) {
         view.ForgetPose();
         return;
     }
@@ -370,6 +371,7 @@ RefreshOutcome RefreshFlights(FramePacer& pacer, Flight* flights, int32_t count,
     for (int32_t i = 0; i < count; ++i) {
         Flight& flight = flights[i];
         if (!flight.frameLoop.ready) continue;
+        flight.SetLookAhead(pacer.smooth());
         bool drew = false;
         for (int32_t t = 0; t < step.ticks; ++t) {
             const TickResult result = flight.Tick();

@@ -170,6 +170,11 @@ public:
     // and the front end draws at the display's pace with Draw. Otherwise
     // every frame tick draws its frame, as the saver always did.
     bool smooth() const { return smooth_; }
+    // A smooth flight flies each tick one tick ahead for the frames in
+    // between. A front end whose pacer draws one frame a tick (on battery)
+    // turns that off: Draw then shows each tick's own frame and a tick costs
+    // what it costs without smooth motion. The flight is the same either way.
+    void SetLookAhead(bool lookAhead) { lookAhead_ = lookAhead; }
     // Draws and shows the frame `fraction` (in 1/65536, 0 ... 65535) of the
     // way from the last tick's frame to the next one; 0 is the tick's frame,
     // bit for bit. Changes nothing of the flight. False when there is
@@ -307,6 +312,7 @@ private:
     // Smooth motion: the view holds the next tick's pose, flown ahead, and
     // keeps this tick's (the frames in between run from it to the next).
     bool ahead_ = false;
+    bool lookAhead_ = true;
     Camera drawnCamera_;
     bool onWorker_ = false;  // a worker was started and not yet joined
     Worker worker_;

@@ -585,7 +585,7 @@ TEST_F(FrameLoopTest, SmoothFlightsDrawAtEveryRefreshAndTickAt25Hz) {
 // flight and one without, over random settings, seeds and land modes, draw
 // the same frame at every tick (over the same previous content; a frame
 // keeps what no column paints), however many frames the smooth one drew in
-// between.
+// between and whether or not it flew ahead.
 TEST(SmoothFlights, FractionZeroIsEveryTicksFrameAndInBetweenFramesChangeNothing) {
     std::mt19937 random(20261209);
     for (int round = 0; round < 6; ++round) {
@@ -615,6 +615,9 @@ TEST(SmoothFlights, FractionZeroIsEveryTicksFrameAndInBetweenFramesChangeNothing
         for (int tick = 0; tick < 70; ++tick) {
             const uint32_t pattern = static_cast<uint32_t>(random());
             std::fill(plain.frameLoop.framePixels, plain.frameLoop.framePixels + 128 * 96, pattern);
+            // A pacer that draws one frame a tick (on battery) now and then:
+            // the smooth flight stops flying ahead and starts again.
+            smooth.SetLookAhead(tick >= 64 || random() % 3 != 0);
             TickResult plainResult = plain.Tick();
             TickResult smoothResult = smooth.Tick();
             while (plainResult == TickResult::Generating || smoothResult == TickResult::Generating) {
