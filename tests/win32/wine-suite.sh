@@ -219,7 +219,7 @@ section_cmdline() {
     # skipped as a whole.
     mkdir -p "$drive_c/glide dir"
     cp "$glide/Glidescape.scr" "$drive_c/glide dir/Glidescape.scr"
-    local spelling owner_expect dialog
+    local spelling owner_expect dialog missing_dialogs=0
     local -a spellings=(
         "$saver|none"
         "\"C:\\glide dir\\Glidescape.scr\"|none"
@@ -238,6 +238,11 @@ section_cmdline() {
         dialog=$(field window "$out")
         if [ -z "$dialog" ] || [ "$dialog" == none ]; then
             bad "dialog opens for [$command]"
+            # What the screen showed and how the program ended (or that it
+            # was still running when the launch gave up on it).
+            shot "dialog-missing-$((++missing_dialogs))"
+            note "no dialog for [$command]: screenshot dialog-missing-$missing_dialogs.png," \
+                "the program's end: $(exit_of dialog 30)"
             continue
         fi
         ok "dialog opens for [$command]"
