@@ -88,16 +88,20 @@ if ! make_wine_prefix "$work/wineboot.log"; then
     cat "$work/wineboot.log" >&2
     exit 1
 fi
-{
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
-} >"$work/reg.log" 2>&1
-# The driver reads the monitors and the DPI when the desktop process starts:
-# a new wineserver starts a new one.
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
-wineserver -p >/dev/null 2>&1
+# set_driver_keys: Xinerama's heads instead of RandR's one screen, the DPI;
+# the driver reads them when the desktop process starts, and a new
+# wineserver starts a new one.
+set_driver_keys() {
+    {
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
+    } >>"$work/reg.log" 2>&1
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wineserver -p >/dev/null 2>&1
+}
+set_driver_keys
 note "prefix ready"
 
 drive_c="$WINEPREFIX/drive_c"
@@ -170,6 +174,33 @@ if ! start_idle_helper; then
     echo "wine-monitors: the idle helper did not start" >&2
     exit 1
 fi
+# two_heads: Wine's virtual screen spans both heads, asked for up to 10 s
+# (a desktop process that has just started may still list the screens of
+# the one before).
+two_heads() {
+    local _
+    for _ in $(seq 1 10); do
+        [ "$(field virtual "$(H monitors)")" = "0 0 1440 600" ] && return 0
+        sleep 1
+    done
+    return 1
+}
+# One run in many saw RandR's single screen to the end: the keys are then
+# written again with a new wineserver (the heads checked below still say
+# what Wine saw in the end).
+for _ in 1 2 3; do
+    two_heads && break
+    note "Wine sees one screen: the driver's keys again" \
+        "($(tr -d '\r' 2>/dev/null <"$work/reg.log" | tail -n 3 | tr '\n' ' '))"
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wait "$idle_pid" 2>/dev/null
+    set_driver_keys
+    if ! start_idle_helper; then
+        echo "wine-monitors: the idle helper did not restart" >&2
+        exit 1
+    fi
+done
 
 # --- What Wine sees ---------------------------------------------------------------------------
 out=$(H monitors)
