@@ -97,9 +97,7 @@ set_driver_keys() {
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f
         wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
     } >>"$work/reg.log" 2>&1
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-    wineserver -p >/dev/null 2>&1
+    new_wineserver
 }
 set_driver_keys
 note "prefix ready"
@@ -192,10 +190,8 @@ for _ in 1 2 3; do
     two_heads && break
     note "Wine sees one screen: the driver's keys again" \
         "($(tr -d '\r' 2>/dev/null <"$work/reg.log" | tail -n 3 | tr '\n' ' '))"
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
+    set_driver_keys  # the old wineserver's end ends the idle helper too
     wait "$idle_pid" 2>/dev/null
-    set_driver_keys
     if ! start_idle_helper; then
         echo "wine-monitors: the idle helper did not restart" >&2
         exit 1

@@ -8,6 +8,9 @@
 #                             background processes would keep it open). With
 #                             GLIDESCAPE_WINE_TEMPLATE set (a folder) the
 #                             prefix is a copy of one booted there once
+#   new_wineserver         -> stops the prefix's wineserver, waits for it
+#                             and starts a new persistent one (settings read
+#                             when the desktop process starts take effect)
 #   end_wine_test WORK PID... -> stops the prefix's wineserver and waits for
 #                             it, kills and waits for each PID the script
 #                             started (empty ones are skipped; never any
@@ -28,6 +31,12 @@
 # Windows, and Marlett for the caption buttons. Without them Wine falls back
 # to a wider font, and make_wine_prefix fails.
 wine_fonts=/usr/share/wine/fonts
+new_wineserver() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wineserver -p >/dev/null 2>&1
+}
+
 end_wine_test() {
     set +e
     local work_dir=$1 pid

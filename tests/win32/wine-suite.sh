@@ -125,9 +125,7 @@ if [ "$dpi" != 96 ]; then
     # starts a new one.
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
         >>"$work/reg.log" 2>&1
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-    wineserver -p >/dev/null 2>&1
+    new_wineserver
 fi
 note "prefix ready"
 
