@@ -151,6 +151,10 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
     return top;
 }
 
+// The longest run of samples TakeSamples is asked to take (MarchFast keeps
+// its runs within it): its notes of painting samples have room for a run.
+constexpr int64_t kRunLength = 256;
+
 // Takes the samples of the run until its depth accumulator reaches eEnd.
 // Stops early at a sample that enters a new object cell, or paints while
 // spans are active, or ends the ray by painting (its product below
@@ -163,6 +167,14 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
 // dxy = dy x 2^32 + dx (dx of either sign) gives (y + dy) x 2^32 + (x + dx)
 // with the new x again in the low 32 bits and y in the high ones. Two
 // registers fewer keep the loop's state out of memory.
+//
+// Which samples paint is as hard to predict as the land, and a mispredicted
+// branch throws away the loads of the samples after it. So the loop only
+// notes the samples that paint, without a branch, and they are painted in
+// order once the loop is done. topProduct is always a multiple of 1024, so
+// a sample paints exactly when its product rounded down to one is below
+// it, and that rounded product is the new topProduct. A sample that would
+// leave the run (painting below leaveProduct) is tested on its own.
 template <bool kObjects>
 RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     int64_t xy = run.y * (int64_t{1} << 32) + run.x, e = run.e;
@@ -172,7 +184,11 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     const int32_t* depthScale = run.depthScale;
     const uint16_t* cellMap = run.cellMap;
     const int64_t stride = run.stride, altitude = run.altitude;
+    const int64_t leaveProduct = run.leaveProduct;
     int64_t stop = -1;
+    int64_t paintCells[kRunLength];
+    int64_t paintProducts[kRunLength];
+    int64_t painted = 0;
     do {
         xy += dxy;
         const int64_t c = (xy >> 42) * stride + (static_cast<uint32_t>(xy) >> 10);
@@ -182,26 +198,31 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         }
         const int32_t h = heights[c];
         const int64_t product = (altitude - h) * depthScale[e >> 19];
-        if (product < topProduct) {
-            if (product < run.leaveProduct) {
-                stop = c;
-                break;
-            }
-            const int64_t row = (product >> 10) + run.horizonRow;
-            uint32_t colour = run.mapColours[c];
-            if (h <= run.waterLevel) {
-                colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, run.top);
-            }
-            // Counters outside the picture are filled too; they are never
-            // written to the frame.
-            uint32_t* colours = run.colours;
-            const int64_t n1 = run.diagonal - row;
-            for (int64_t m = run.diagonal - run.top; m < n1; ++m) colours[m] = colour;
-            run.top = static_cast<int32_t>(row);
-            topProduct = (product >> 10) * 1024;  // (row - horizonRow) x 1024
+        if (product < (leaveProduct < topProduct ? leaveProduct : topProduct)) {
+            stop = c;
+            break;
         }
+        const int64_t floored = product & ~int64_t{1023};  // (product >> 10) x 1024
+        paintCells[painted] = c;
+        paintProducts[painted] = floored;
+        painted += floored < topProduct ? 1 : 0;
+        topProduct = floored < topProduct ? floored : topProduct;
         e += step;
     } while (e != eEnd);
+    for (int64_t i = 0; i < painted; ++i) {
+        const int64_t c = paintCells[i];
+        const int64_t row = (paintProducts[i] >> 10) + run.horizonRow;
+        uint32_t colour = run.mapColours[c];
+        if (run.heights[c] <= run.waterLevel) {
+            colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, run.top);
+        }
+        // Counters outside the picture are filled too; they are never
+        // written to the frame.
+        uint32_t* colours = run.colours;
+        const int64_t n1 = run.diagonal - row;
+        for (int64_t m = run.diagonal - run.top; m < n1; ++m) colours[m] = colour;
+        run.top = static_cast<int32_t>(row);
+    }
     run.x = static_cast<uint32_t>(xy);
     run.y = xy >> 32;
     run.e = e;
@@ -305,7 +326,6 @@ constexpr int32_t kMarchGoesOn = -1;
 template <bool kObjects>
 RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ray& ray,
                                   FastMarch& m, int64_t budget) {
-    constexpr int64_t kRunLength = 256;
     Run& run = m.run;
     int64_t& k = m.k;
     int64_t& remaining = m.remaining;
