@@ -187,6 +187,9 @@ HWND WaitForWindow(const char* className, const char* title, HWND owner, DWORD m
 }
 
 // Starts `commandLine`; returns the process handle (and its id) or null.
+// The error of Start's last refused CreateProcess.
+DWORD startError = 0;
+
 HANDLE Start(const char* commandLine, DWORD* pid) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -194,7 +197,8 @@ HANDLE Start(const char* commandLine, DWORD* pid) {
     std::string line = commandLine;
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &info)) {
-        std::printf("error CreateProcess %lu\n", GetLastError());
+        startError = GetLastError();
+        std::printf("error CreateProcess %lu\n", startError);
         return nullptr;
     }
     CloseHandle(info.hThread);
@@ -610,8 +614,17 @@ int main(int argc, char** argv) {
     } else if (verb == "launch" && argc == 5) {
         DWORD pid = 0;
         HANDLE process = Start(argv[4], &pid);
+        // Once in a fresh-clone run Wine refused to start a saver right
+        // after the one before had ended: a refusal is noted with its code
+        // and the start tried twice more before it counts.
+        for (int again = 0; process == nullptr && again < 2; ++again) {
+            AppendLine(argv[2], "note start refused (error " + std::to_string(startError) +
+                                    "), trying again");
+            Sleep(500);
+            process = Start(argv[4], &pid);
+        }
         if (process == nullptr) {
-            AppendLine(argv[2], "error start");
+            AppendLine(argv[2], "error start " + std::to_string(startError));
             return 1;
         }
         AppendLine(argv[2], "pid " + std::to_string(pid));
