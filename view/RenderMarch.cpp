@@ -209,6 +209,9 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         topProduct = floored < topProduct ? floored : topProduct;
         e += step;
     } while (e != eEnd);
+    // Counters outside the picture are filled too; they are never written
+    // to the frame.
+    uint32_t* colours = run.colours;
     for (int64_t i = 0; i < painted; ++i) {
         const int64_t c = paintCells[i];
         const int64_t row = (paintProducts[i] >> 10) + run.horizonRow;
@@ -216,9 +219,6 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         if (run.heights[c] <= run.waterLevel) {
             colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, run.top);
         }
-        // Counters outside the picture are filled too; they are never
-        // written to the frame.
-        uint32_t* colours = run.colours;
         const int64_t n1 = run.diagonal - row;
         for (int64_t m = run.diagonal - run.top; m < n1; ++m) colours[m] = colour;
         run.top = static_cast<int32_t>(row);

@@ -186,10 +186,10 @@ HWND WaitForWindow(const char* className, const char* title, HWND owner, DWORD m
     }
 }
 
-// Starts `commandLine`; returns the process handle (and its id) or null.
 // The error of Start's last refused CreateProcess.
 DWORD startError = 0;
 
+// Starts `commandLine`; returns the process handle (and its id) or null.
 HANDLE Start(const char* commandLine, DWORD* pid) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);

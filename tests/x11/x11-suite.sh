@@ -946,9 +946,9 @@ EOF
     local env=(env HOME="$home" DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$home/.config")
     # The daemon can take half a minute to answer on a loaded machine. Once
     # in a fresh-clone run it never answered and wrote nothing: a daemon that
-    # stays silent for a minute is stopped and started once more, and the
-    # check says how the first one ended.
-    local ready=0 try daemon first_end=""
+    # stays silent for a minute is stopped and started once more, and a
+    # note says how it ended.
+    local ready=0 try daemon ended=""
     for try in 1 2; do
         "${run[@]}" "${env[@]}" xscreensaver -no-splash >"$work/daemon.log" 2>&1 &
         daemon=$!
@@ -962,18 +962,18 @@ EOF
         done
         [ "$ready" -eq 1 ] && break
         if kill -0 "$daemon" 2>/dev/null; then
-            first_end="still running, silent, after 60 s"
+            ended="still running, silent, after 60 s"
+            # The daemon itself, or runuser, which takes the daemon with it.
             kill "$daemon" 2>/dev/null
-            pkill -u "$user" -x xscreensaver 2>/dev/null
+            wait "$daemon" 2>/dev/null
         else
             wait "$daemon"
-            first_end="exited with status $?"
+            ended="exited with status $?"
         fi
-        wait "$daemon" 2>/dev/null
-        note "the daemon did not answer (try $try: $first_end; log: $(head -c 300 "$work/daemon.log"))"
+        note "the daemon did not answer (try $try: $ended; log: $(head -c 300 "$work/daemon.log"))"
     done
     if [ "$ready" -ne 1 ]; then
-        bad "xscreensaver daemon starts" "$first_end: $(cat "$work/daemon.log")"
+        bad "xscreensaver daemon starts" "$ended: $(cat "$work/daemon.log")"
         return
     fi
     ok "xscreensaver daemon runs as $user"
