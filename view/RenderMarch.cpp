@@ -184,7 +184,11 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     const int32_t* depthScale = run.depthScale;
     const uint16_t* cellMap = run.cellMap;
     const int64_t stride = run.stride, altitude = run.altitude;
-    const int64_t leaveProduct = run.leaveProduct;
+    // min(leaveProduct, topProduct) keeps its value for the whole call:
+    // without spans topProduct never falls below leaveProduct while the ray
+    // goes on (a sample that paints there ends it), and with spans every
+    // sample that paints stops the run before topProduct changes.
+    const int64_t stopProduct = run.leaveProduct < topProduct ? run.leaveProduct : topProduct;
     int64_t stop = -1;
     int64_t paintCells[kRunLength];
     int64_t paintProducts[kRunLength];
@@ -198,7 +202,7 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         }
         const int32_t h = heights[c];
         const int64_t product = (altitude - h) * depthScale[e >> 19];
-        if (product < (leaveProduct < topProduct ? leaveProduct : topProduct)) {
+        if (product < stopProduct) {
             stop = c;
             break;
         }
