@@ -215,18 +215,25 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     } while (e != eEnd);
     // Counters outside the picture are filled too; they are never written
     // to the frame.
+    // The run's fields are read into locals once: the compiler cannot tell
+    // that the colours written here leave them alone.
     uint32_t* colours = run.colours;
+    const uint32_t* mapColours = run.mapColours;
+    const int64_t horizonRow = run.horizonRow, diagonal = run.diagonal;
+    const int32_t waterLevel = run.waterLevel;
+    int64_t top = run.top;
     for (int64_t i = 0; i < painted; ++i) {
         const int64_t c = paintCells[i];
-        const int64_t row = (paintProducts[i] >> 10) + run.horizonRow;
-        uint32_t colour = run.mapColours[c];
-        if (run.heights[c] <= run.waterLevel) {
-            colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, run.top);
+        const int64_t row = (paintProducts[i] >> 10) + horizonRow;
+        uint32_t colour = mapColours[c];
+        if (heights[c] <= waterLevel) {
+            colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, top);
         }
-        const int64_t n1 = run.diagonal - row;
-        for (int64_t m = run.diagonal - run.top; m < n1; ++m) colours[m] = colour;
-        run.top = static_cast<int32_t>(row);
+        const int64_t n1 = diagonal - row;
+        for (int64_t m = diagonal - top; m < n1; ++m) colours[m] = colour;
+        top = row;
     }
+    run.top = static_cast<int32_t>(top);
     run.x = static_cast<uint32_t>(xy);
     run.y = xy >> 32;
     run.e = e;
