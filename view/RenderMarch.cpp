@@ -456,7 +456,7 @@ void FillSky(const Scene& s, const Column& column, int64_t top) {
 // once, and its sky pass made, since the spans of one column are kept at a
 // time; every column starts with no spans.
 void MarchGroup(const Scene& s, ColumnJob* jobs, int32_t count) {
-    constexpr int64_t kGroupStretch = 32;
+    constexpr int64_t kGroupStretch = 64;
     auto finish = [&s](ColumnJob& job, int32_t top) {
         job.top = top;
         if (top > 1) FillSky(s, job.column, top);
