@@ -154,6 +154,8 @@ int32_t MarchGeneral(const Scene& s, const Column& column, const Ray& ray) {
 // The longest run of samples TakeSamples is asked to take (MarchFast keeps
 // its runs within it): its notes of painting samples have room for a run.
 constexpr int64_t kRunLength = 256;
+// The painting pass writes fills of up to this many counters at once.
+constexpr int64_t kShortFill = 16;
 
 // Takes the samples of the run until its depth accumulator reaches eEnd.
 // Stops early at a sample that enters a new object cell, or paints while
@@ -229,8 +231,18 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         if (heights[c] <= waterLevel) {
             colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, top);
         }
-        const int64_t n1 = diagonal - row;
-        for (int64_t m = diagonal - top; m < n1; ++m) colours[m] = colour;
+        // Most fills are a few counters, and a loop that stops at another
+        // count each time mispredicts its end, so a short fill writes
+        // kShortFill counters at once. The counters past n1 are painted
+        // again (by the next samples or the sky pass) or lie outside the
+        // stretch the write-out reads (see MarchAndCollectGroup); the
+        // column's colours end at diagonal.
+        const int64_t from = diagonal - top, n1 = diagonal - row;
+        if (n1 - from <= kShortFill && from + kShortFill <= diagonal) {
+            for (int64_t k = 0; k < kShortFill; ++k) colours[from + k] = colour;
+        } else {
+            for (int64_t m = from; m < n1; ++m) colours[m] = colour;
+        }
         top = row;
     }
     run.top = static_cast<int32_t>(top);
