@@ -215,10 +215,10 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         topProduct = floored < topProduct ? floored : topProduct;
         e += step;
     } while (e != eEnd);
-    // Counters outside the picture are filled too; they are never written
-    // to the frame.
-    // The run's fields are read into locals once: the compiler cannot tell
-    // that the colours written here leave them alone.
+    // The painting pass. Counters outside the picture are filled too; they
+    // are never written to the frame. The run's fields are read into locals
+    // once: the compiler cannot tell that the colours written here leave
+    // them alone.
     uint32_t* colours = run.colours;
     const uint32_t* mapColours = run.mapColours;
     const int64_t horizonRow = run.horizonRow, diagonal = run.diagonal;
