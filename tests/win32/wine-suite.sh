@@ -566,10 +566,26 @@ section_preview() {
 
 # --- Configuration dialog ------------------------------------------------------------------
 open_dialog() {
-    launch dialog 60000 "$saver /c:$idle_window"
-    local out
-    out=$(H find '#32770' 'Glidescape Screensaver Setup' 15000)
-    field window "$out"
+    local out window attempt pid
+    for attempt in 1 2; do
+        launch dialog 60000 "$saver /c:$idle_window"
+        out=$(H find '#32770' 'Glidescape Screensaver Setup' 15000)
+        window=$(field window "$out")
+        if [ -n "$window" ] && [ "$window" != none ]; then
+            echo "$window"
+            return
+        fi
+        # Now and then a fresh-clone run had Wine start the program and never
+        # show its window. What the screen showed and how far the program got
+        # stay in the log; the program is ended and started once more.
+        shot "dialog-missing-$SECONDS-$attempt"
+        note "no dialog on try $attempt: screenshot dialog-missing-$SECONDS-$attempt.png," \
+            "the program: $(exit_of dialog 0)" >&2
+        pid=$(tr -d '\r' <"$work/dialog.log" 2>/dev/null | sed -n 's/^pid //p' | head -n1)
+        [ -n "$pid" ] && H kill "$pid" >/dev/null
+        exit_of dialog 20 >/dev/null
+    done
+    echo none
 }
 
 fields_of() {
@@ -592,11 +608,13 @@ refused_save() {
     local dialog out
     dialog=$(open_dialog)
     H command "$dialog" 1001 >/dev/null
-    out=$(H owned "$dialog" 10000)
+    out=$(H owned "$dialog" 20000)
     if grep -q 'could not be saved' <<<"$(field text "$out")"; then
         ok "$1: failed save is reported"
     else
-        bad "$1: failed save is reported" "$out"
+        shot "refused-save-$SECONDS"
+        bad "$1: failed save is reported" "dialog [$dialog], owned window: $out" \
+            "screenshot refused-save-$SECONDS.png"
     fi
     H command "$(field window "$out")" 1 >/dev/null
     sleep 0.5
