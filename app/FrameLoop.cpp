@@ -237,7 +237,11 @@ TickResult Flight::Tick() {
 
     --s.newLandCountdown;
     if (s.newLandCountdown < 0) {
-        if (s.flightView != nullptr) s.flightView->ForgetPose();
+        if (s.flightView != nullptr) {
+            s.flightView->ForgetPose();
+            // The heights are about to change under the march's copy.
+            s.flightView->DropSampleMap();
+        }
         // Clears the key's mark of an earlier press, so that only a press
         // during generation aborts it.
         (void)s.platform->QueryShift();

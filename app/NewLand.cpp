@@ -41,6 +41,8 @@ void Flight::TakeLandResult(uint32_t seed, int32_t lastStep, int32_t failedStep)
     if (view != nullptr) {
         if (lastStep >= kFirstPipelineStepWithSeed) view->randomState = seed;
         if (lastStep >= kFloodStep) view->waterLevel = kSeaLevel;
+        // The march's copy of the heights, whatever the pipeline left.
+        view->UpdateSampleMap();
     }
     if (lastStep >= kFirstPipelineStepWithSeed) landSeed_ = seed;
     // A whole landscape can be flown again from its seeds.

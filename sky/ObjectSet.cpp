@@ -30,6 +30,8 @@ bool ObjectSet::BuildObjectList(int32_t mapWidth, int32_t mapHeight, int32_t ang
     FreeObjectList();
     if (slotCount < 0 || slotCount > kMaxSlots || mapWidth < 1 || mapHeight < 1) return false;
     const int64_t cells = static_cast<int64_t>(mapWidth) * mapHeight;
+    // A sample map of another size can take no marks of this one.
+    if (sampleMap != nullptr && sampleCells != cells) AttachSampleMap(nullptr, 0);
     cellMap = AllocateArray<uint16_t>(cells);
     slots = AllocateArray<SkyObject>(slotCount);
     if (cellMap == nullptr || slots == nullptr) {
@@ -44,6 +46,9 @@ bool ObjectSet::BuildObjectList(int32_t mapWidth, int32_t mapHeight, int32_t ang
 
 void ObjectSet::FreeObjectList() {
     FreePose();
+    if (sampleMap != nullptr) {
+        for (int64_t cell = 0; cell < sampleCells; ++cell) sampleMap[cell] &= kSampleHeightMask;
+    }
     FreeArray(cellMap);
     cellCount = 0;
     FreeArray(slots);
@@ -98,7 +103,7 @@ void ObjectSet::CreateObject(int32_t slot, int32_t kind, int32_t cellX, int32_t 
     if (oldFootprint != nullptr) {
         for (int32_t s = 0; s < oldSliceCount; ++s) {
             if (cellMap != nullptr && oldFootprint[s] >= 0 && oldFootprint[s] < cellCount) {
-                cellMap[oldFootprint[s]] = 0;
+                PutCell(oldFootprint[s], 0);
             }
         }
         FreeArray(oldFootprint);
@@ -221,7 +226,22 @@ void ObjectSet::WriteCell(int64_t cell, uint16_t value, CellWrite* log, int64_t&
             keptValid_ = false;
         }
     }
-    cellMap[cell] = value;
+    PutCell(cell, value);
+}
+
+void ObjectSet::AttachSampleMap(uint16_t* map, int64_t cells) {
+    sampleMap = nullptr;
+    sampleCells = 0;
+    if (map == nullptr || cells < 1) return;
+    // Without a cell map no cell is marked; with one, both must agree.
+    if (cellMap != nullptr && cells != cellCount) return;
+    sampleMap = map;
+    sampleCells = cells;
+    for (int64_t cell = 0; cell < cells; ++cell) {
+        const bool marked = cellMap != nullptr && cellMap[cell] != 0;
+        map[cell] = static_cast<uint16_t>((map[cell] & kSampleHeightMask) |
+                                          (marked ? kSampleObjectMark : 0));
+    }
 }
 
 void ObjectSet::MarkFootprint(int32_t slot, int32_t x, int32_t y, int32_t heading,
@@ -307,7 +327,7 @@ void ObjectSet::ShowBetween(const Terrain& land, const TrigTables& trig, int32_t
     showLogged_ = 0;
     // Back to the cell map of the kept pose: the moves' writes undone, the
     // last first.
-    for (int64_t i = moveLogged_ - 1; i >= 0; --i) cellMap[moveLog_[i].cell] = moveLog_[i].before;
+    for (int64_t i = moveLogged_ - 1; i >= 0; --i) PutCell(moveLog_[i].cell, moveLog_[i].before);
     for (int32_t slot = 0; slot < slotCount; ++slot) {
         SkyObject& object = slots[slot];
         presentAltitudes_[slot] = object.altitude;
@@ -339,8 +359,8 @@ void ObjectSet::ShowBetween(const Terrain& land, const TrigTables& trig, int32_t
 void ObjectSet::ShowPresent() {
     if (!showing_) return;
     showing_ = false;
-    for (int64_t i = showLogged_ - 1; i >= 0; --i) cellMap[showLog_[i].cell] = showLog_[i].before;
+    for (int64_t i = showLogged_ - 1; i >= 0; --i) PutCell(showLog_[i].cell, showLog_[i].before);
     showLogged_ = 0;
-    for (int64_t i = 0; i < moveLogged_; ++i) cellMap[moveLog_[i].cell] = moveLog_[i].after;
+    for (int64_t i = 0; i < moveLogged_; ++i) PutCell(moveLog_[i].cell, moveLog_[i].after);
     for (int32_t slot = 0; slot < slotCount; ++slot) slots[slot].altitude = presentAltitudes_[slot];
 }

@@ -15,6 +15,12 @@
 // inactive, with no image (sliceLength and sliceCount 0) or no footprint;
 // inactive objects are never moved, marked or drawn.
 //
+// The sample map (borrowed from the flight view, may be null): one 16-bit
+// word a cell, the cell's height in the low 15 bits and kSampleObjectMark
+// set exactly where the cell map is not 0. Every write to the cell map
+// keeps its mark, so that the renderer's march tests the mark and reads the
+// height with one load.
+//
 // Callers: the flight view (view/FlightView.cpp) sizes and builds the set
 // and moves it at the start of every Render; the renderer reads the cell
 // map, the slots and their images.
@@ -28,6 +34,9 @@
 class ObjectSet {
 public:
     static constexpr int32_t kMaxSlots = 254;  // slot numbers fit in the cell map's top byte
+    // The sample map's words: height | (marked ? kSampleObjectMark : 0).
+    static constexpr uint16_t kSampleObjectMark = 0x8000;
+    static constexpr int32_t kSampleHeightMask = 0x7FFF;
 
     ObjectSet() = default;
     ~ObjectSet() { FreeObjectList(); }
@@ -40,6 +49,9 @@ public:
     // entries.
     uint16_t* cellMap = nullptr;
     int64_t cellCount = 0;
+    // Borrowed, sampleCells entries (see above); null: no marks kept.
+    uint16_t* sampleMap = nullptr;
+    int64_t sampleCells = 0;
     // Object images and speeds (fixed after construction in the saver).
     int32_t spriteSizeExponent = 5;  // ring images are 2^5 = 32 texels square
     int32_t spriteSideDot = 1;       // nonzero: rings get a small fourth disc
@@ -53,8 +65,13 @@ public:
     // False (nothing kept) when memory is short or a size is below 1.
     bool BuildObjectList(int32_t mapWidth, int32_t mapHeight, int32_t angleUnits,
                          uint32_t& randomState);
-    // Releases the cell map and the slots; slotCount is kept.
+    // Releases the cell map and the slots (their marks leave the sample map);
+    // slotCount is kept.
     void FreeObjectList();
+    // Borrows `map` (cells entries, heights already in it) as the sample map
+    // and marks in it the cells the cell map marks; null lets it go. A map of
+    // another size than the cell map's gets no marks and is not kept.
+    void AttachSampleMap(uint16_t* map, int64_t cells);
     // Creates every slot: the streak in slot 0, rings at random cells of the
     // map with random headings in the others.
     void PlaceObjects(int32_t mapWidth, int32_t mapHeight, int32_t angleUnits,
@@ -106,6 +123,14 @@ private:
     };
     // Writes one cell map entry, recorded in `log` when there is one.
     void WriteCell(int64_t cell, uint16_t value, CellWrite* log, int64_t& logged);
+    // Writes one cell map entry and its mark in the sample map.
+    void PutCell(int64_t cell, uint16_t value) {
+        cellMap[cell] = value;
+        if (sampleMap != nullptr) {
+            sampleMap[cell] = static_cast<uint16_t>((sampleMap[cell] & kSampleHeightMask) |
+                                                    (value != 0 ? kSampleObjectMark : 0));
+        }
+    }
     // Marks slot's footprint from (x, y) backwards along heading.
     void MarkFootprint(int32_t slot, int32_t x, int32_t y, int32_t heading, const Terrain& land,
                        const TrigTables& trig, int32_t* footprint, CellWrite* log,

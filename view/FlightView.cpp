@@ -79,8 +79,35 @@ void FlightView::ReleaseOwned() {
     FreeArray(bankTable);
     sky.Release();
     objects.FreeObjectList();
+    DropSampleMap();
     FreeArray(paddedFrame);
     paddedFramePixels = 0;
+}
+
+void FlightView::DropSampleMap() {
+    objects.AttachSampleMap(nullptr, 0);
+    FreeArray(sampleMap);
+    sampleMap = nullptr;
+    sampleMapCells = 0;
+}
+
+bool FlightView::UpdateSampleMap() {
+    DropSampleMap();
+    if (heightMap == nullptr || heightMapWidth < 1 || heightMapHeight < 1) return false;
+    const int64_t cells = static_cast<int64_t>(heightMapWidth) * heightMapHeight;
+    // Every height is checked before the memory is asked for: a map that
+    // cannot be held in 15 bits is drawn from the heights themselves.
+    for (int64_t cell = 0; cell < cells; ++cell) {
+        const int32_t h = heightMap[cell];
+        if (h < 0 || h > ObjectSet::kSampleHeightMask) return false;
+    }
+    uint16_t* map = AllocateArrayForOverwrite<uint16_t>(cells);
+    if (map == nullptr) return false;
+    for (int64_t cell = 0; cell < cells; ++cell) map[cell] = static_cast<uint16_t>(heightMap[cell]);
+    sampleMap = map;
+    sampleMapCells = cells;
+    objects.AttachSampleMap(sampleMap, sampleMapCells);
+    return true;
 }
 
 void FlightView::ResetDefaults() {

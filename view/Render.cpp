@@ -161,6 +161,13 @@ void RenderLandscape(FlightView& v) {
         v.objects.slots != nullptr && v.objects.cellMap != nullptr && v.objects.slotCount > 0 &&
         v.objects.cellCount == static_cast<int64_t>(v.heightMapWidth) * v.heightMapHeight;
     s.cellMap = hasObjects ? v.objects.cellMap : nullptr;
+    // The sample map stands for both maps only while the objects keep their
+    // marks in it.
+    const bool hasSampleMap =
+        v.sampleMap != nullptr &&
+        v.sampleMapCells == static_cast<int64_t>(v.heightMapWidth) * v.heightMapHeight &&
+        (!hasObjects || v.objects.sampleMap == v.sampleMap);
+    s.sampleMap = hasSampleMap ? v.sampleMap : nullptr;
     s.objects = hasObjects ? v.objects.slots : nullptr;
     s.slotCount = hasObjects ? v.objects.slotCount : 0;
     s.mapStride = v.heightMapWidth;

@@ -87,6 +87,9 @@ struct Scene {
     uint32_t* frame;
     int32_t width;
     const int32_t* heights;
+    // The heights with the object marks (FlightView::sampleMap), or null:
+    // the march then reads heights and cellMap.
+    const uint16_t* sampleMap;
     const uint32_t* colours;
     const uint16_t* cellMap;   // null without objects
     const SkyObject* objects;  // slotCount slots (with a cell map)
@@ -151,6 +154,7 @@ struct Run {
     int64_t topProduct;  // (top - horizonRow) x 1024
     int64_t lastCell;
     const int32_t* heights;
+    const uint16_t* sampleMap;  // null: heights and cellMap
     const int32_t* depthScale;
     const uint16_t* cellMap;
     int64_t stride;

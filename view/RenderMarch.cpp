@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "base/Units.h"
+#include "sky/ObjectSet.h"
 #include "view/RenderInternal.h"
 
 namespace render {
@@ -177,12 +178,16 @@ constexpr int64_t kShortFill = 16;
 // a sample paints exactly when its product rounded down to one is below
 // it, and that rounded product is the new topProduct. A sample that would
 // leave the run (painting below leaveProduct) is tested on its own.
-template <bool kObjects>
+//
+// With kSampleMap one 2-byte word a sample holds both the object mark and
+// the height (see FlightView::sampleMap).
+template <bool kObjects, bool kSampleMap>
 RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     int64_t xy = run.y * (int64_t{1} << 32) + run.x, e = run.e;
     const int64_t dxy = run.dy * (int64_t{1} << 32) + run.dx, step = run.step;
     int64_t topProduct = run.topProduct;
     const int32_t* heights = run.heights;
+    const uint16_t* sampleMap = run.sampleMap;
     const int32_t* depthScale = run.depthScale;
     const uint16_t* cellMap = run.cellMap;
     const int64_t stride = run.stride, altitude = run.altitude;
@@ -198,11 +203,21 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     do {
         xy += dxy;
         const int64_t c = (xy >> 42) * stride + (static_cast<uint32_t>(xy) >> 10);
-        if (kObjects && cellMap[c] != 0 && c != run.lastCell) {
-            stop = c;
-            break;
+        int32_t h;
+        if (kSampleMap) {
+            const int32_t word = sampleMap[c];
+            if (kObjects && word >= ObjectSet::kSampleObjectMark && c != run.lastCell) {
+                stop = c;
+                break;
+            }
+            h = word & ObjectSet::kSampleHeightMask;
+        } else {
+            if (kObjects && cellMap[c] != 0 && c != run.lastCell) {
+                stop = c;
+                break;
+            }
+            h = heights[c];
         }
-        const int32_t h = heights[c];
         const int64_t product = (altitude - h) * depthScale[e >> 19];
         if (product < stopProduct) {
             stop = c;
@@ -228,7 +243,8 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         const int64_t c = paintCells[i];
         const int64_t row = (paintProducts[i] >> 10) + horizonRow;
         uint32_t colour = mapColours[c];
-        if (heights[c] <= waterLevel) {
+        const int32_t h = kSampleMap ? sampleMap[c] & ObjectSet::kSampleHeightMask : heights[c];
+        if (h <= waterLevel) {
             colour = WaterColour(colour, run.sky, run.skyStart, run.skyHeight, top);
         }
         // Most fills are a few counters, and a loop that stops at another
@@ -323,6 +339,7 @@ void StartFastMarch(const Scene& s, const Column& column, const Ray& ray, FastMa
     run.topProduct = (static_cast<int64_t>(run.top) - s.horizonRow) * 1024;
     run.lastCell = -1;
     run.heights = s.heights;
+    run.sampleMap = s.sampleMap;
     run.depthScale = s.depthScale;
     run.cellMap = s.cellMap;
     run.stride = s.mapStride;
@@ -397,7 +414,9 @@ RENDER_NOINLINE int32_t MarchFast(const Scene& s, const Column& column, const Ra
         if (n > 0) {
             const int64_t eEnd = run.e + n * run.step;
             for (;;) {
-                const int64_t cell = TakeSamples<kObjects>(run, eEnd);
+                const int64_t cell = run.sampleMap != nullptr
+                                         ? TakeSamples<kObjects, true>(run, eEnd)
+                                         : TakeSamples<kObjects, false>(run, eEnd);
                 if (cell < 0) break;
                 if (!finishSample(cell)) return run.top;
                 run.e += run.step;

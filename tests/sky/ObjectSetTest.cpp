@@ -337,6 +337,66 @@ TEST_F(Footprints, NothingMovesWithoutTablesOrOnAnotherMap) {
     EXPECT_EQ(objects.Marked(), 0);
 }
 
+// The sample map keeps a mark exactly where the cell map is not 0, through
+// moves, frames in between and their roll-back, objects made anew and the
+// list's release, and its heights stay as they were.
+TEST(SampleMap, MarksFollowEveryCellMapWrite) {
+    Objects objects(9, 777);
+    ASSERT_TRUE(objects.built);
+    std::vector<uint16_t> samples(64 * 64);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>(i * 37 % 30000);
+    const std::vector<uint16_t> heights = samples;
+    objects.Move();
+    objects.set.AttachSampleMap(samples.data(), 64 * 64);
+    ASSERT_EQ(objects.set.sampleMap, samples.data());
+    const auto agree = [&]() {
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const bool marked = (samples[i] & ObjectSet::kSampleObjectMark) != 0;
+            if (marked != (objects.set.cellMap[i] != 0) ||
+                (samples[i] & ObjectSet::kSampleHeightMask) != heights[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(agree());
+    EXPECT_GT(objects.Marked(), 0);
+    for (int tick = 0; tick < 40; ++tick) {
+        SCOPED_TRACE(tick);
+        ASSERT_TRUE(objects.set.KeepPose());
+        objects.Move();
+        if (tick % 5 == 4) objects.Move();  // two moves: the kept pose is lost
+        ASSERT_TRUE(agree());
+        for (const int32_t fraction : {0, 20000, 65535}) {
+            objects.set.ShowBetween(objects.world.Land(), objects.world.Trig(), fraction);
+            ASSERT_TRUE(agree());
+            objects.set.ShowPresent();
+            ASSERT_TRUE(agree());
+        }
+    }
+    // An object made anew clears its old footprint.
+    uint32_t state = 5;
+    objects.set.CreateObject(3, 1, 10, 10, 50, 0, 0, 1, 0, 0, 0, state);
+    EXPECT_TRUE(agree());
+    objects.Move();
+    EXPECT_TRUE(agree());
+    // The list released: no marks left. Made again on the same map: marked.
+    objects.set.FreeObjectList();
+    for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(samples[i], heights[i]) << i;
+    ASSERT_TRUE(objects.set.BuildObjectList(64, 64, 2560, state));
+    objects.Move();
+    EXPECT_TRUE(agree());
+    // On a map of another size the sample map is let go with its marks
+    // cleared, and not written again.
+    ASSERT_TRUE(objects.set.BuildObjectList(32, 32, 2560, state));
+    EXPECT_EQ(objects.set.sampleMap, nullptr);
+    SkyWorld small(32);
+    objects.set.MoveObjects(small.Land(), small.Trig());
+    EXPECT_TRUE(samples == heights);
+    objects.set.AttachSampleMap(samples.data(), 64 * 64);
+    EXPECT_EQ(objects.set.sampleMap, nullptr);
+}
+
 TEST(ObjectsWithoutArrays, MoveObjectsDoesNothing) {
     SkyWorld world(64);
     ObjectSet set;

@@ -13,6 +13,8 @@
 // tests/view/RenderThreadsTest.cpp (1, 2, 3 and 8 threads).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -86,6 +88,8 @@ struct GoldenFlight {
                                       world.colours.data());
         view = world.MakeView(path.slots, path.viewSeed);
         view->waterLevel = 25;
+        // As after a landscape: the march reads the sample map.
+        EXPECT_TRUE(view->UpdateSampleMap());
         camera.ringsAhead = path.ringsAhead;
         camera.Start(*view);
     }

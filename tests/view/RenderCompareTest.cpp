@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Scratch.h"
 #include "tests/view/RenderTestSupport.h"
 
 namespace {
@@ -24,6 +25,8 @@ struct World {
         view->positionX = (side / 3) << 10;
         view->positionY = (side / 5) << 10;
         view->altitude = world.heights[0] + 40;
+        // As after a landscape: the march reads the sample map.
+        EXPECT_TRUE(view->UpdateSampleMap());
     }
     // Lifts the camera clear of the ground under it, as Move does.
     void Settle(int32_t clearance = 15) {
@@ -50,24 +53,75 @@ std::string Describe(const FlightView& v, const Mismatch& m) {
         EXPECT_EQ(mismatch.count, 0) << Describe(view, mismatch); \
     } while (0)
 
+// With the sample map and, as for heights it cannot hold, without it.
 TEST(RenderCompare, DefaultFrameSampledBankAngles) {
-    World w(512, 384, 256, 11);
-    FlightView& v = *w.view;
-    ASSERT_TRUE(v.CanRender());
-    std::vector<int32_t> angles = {0,    1,    2,    3,    64,   639,  640,  641, 1279,
-                                   1280, 1281, 1919, 1920, 1921, 2557, 2558, 2559};
-    for (int32_t a = 360; a <= 396; ++a) angles.push_back(a);
-    for (int32_t a = 5; a < 2560; a += kSanitizedBuild ? 211 : 37) angles.push_back(a);
-    int32_t i = 0;
-    for (int32_t angle : angles) {
-        v.SetBankAngle(angle);
-        v.heading = (angle * 7 + 100) % v.angleUnits;
-        v.horizonRow = 400 + (i % 5) * 40 - 80;
-        v.MoveObjects();
-        w.Settle();
-        EXPECT_SAME_FRAME(v);
-        ++i;
+    for (const bool sampleMap : {true, false}) {
+        SCOPED_TRACE(sampleMap ? "sample map" : "heights and cell map");
+        World w(512, 384, 256, 11);
+        FlightView& v = *w.view;
+        ASSERT_TRUE(v.CanRender());
+        if (!sampleMap) v.DropSampleMap();
+        std::vector<int32_t> angles = {0,    1,    2,    3,    64,   639,  640,  641, 1279,
+                                       1280, 1281, 1919, 1920, 1921, 2557, 2558, 2559};
+        for (int32_t a = 360; a <= 396; ++a) angles.push_back(a);
+        for (int32_t a = 5; a < 2560; a += kSanitizedBuild ? 211 : 37) angles.push_back(a);
+        int32_t i = 0;
+        for (int32_t angle : angles) {
+            v.SetBankAngle(angle);
+            v.heading = (angle * 7 + 100) % v.angleUnits;
+            v.horizonRow = 400 + (i % 5) * 40 - 80;
+            v.MoveObjects();
+            w.Settle();
+            EXPECT_SAME_FRAME(v);
+            ++i;
+        }
     }
+}
+
+// The sample map only for heights it can hold; objects made anew mark it
+// again; anything else draws from the two maps.
+TEST(RenderCompare, SampleMapOnlyWhereItHolds) {
+    World w(256, 192, 128, 23);
+    FlightView& v = *w.view;
+    ASSERT_NE(v.sampleMap, nullptr);
+    const auto marksAgree = [&v]() {
+        for (int64_t c = 0; c < v.sampleMapCells; ++c) {
+            const bool marked = (v.sampleMap[c] & ObjectSet::kSampleObjectMark) != 0;
+            if (marked != (v.objects.cellMap[c] != 0) ||
+                (v.sampleMap[c] & ObjectSet::kSampleHeightMask) != v.heightMap[c]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    v.heading = 300;
+    for (int frame = 0; frame < 8; ++frame) v.MoveObjects();
+    EXPECT_TRUE(marksAgree());
+    // Fewer objects, made anew on the same map: the old marks go.
+    ASSERT_TRUE(v.SetObjectCount(3));
+    v.MoveObjects();
+    ASSERT_EQ(v.objects.sampleMap, v.sampleMap);
+    EXPECT_TRUE(marksAgree());
+    w.Settle();
+    EXPECT_SAME_FRAME(v);
+    // Heights beyond 15 bits or below 0: no sample map, the same frames.
+    for (const int32_t odd : {32768, -1}) {
+        const int32_t kept = w.world.heights[77];
+        w.world.heights[77] = odd;
+        EXPECT_FALSE(v.UpdateSampleMap());
+        EXPECT_EQ(v.sampleMap, nullptr);
+        EXPECT_EQ(v.objects.sampleMap, nullptr);
+        EXPECT_SAME_FRAME(v);
+        w.world.heights[77] = kept;
+    }
+    EXPECT_TRUE(v.UpdateSampleMap());
+    EXPECT_TRUE(marksAgree());
+    // No memory for it: none, and the frame as before.
+    scratch::FailAllocationsAfter(0);
+    EXPECT_FALSE(v.UpdateSampleMap());
+    scratch::FailAllocationsAfter(-1);
+    EXPECT_EQ(v.sampleMap, nullptr);
+    EXPECT_SAME_FRAME(v);
 }
 
 TEST(RenderCompare, SmallFramesEveryBankAngle) {
