@@ -32,8 +32,12 @@ class ThreadPool;
 // The sample loop gets its own register allocation instead of sharing the
 // column loop's.
 #define RENDER_NOINLINE __attribute__((noinline))
+// Asks for the line at p to be read into the cache ahead of its use; a hint
+// only (never faults, changes no value).
+#define RENDER_PREFETCH(p) __builtin_prefetch(p)
 #else
 #define RENDER_NOINLINE
+#define RENDER_PREFETCH(p) static_cast<void>(p)
 #endif
 
 namespace render {

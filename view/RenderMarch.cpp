@@ -190,6 +190,7 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     const uint16_t* sampleMap = run.sampleMap;
     const int32_t* depthScale = run.depthScale;
     const uint16_t* cellMap = run.cellMap;
+    const uint32_t* mapColours = run.mapColours;
     const int64_t stride = run.stride, altitude = run.altitude;
     // min(leaveProduct, topProduct) keeps its value for the whole call:
     // without spans topProduct never falls below leaveProduct while the ray
@@ -226,6 +227,13 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
         const int64_t floored = product & ~int64_t{1023};  // (product >> 10) x 1024
         paintCells[painted] = c;
         paintProducts[painted] = floored;
+        // The painting pass reads this cell's colour if it paints. Between
+        // frames (40 ms apart, or a refresh) the colour map leaves the cache,
+        // and its lines, read only after the run, stalled that pass: asked
+        // for here, every sample's line is on its way by then. Asking only
+        // for the painting samples' lines (a conditional address) costs more
+        // than it saves.
+        RENDER_PREFETCH(mapColours + c);
         painted += floored < topProduct ? 1 : 0;
         topProduct = floored < topProduct ? floored : topProduct;
         e += step;
@@ -235,7 +243,6 @@ RENDER_NOINLINE int64_t TakeSamples(Run& run, int64_t eEnd) {
     // once: the compiler cannot tell that the colours written here leave
     // them alone.
     uint32_t* colours = run.colours;
-    const uint32_t* mapColours = run.mapColours;
     const int64_t horizonRow = run.horizonRow, diagonal = run.diagonal;
     const int32_t waterLevel = run.waterLevel;
     int64_t top = run.top;
