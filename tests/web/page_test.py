@@ -287,6 +287,33 @@ class Page(unittest.TestCase):
             self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
                                         {"identifier": fake["identifier"]})
 
+    def test_hidden_page_draws_and_makes_nothing(self):
+        # Another tab in front hides the page: no frame, no tick and no
+        # landscape until it is in front again, and then it flies at once.
+        self.open("?land-size=7&land-seed=3&view-seed=4")
+        self.wait_for("window.glidescape.info().frames >= 10", 300)
+        front = self.driver.execute_cdp_cmd("Target.createTarget", {"url": "about:blank"})
+        try:
+            self.wait_for("document.hidden", 10)
+            before = self.info()
+            time.sleep(3)
+            after = self.info()
+            self.assertEqual((after["frames"], after["ticks"]),
+                             (before["frames"], before["ticks"]), "drawn while hidden")
+            # A page opened behind the other tab makes no landscape.
+            self.driver.get(self.url("?land-size=7&land-seed=5&view-seed=6"))
+            self.wait_for("window.glidescape !== undefined && document.hidden", 60)
+            time.sleep(3)
+            hidden = self.info()
+            self.assertEqual((hidden["lands"], hidden["frames"]), (0, 0), "made land while hidden")
+        finally:
+            self.driver.execute_cdp_cmd("Target.closeTarget", {"targetId": front["targetId"]})
+        self.driver.execute_cdp_cmd("Page.bringToFront", {})
+        self.wait_for("!document.hidden", 10)
+        self.wait_for("window.glidescape.info().lands >= 1 && window.glidescape.info().frames >= 1",
+                      60)
+        self.assertEqual(self.console_errors(), [])
+
     def test_share_puts_the_landscapes_seeds_into_the_address(self):
         from selenium.webdriver.common.by import By
 
