@@ -72,6 +72,10 @@ std::string FlightStatus::Text() const {
     return std::string();
 }
 
+int32_t FrameStride(const SaverPlatform& platform, int32_t width) {
+    return platform.TakesPaddedFrames() ? FlightView::DrawingStride(width) : width;
+}
+
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width) {
     // tilt x width is an integer product (formed in 64 bits so that values
     // outside the settings' ranges cannot overflow; identical inside them).
@@ -97,7 +101,8 @@ bool Flight::CreateSaverObjects() {
     s.heightMapPixels =
         reinterpret_cast<int32_t*>(s.platform->CreatePixels(s.landSide, s.landSide));
     s.colourMapPixels = s.platform->CreatePixels(s.landSide, s.landSide);
-    s.framePixels = s.platform->CreatePixels(outputWidth, s.outputHeight);
+    s.frameStride = FrameStride(*s.platform, outputWidth);
+    s.framePixels = s.platform->CreatePixels(s.frameStride, s.outputHeight);
 
     // The generator and the view dereference the buffers they are given, so
     // they are only made on buffers that exist.
@@ -115,7 +120,10 @@ bool Flight::CreateSaverObjects() {
                        s.landSide, s.colourMapPixels, s.landSide, s.landSide,
                        settings.objectCount + 1, 8, viewSeed_);
     }
-    if (s.flightView != nullptr) s.flightView->speed = settings.flightSpeed;
+    if (s.flightView != nullptr) {
+        s.flightView->speed = settings.flightSpeed;
+        s.flightView->frameStride = s.frameStride;
+    }
     // A pool that cannot be made leaves everything on this thread.
     s.threadPool = new (std::nothrow) ThreadPool(s.threads);
     ChooseFrameThreads();
@@ -195,13 +203,13 @@ FlightStatus Flight::Resize(int32_t clientWidth, int32_t clientHeight) {
         return StatusFor(FlightProblem::FrameRows, clientWidth, clientHeight);
     }
     if (rows != s.outputHeight) {
-        uint32_t* frame = s.platform->CreatePixels(settings.outputWidth, rows);
+        uint32_t* frame = s.platform->CreatePixels(s.frameStride, rows);
         if (frame == nullptr) return StatusFor(FlightProblem::NoMemory, clientWidth, clientHeight);
         FlightView& view = *s.flightView;
         // The tables follow the frame's size; the camera, the sky, the
         // objects and the autopilot stay. Tables that cannot be had now are
         // set up again at the next frame tick.
-        view.SetFrame(frame, settings.outputWidth, rows);
+        view.SetFrame(frame, settings.outputWidth, rows, s.frameStride);
         ReleaseBuffer(s.platform, s.framePixels);
         s.framePixels = frame;
         s.outputHeight = rows;
@@ -271,7 +279,7 @@ TickResult Flight::Tick() {
     }
     RenderLandscape(view);
     NoteDrawnCamera(view.CameraBetween(0));
-    s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight);
+    s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight, s.frameStride);
     return TickResult::DrewFrame;
 }
 
@@ -333,7 +341,7 @@ bool Flight::Draw(int32_t fraction) {
     // present, which is then this tick's pose.
     view.RenderBetween(fraction);
     NoteDrawnCamera(view.CameraBetween(fraction));
-    s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight);
+    s.platform->BlitFrame(s.framePixels, view.frameWidth, view.frameHeight, s.frameStride);
     return true;
 }
 

@@ -67,6 +67,9 @@ struct FrameLoopState {
     int32_t* heightMapPixels = nullptr;
     uint32_t* colourMapPixels = nullptr;
     uint32_t* framePixels = nullptr;
+    // Pixels between the frame's rows: settings.outputWidth, or a few more
+    // when the platform takes padded frames (FrameStride).
+    int32_t frameStride = 0;
     LandGenerator* landGenerator = nullptr;
     FlightView* flightView = nullptr;
     int32_t threads = 0;               // pool size asked for; 0: the machine's cores
@@ -136,6 +139,9 @@ constexpr int32_t kMaxOutputHeight = 16384;
 // some 4 to 13 % more per default frame at 25 frames a second, see
 // bench/README.md). The pictures are the same either way.
 constexpr int64_t kOneThreadFramePixels = 512 * 512;
+// The row length of a flight's frame `width` pixels wide on `platform`: the
+// view's DrawingStride when the platform takes padded frames, else width.
+int32_t FrameStride(const SaverPlatform& platform, int32_t width);
 // Base horizon row (rows of the rotated frame): tilt x width / 256 +
 // width x 0.78125, truncated (512 with tilt 0 gives 400).
 int32_t ComputeHorizonBase(int32_t tiltSetting, int32_t width);

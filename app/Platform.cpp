@@ -44,6 +44,10 @@ void SaverPlatform::ShowProgress(const ProgressScreen& screen) {
 
 void SaverPlatform::LandscapeMade(const LandscapeRecord&) {}
 
+bool SaverPlatform::TakesPaddedFrames() const {
+    return false;
+}
+
 void SaverPlatform::ShowMessage(const char* text) {
     if (text != nullptr) DrawStatusText(text, 5, 15, kProgressGrey);
 }

@@ -48,9 +48,18 @@ public:
     virtual uint32_t* CreatePixels(int32_t width, int32_t height);
     virtual void ReleasePixels(uint32_t* pixels);
 
-    // Shows a finished frame (width x height, row 0 at the bottom), stretched
-    // onto the whole client area.
-    virtual void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) = 0;
+    // Shows a finished frame (width x height, row 0 at the bottom, rows
+    // `stride` pixels apart), stretched onto the whole client area.
+    virtual void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                           int32_t stride) = 0;
+
+    // True when BlitFrame takes frames whose rows are longer than their width.
+    // The frame loop then gives frames whose rows would share the sets of the
+    // first-level data cache a few pixels more per row
+    // (FlightView::DrawingStride), and the view draws straight into them
+    // instead of into a padded copy that is copied in and out every frame.
+    // The default (false) keeps every frame's rows contiguous.
+    virtual bool TakesPaddedFrames() const;
 
     // Draws text at (x, y) client pixels from the top left, glyphs only, in
     // colour 0x00RRGGBB.

@@ -13,9 +13,9 @@ int32_t StretchSourceRow(int32_t y, int32_t height, int32_t destinationHeight) {
     return height - 1 - fromTop;
 }
 
-void StretchFrame(const uint32_t* pixels, int32_t width, int32_t height, uint32_t* destination,
-                  int32_t destinationWidth, int32_t destinationHeight, size_t stride,
-                  int32_t* columns, uint32_t setBits) {
+void StretchFrame(const uint32_t* pixels, int32_t width, int32_t height, size_t sourceStride,
+                  uint32_t* destination, int32_t destinationWidth, int32_t destinationHeight,
+                  size_t stride, int32_t* columns, uint32_t setBits, uint32_t keep) {
     StretchColumns(width, destinationWidth, columns);
     const size_t rowWords = static_cast<size_t>(destinationWidth);
     int32_t previousSource = -1;
@@ -28,9 +28,8 @@ void StretchFrame(const uint32_t* pixels, int32_t width, int32_t height, uint32_
             continue;
         }
         previousSource = sourceRow;
-        const uint32_t* source =
-            pixels + static_cast<size_t>(sourceRow) * static_cast<size_t>(width);
-        StretchRow(source, width, columns, out, destinationWidth, 0xFFFFFFFFu, setBits);
+        const uint32_t* source = pixels + static_cast<size_t>(sourceRow) * sourceStride;
+        StretchRow(source, width, columns, out, destinationWidth, keep, setBits);
     }
 }
 

@@ -21,7 +21,7 @@ namespace {
 class QuietPlatform final : public SaverPlatform {
 public:
     explicit QuietPlatform(uint32_t seedOffset) : seedOffset_(seedOffset) {}
-    void BlitFrame(const uint32_t*, int32_t, int32_t) override {}
+    void BlitFrame(const uint32_t*, int32_t, int32_t, int32_t) override {}
     void DrawStatusText(const char*, int32_t, int32_t, uint32_t) override {}
     bool QueryShift() override { return false; }
     uint32_t CalendarSeconds() override { return 20261208u + seedOffset_; }

@@ -22,12 +22,15 @@ namespace {
 
 class FuzzPlatform : public SaverPlatform {
 public:
-    explicit FuzzPlatform(FuzzedDataProvider& input) : input_(input) {}
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override {
+    explicit FuzzPlatform(FuzzedDataProvider& input)
+        : input_(input), padded_(input.ConsumeBool()) {}
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                   int32_t stride) override {
         // Touches the frame's first and last pixel: it must be all there.
-        if (width <= 0 || height <= 0) std::abort();
-        sink_ ^= pixels[0] ^ pixels[static_cast<size_t>(width) * height - 1];
+        if (width <= 0 || height <= 0 || stride < width) std::abort();
+        sink_ ^= pixels[0] ^ pixels[static_cast<size_t>(stride) * (height - 1) + (width - 1)];
     }
+    bool TakesPaddedFrames() const override { return padded_; }
     void DrawStatusText(const char* text, int32_t, int32_t, uint32_t) override {
         if (text == nullptr) std::abort();
     }
@@ -41,6 +44,7 @@ public:
 
 private:
     FuzzedDataProvider& input_;
+    bool padded_;  // frames with padded rows, as the X11 and Win32 savers take
     int64_t clock_ = 0;
     uint32_t sink_ = 0;
 };

@@ -40,7 +40,14 @@ void Report(std::FILE* errors, const std::string& message) {
 RenderPlatform::RenderPlatform(const RenderOptions& options, std::FILE* progressOut)
     : options_(options), progressOut_(progressOut) {}
 
-void RenderPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) {
+void RenderPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                               int32_t stride) {
+    // Frames and videos are written with contiguous rows, and this platform
+    // never asks for others (TakesPaddedFrames).
+    if (stride != width) {
+        writeError_ = "a frame with rows longer than its width";
+        return;
+    }
     // The land is made: its bar goes (the video's stays).
     if (barDrawn_.rfind("Making land", 0) == 0) EndProgress();
     ++framesShown_;

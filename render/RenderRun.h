@@ -22,7 +22,9 @@ class RenderPlatform : public SaverPlatform {
 public:
     explicit RenderPlatform(const RenderOptions& options, std::FILE* progressOut);
 
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override;
+    // Frames come with contiguous rows (stride == width): the platform does
+    // not take padded ones.
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) override;
     // No window: texts are not drawn; the progress screen moves a marker
     // along a bar on the terminal instead.
     void DrawStatusText(const char*, int32_t, int32_t, uint32_t) override {}

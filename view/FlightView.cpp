@@ -52,6 +52,7 @@ FlightView::FlightView(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeigh
     frame = frame_;
     heightMapWidth = heightMapWidth_;
     frameHeight = frameHeight_;
+    frameStride = frameWidth_;
     heightMap = heightMap_;
     colourMapWidth = colourMapWidth_;
     heightMapHeight = heightMapHeight_;
@@ -127,6 +128,7 @@ void FlightView::ResetDefaults() {
     heightMapHeight = 0;
     frame = nullptr;
     frameWidth = 0;
+    frameStride = 0;
     frameHeight = 0;
     diagonal = 0;
     headingRate = 0;
@@ -321,12 +323,14 @@ bool FlightView::CanRender() const {
     return true;
 }
 
-bool FlightView::SetFrame(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeight_) {
+bool FlightView::SetFrame(uint32_t* frame_, int32_t frameWidth_, int32_t frameHeight_,
+                          int32_t stride) {
     // The old frame may be gone as soon as this returns: from here on only
     // the new one is drawn into, whether or not the tables can be set up.
     frame = frame_;
     frameWidth = frameWidth_;
     frameHeight = frameHeight_;
+    frameStride = stride > frameWidth_ ? stride : frameWidth_;
     // The padded copy has the old frame's size; the next frame that needs
     // one obtains it anew.
     FreeArray(paddedFrame);

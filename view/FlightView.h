@@ -8,7 +8,7 @@
 // truncated toward zero.
 //
 // The frame is frameWidth x frameHeight 32-bit pixels 0xAARRGGBB, row-major,
-// row 0 at the bottom of the picture. The frame and both maps are borrowed:
+// row 0 at the bottom of the picture, its rows frameStride pixels apart. The frame and both maps are borrowed:
 // they belong to the frame loop and must outlive the view (or, for the
 // frame, the next SetFrame). Both maps have the same size (square, side
 // 2^landSize in the saver).
@@ -114,6 +114,17 @@ public:
     // march). The frame is the same bits for every pool size.
     ThreadPool* threadPool = nullptr;
 
+    // Pixels from one row of the frame to the next: frameWidth, or more when
+    // the owner gives the frame longer rows (DrawingStride). Set by
+    // SetFrame; a frame given to the constructor has contiguous rows.
+    int32_t frameStride = 0;
+    // The row length, at least width, that a frame width pixels wide should
+    // have so that Render draws straight into it: width itself, or width +
+    // 16 when rows of width pixels would share the sets of the first-level
+    // data cache (multiples of 64 pixels). Such a frame drawn with
+    // contiguous rows goes through a padded copy instead.
+    static int32_t DrawingStride(int32_t width);
+
     // --- Renderer scratch (view/RenderThreads.cpp), owned ------------------------------
     // Frames whose rows alias in the first-level data cache are drawn into
     // this copy of the frame with longer rows and copied out; obtained on the
@@ -164,7 +175,9 @@ public:
     // False when the tables cannot be set up for it: the view then cannot
     // render until a later Move (or SetUpBuffers) succeeds. angleUnits is
     // raised for a wider frame and never lowered.
-    bool SetFrame(uint32_t* frame, int32_t frameWidth, int32_t frameHeight);
+    // `stride` is the row length of the new frame in pixels (below
+    // frameWidth: frameWidth, contiguous rows).
+    bool SetFrame(uint32_t* frame, int32_t frameWidth, int32_t frameHeight, int32_t stride = 0);
 
     // The land and the tables as the sky layer reads them (empty tables
     // before a successful set-up).

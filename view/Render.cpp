@@ -145,12 +145,14 @@ void RenderLandscape(FlightView& v) {
 
     Scene s;
     s.frame = v.frame;
-    s.width = v.frameWidth;
-    if (RowsAlias(v.frameWidth)) {
+    // A frame given longer rows (FlightView::DrawingStride) is drawn in place.
+    const int32_t frameStride = v.frameStride > v.frameWidth ? v.frameStride : v.frameWidth;
+    s.width = frameStride;
+    if (RowsAlias(frameStride)) {
         const int64_t stride = static_cast<int64_t>(v.frameWidth) + kRowPadding;
         uint32_t* padded = PaddedFrame(v, stride);
         if (padded != nullptr) {
-            CopyRows(padded, stride, v.frame, v.frameWidth, v.frameWidth, 0, v.frameHeight);
+            CopyRows(padded, stride, v.frame, frameStride, v.frameWidth, 0, v.frameHeight);
             s.frame = padded;
             s.width = static_cast<int32_t>(stride);
         }
@@ -286,7 +288,7 @@ void RenderLandscape(FlightView& v) {
     FreeArray(colours);
     if (useThreads) threaded.Render(s, *v.threadPool);
     if (s.frame != v.frame) {
-        CopyRows(v.frame, v.frameWidth, s.frame, s.width, v.frameWidth, 0, v.frameHeight);
+        CopyRows(v.frame, frameStride, s.frame, s.width, v.frameWidth, 0, v.frameHeight);
     }
 }
 

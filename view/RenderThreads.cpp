@@ -125,10 +125,21 @@ int32_t ThreadedFrame::ListNextChunkPixels(const Scene& s, int32_t next, int64_t
 // lines at nearly every pixel. Such frames are drawn into a copy whose rows
 // are one line (kRowPadding pixels) longer, an odd number of lines, so that
 // consecutive rows use every set; the copy is filled from the frame first,
-// since a frame need not paint every pixel, and copied back afterwards.
+// since a frame need not paint every pixel, and copied back afterwards. An
+// owner that can take such rows gives the frame itself longer rows
+// (FlightView::DrawingStride), which saves both copies.
 bool RowsAlias(int32_t width) {
     return (static_cast<int64_t>(width) * 4) % 256 == 0;
 }
+
+}  // namespace render
+
+int32_t FlightView::DrawingStride(int32_t width) {
+    if (width < 1 || width > INT32_MAX - render::kRowPadding) return width;
+    return render::RowsAlias(width) ? width + render::kRowPadding : width;
+}
+
+namespace render {
 
 uint32_t* PaddedFrame(FlightView& v, int64_t stride) {
     const int64_t pixels = stride * v.frameHeight;

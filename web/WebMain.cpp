@@ -85,8 +85,9 @@ int32_t ReadPageSetting(const char* key, int32_t defaultValue, void*) {
 
 class WebPlatform final : public SaverPlatform {
 public:
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override {
-        if (pixels == nullptr || width <= 0 || height <= 0) return;
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                   int32_t stride) override {
+        if (pixels == nullptr || width <= 0 || height <= 0 || stride < width) return;
         // 4 bytes a pixel; a frame whose size does not fit (impossible within
         // the frame loop's limits) or whose copy cannot be had is not shown.
         const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4u;
@@ -100,7 +101,7 @@ public:
         // The frame's row 0 is its bottom; the canvas wants the top row first.
         uint8_t* out = rgba_.get();
         for (int32_t row = height - 1; row >= 0; --row) {
-            const uint32_t* in = pixels + static_cast<size_t>(row) * static_cast<size_t>(width);
+            const uint32_t* in = pixels + static_cast<size_t>(row) * static_cast<size_t>(stride);
             for (int32_t x = 0; x < width; ++x) {
                 const uint32_t p = in[x];
                 out[0] = static_cast<uint8_t>(p >> 16);
@@ -112,6 +113,8 @@ public:
         }
         PageBlit(rgba_.get(), width, height);
     }
+    // The copy above reads any row length.
+    bool TakesPaddedFrames() const override { return true; }
 
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override {
         PageStatusText(text, x, y, colour);
@@ -406,14 +409,17 @@ EMSCRIPTEN_KEEPALIVE int glidescape_aborted(WebSaver* saver) {
 EMSCRIPTEN_KEEPALIVE const char* glidescape_frame_checksum(WebSaver* saver) {
     const FrameLoopState& loop = saver->flight.frameLoop;
     if (!loop.ready || loop.framePixels == nullptr) return "";
-    const uint32_t* frame = loop.framePixels;
-    const size_t count =
-        static_cast<size_t>(saver->flight.settings.outputWidth) * static_cast<size_t>(loop.outputHeight);
+    const auto width = static_cast<size_t>(saver->flight.settings.outputWidth);
+    const auto stride = static_cast<size_t>(loop.frameStride);
     uint64_t hash = 0xcbf29ce484222325ull;
-    for (size_t i = 0; i < count; ++i) {
-        for (int byte = 0; byte < 4; ++byte) {
-            hash ^= (frame[i] >> (8 * byte)) & 0xFFu;
-            hash *= 0x100000001b3ull;
+    // The rows' padding (see TakesPaddedFrames) is not part of the frame.
+    for (size_t row = 0; row < static_cast<size_t>(loop.outputHeight); ++row) {
+        const uint32_t* pixels = loop.framePixels + row * stride;
+        for (size_t i = 0; i < width; ++i) {
+            for (int byte = 0; byte < 4; ++byte) {
+                hash ^= (pixels[i] >> (8 * byte)) & 0xFFu;
+                hash *= 0x100000001b3ull;
+            }
         }
     }
     std::snprintf(saver->checksum, sizeof saver->checksum, "%016" PRIx64, hash);

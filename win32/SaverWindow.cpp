@@ -162,10 +162,13 @@ public:
         }
     }
 
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override {
+    // The frame's section is stride pixels wide: StretchBlt takes its first
+    // width columns.
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t) override {
         Section* section = Find(pixels);
         if (section != nullptr) ::BlitFrame(window, section->bitmap, width, height, area);
     }
+    bool TakesPaddedFrames() const override { return true; }
 
     // The flight's texts stay inside its own monitor.
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override {
@@ -423,9 +426,9 @@ void RefreshHeld(SaverWindowState& state, int64_t now) {
             Flight& flight = state.flights[i];
             if (!flight.frameLoop.ready) continue;
             if (static_cast<int64_t>(flight.frameLoop.frameCounter) >= state.seam.holdFrame) {
-                state.platforms[i].BlitFrame(flight.frameLoop.framePixels,
-                                             flight.settings.outputWidth,
-                                             flight.frameLoop.outputHeight);
+                state.platforms[i].BlitFrame(
+                    flight.frameLoop.framePixels, flight.settings.outputWidth,
+                    flight.frameLoop.outputHeight, flight.frameLoop.frameStride);
                 continue;
             }
             if (flight.Tick() == TickResult::Flew) flight.Draw(0);

@@ -146,13 +146,14 @@ wl_buffer* WaylandPlatform::TakeDrawn() {
     return buffer.buffer;
 }
 
-void WaylandPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) {
-    if (pixels == nullptr || width <= 0 || height <= 0) return;
+void WaylandPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                                int32_t stride) {
+    if (pixels == nullptr || width <= 0 || height <= 0 || stride < width) return;
     const int64_t start = NowMicroseconds();
     Buffer* buffer = Working(true);
     if (buffer == nullptr) return;
     columns_.resize(static_cast<size_t>(width_));
-    StretchFrame(pixels, width, height, buffer->pixels, width_, height_,
+    StretchFrame(pixels, width, height, static_cast<size_t>(stride), buffer->pixels, width_, height_,
                  static_cast<size_t>(width_), columns_.data(), kOpaque);
     blitMicroseconds_ += NowMicroseconds() - start;
 }

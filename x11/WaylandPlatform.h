@@ -70,7 +70,8 @@ public:
     // Time spent stretching frames into buffers, microseconds, summed.
     int64_t blitMicroseconds() const { return blitMicroseconds_; }
 
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override;
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) override;
+    bool TakesPaddedFrames() const override { return true; }
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override;
     // Draws the line and says it on `errors` once (until another line came).
     void ShowMessage(const char* text) override;

@@ -292,38 +292,46 @@ unsigned long X11Platform::PixelFor(uint32_t colour) const {
            Channel(colour & 0xFFu, visual_->blue_mask) | alphaBits_;
 }
 
-void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t height) {
+void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t height,
+                            int32_t stride) {
     const int32_t w = clientWidth_;
     const int32_t h = clientHeight_;
+    if (fastPixels_) {
+        StretchFrame(pixels, width, height, static_cast<size_t>(stride),
+                     reinterpret_cast<uint32_t*>(image_->data), w, h,
+                     static_cast<size_t>(image_->bytes_per_line) / 4, sourceColumn_.data(),
+                     alphaBits_, 0xFFFFFFu);
+        return;
+    }
+    // Other visuals go pixel by pixel.
     StretchColumns(width, w, sourceColumn_.data());
     const size_t rowBytes = static_cast<size_t>(image_->bytes_per_line);
     int32_t previousSource = -1;
     for (int32_t y = 0; y < h; ++y) {
         const int32_t sourceRow = StretchSourceRow(y, height, h);
-        char* destination = image_->data + static_cast<size_t>(y) * rowBytes;
         if (sourceRow == previousSource) {
             // Enlarging repeats rows: copy the one just made.
+            char* destination = image_->data + static_cast<size_t>(y) * rowBytes;
             std::memcpy(destination, destination - rowBytes, rowBytes);
             continue;
         }
         previousSource = sourceRow;
-        const uint32_t* source = pixels + static_cast<size_t>(sourceRow) * width;
-        if (fastPixels_) {
-            StretchRow(source, width, sourceColumn_.data(), reinterpret_cast<uint32_t*>(destination),
-                       w, 0xFFFFFFu, alphaBits_);
-        } else {
-            for (int32_t x = 0; x < w; ++x) {
-                XPutPixel(image_, x, y, PixelFor(source[sourceColumn_[static_cast<size_t>(x)]]));
-            }
+        const uint32_t* source =
+            pixels + static_cast<size_t>(sourceRow) * static_cast<size_t>(stride);
+        for (int32_t x = 0; x < w; ++x) {
+            XPutPixel(image_, x, y, PixelFor(source[sourceColumn_[static_cast<size_t>(x)]]));
         }
     }
 }
 
-void X11Platform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) {
-    if (image_ == nullptr || pixels == nullptr || width <= 0 || height <= 0) return;
+void X11Platform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                            int32_t stride) {
+    if (image_ == nullptr || pixels == nullptr || width <= 0 || height <= 0 || stride < width) {
+        return;
+    }
     drawnOver_ = true;
     const int64_t start = MonotonicMicroseconds();
-    ScaleInto(pixels, width, height);
+    ScaleInto(pixels, width, height, stride);
     const auto w = static_cast<unsigned>(clientWidth_);
     const auto h = static_cast<unsigned>(clientHeight_);
     if (shm_) {

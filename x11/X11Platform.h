@@ -64,7 +64,8 @@ public:
     // Time spent in BlitFrame (scale + put), microseconds, summed.
     int64_t blitMicroseconds() const { return blitMicroseconds_; }
 
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height) override;
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) override;
+    bool TakesPaddedFrames() const override { return true; }
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override;
     // Draws the line on a black window (cleared first unless it shows that
     // line alone already) and says it on `errors` once (until another line
@@ -82,7 +83,7 @@ private:
     bool MakeSharedImage(int32_t width, int32_t height);
     bool MakePlainImage(int32_t width, int32_t height);
     unsigned long PixelFor(uint32_t colour) const;  // 0x00RRGGBB to the visual's pixel
-    void ScaleInto(const uint32_t* pixels, int32_t width, int32_t height);
+    void ScaleInto(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride);
 
     Display* display_;
     Window window_;

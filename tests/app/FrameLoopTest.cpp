@@ -490,6 +490,83 @@ TEST_F(FrameLoopTest, ResizeKeepsTheLandAndTheCameraAndRemakesOnlyTheFrame) {
     EXPECT_EQ(flight.frameLoop.clientWidth, 512);
 }
 
+// A platform that takes padded frames gets rows 16 pixels longer for widths
+// whose rows would share cache sets (128 here, not 200) and plain ones otherwise;
+// the view draws straight into them. Every frame shows the same picture as
+// a flight with contiguous rows, ticks, in-between frames and a resize
+// alike, and the padding is never drawn on.
+TEST(PaddedFrames, ShowTheSamePicturesAsContiguousOnes) {
+    for (const int32_t width : {128, 200}) {
+        SCOPED_TRACE(width);
+        Settings settings = SmallTestSettings();
+        settings.outputWidth = width;
+        settings.smoothMotion = 1;
+        TestPlatform plainPlatform;
+        TestPlatform paddedPlatform;
+        paddedPlatform.paddedFrames = true;
+        for (TestPlatform* p : {&plainPlatform, &paddedPlatform}) {
+            p->calendarSeconds = 31;
+            p->millisecondTime = 17;
+        }
+        Flight plain;
+        Flight padded;
+        ASSERT_TRUE(plain.Create(plainPlatform, settings, width, 96).ok());
+        ASSERT_TRUE(padded.Create(paddedPlatform, settings, width, 96).ok());
+        const int32_t stride = width == 128 ? 144 : width;
+        ASSERT_EQ(padded.frameLoop.frameStride, stride);
+        ASSERT_EQ(plain.frameLoop.frameStride, width);
+        ASSERT_EQ(FrameStride(paddedPlatform, width), stride);
+        // The padding starts out as a colour no frame has.
+        auto markPadding = [&] {
+            const FrameLoopState& s = padded.frameLoop;
+            for (int32_t r = 0; r < s.outputHeight; ++r) {
+                std::fill(s.framePixels + static_cast<int64_t>(r) * stride + width,
+                          s.framePixels + static_cast<int64_t>(r + 1) * stride, 0x12345678u);
+            }
+        };
+        auto samePictures = [&](const char* when) {
+            const FrameLoopState& a = plain.frameLoop;
+            const FrameLoopState& b = padded.frameLoop;
+            ASSERT_EQ(paddedPlatform.blitStride, stride) << when;
+            ASSERT_EQ(paddedPlatform.blitPixels, b.framePixels) << when;
+            ASSERT_EQ(plainPlatform.blitStride, width) << when;
+            for (int32_t r = 0; r < a.outputHeight; ++r) {
+                const uint32_t* rowA = a.framePixels + static_cast<int64_t>(r) * width;
+                const uint32_t* rowB = b.framePixels + static_cast<int64_t>(r) * stride;
+                ASSERT_TRUE(std::equal(rowA, rowA + width, rowB)) << when << ", row " << r;
+                ASSERT_TRUE(std::all_of(rowB + width, rowB + stride,
+                                        [](uint32_t p) { return p == 0x12345678u; }))
+                    << when << ", row " << r;
+            }
+        };
+        markPadding();
+        int drawn = 0;
+        for (int tick = 0; tick < 40; ++tick) {
+            if (tick == 20) {
+                // Another client size: a new frame of 64 rows, padded alike.
+                ASSERT_TRUE(plain.Resize(2 * width, 128).ok());
+                ASSERT_TRUE(padded.Resize(2 * width, 128).ok());
+                ASSERT_EQ(padded.frameLoop.outputHeight, 64);
+                ASSERT_EQ(padded.frameLoop.flightView->frameStride, stride);
+                markPadding();
+            }
+            const TickResult a = plain.Tick();
+            ASSERT_EQ(padded.Tick(), a) << tick;
+            if (a != TickResult::Flew) continue;
+            for (const int32_t fraction : {0, 20000, 50000}) {
+                ASSERT_TRUE(plain.Draw(fraction));
+                ASSERT_TRUE(padded.Draw(fraction));
+                samePictures(fraction == 0 ? "a tick's frame" : "an in-between frame");
+                ++drawn;
+            }
+        }
+        EXPECT_GT(drawn, 60);
+        plain.Destroy();
+        padded.Destroy();
+        EXPECT_EQ(paddedPlatform.pixelsLive, 0);
+    }
+}
+
 TEST_F(FrameLoopTest, AResizeThatCannotBeHadKeepsTheOldFrameFlying) {
     ASSERT_TRUE(Create());
     flight.Tick();

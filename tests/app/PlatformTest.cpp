@@ -16,7 +16,7 @@ namespace {
 
 class PlainPlatform : public SaverPlatform {
 public:
-    void BlitFrame(const uint32_t*, int32_t, int32_t) override {}
+    void BlitFrame(const uint32_t*, int32_t, int32_t, int32_t) override {}
     void DrawStatusText(const char* text, int32_t, int32_t y, uint32_t colour) override {
         texts.push_back(std::string(text) + "@" + std::to_string(y) + "#" +
                         std::to_string(colour));

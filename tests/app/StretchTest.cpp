@@ -2,6 +2,8 @@
 // picture pixels whose position falls into its share of the picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -34,6 +36,8 @@ std::vector<uint32_t> Painted(const std::vector<uint32_t>& frame, int32_t w, int
     return picture;
 }
 
+// Frames with padded rows (the savers' frames) show the same picture; their
+// padding is never shown.
 TEST(Stretch, EveryPictureSizeIsTheFramePaintedOverIt) {
     const int32_t sizes[][2] = {{1, 1}, {3, 2}, {5, 7}, {8, 4}, {13, 9}};
     for (const auto& frameSize : sizes) {
@@ -42,12 +46,23 @@ TEST(Stretch, EveryPictureSizeIsTheFramePaintedOverIt) {
         std::vector<uint32_t> frame(static_cast<size_t>(w) * h);
         for (size_t i = 0; i < frame.size(); ++i)
             frame[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
+        const size_t paddedStride = static_cast<size_t>(w) + 5;
+        std::vector<uint32_t> padded(paddedStride * h, 0xBADu);
+        for (int32_t r = 0; r < h; ++r) {
+            std::copy(frame.begin() + r * w, frame.begin() + (r + 1) * w,
+                      padded.begin() + static_cast<std::ptrdiff_t>(r * paddedStride));
+        }
         for (int32_t dw = 1; dw <= 20; dw += 3) {
             for (int32_t dh = 1; dh <= 20; dh += 2) {
                 const size_t stride = static_cast<size_t>(dw) + 3;  // rows with a gap
                 std::vector<uint32_t> out(stride * dh, 0);
                 std::vector<int32_t> columns(static_cast<size_t>(dw));
-                StretchFrame(frame.data(), w, h, out.data(), dw, dh, stride, columns.data());
+                StretchFrame(frame.data(), w, h, static_cast<size_t>(w), out.data(), dw, dh, stride,
+                             columns.data());
+                std::vector<uint32_t> fromPadded(stride * dh, 0);
+                StretchFrame(padded.data(), w, h, paddedStride, fromPadded.data(), dw, dh, stride,
+                             columns.data());
+                ASSERT_EQ(fromPadded, out) << w << "x" << h << " onto " << dw << "x" << dh;
                 const std::vector<uint32_t> expected = Painted(frame, w, h, dw, dh);
                 for (int32_t y = 0; y < dh; ++y) {
                     for (int32_t x = 0; x < dw; ++x) {
@@ -69,11 +84,11 @@ TEST(Stretch, TheFramesOwnSizeIsTheFrameUpsideDown) {
     const std::vector<uint32_t> frame = {1, 2, 3, 4, 5, 6};  // 3 x 2, row 0 at the bottom
     std::vector<uint32_t> out(6);
     std::vector<int32_t> columns(3);
-    StretchFrame(frame.data(), 3, 2, out.data(), 3, 2, 3, columns.data());
+    StretchFrame(frame.data(), 3, 2, 3, out.data(), 3, 2, 3, columns.data());
     EXPECT_EQ(out, (std::vector<uint32_t>{4, 5, 6, 1, 2, 3}));
     // Bits to set go into every pixel, repeated rows too.
     std::vector<uint32_t> tall(12);
-    StretchFrame(frame.data(), 3, 2, tall.data(), 3, 4, 3, columns.data(), 0xFF000000u);
+    StretchFrame(frame.data(), 3, 2, 3, tall.data(), 3, 4, 3, columns.data(), 0xFF000000u);
     EXPECT_EQ(tall, (std::vector<uint32_t>{0xFF000004u, 0xFF000005u, 0xFF000006u, 0xFF000004u,
                                            0xFF000005u, 0xFF000006u, 0xFF000001u, 0xFF000002u,
                                            0xFF000003u, 0xFF000001u, 0xFF000002u, 0xFF000003u}));

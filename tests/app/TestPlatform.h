@@ -30,6 +30,10 @@ public:
     int blits = 0;
     int32_t blitWidth = 0;
     int32_t blitHeight = 0;
+    int32_t blitStride = 0;
+    const uint32_t* blitPixels = nullptr;
+    // Takes frames with padded rows (as the X11, Wayland and Win32 savers).
+    bool paddedFrames = false;
     std::vector<DrawnText> texts;
 
     // Shift: held stays down; pressed is a mark that the next query clears.
@@ -56,11 +60,15 @@ public:
         if (pixels != nullptr) --pixelsLive;
         SaverPlatform::ReleasePixels(pixels);
     }
-    void BlitFrame(const uint32_t*, int32_t width, int32_t height) override {
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
+                   int32_t stride) override {
         ++blits;
         blitWidth = width;
         blitHeight = height;
+        blitStride = stride;
+        blitPixels = pixels;
     }
+    bool TakesPaddedFrames() const override { return paddedFrames; }
     void DrawStatusText(const char* text, int32_t x, int32_t y, uint32_t colour) override {
         texts.push_back({text, x, y, colour});
     }

@@ -21,7 +21,7 @@ namespace {
 
 class SoakPlatform : public SaverPlatform {
 public:
-    void BlitFrame(const uint32_t*, int32_t, int32_t) override { ++frames; }
+    void BlitFrame(const uint32_t*, int32_t, int32_t, int32_t) override { ++frames; }
     void DrawStatusText(const char*, int32_t, int32_t, uint32_t) override {}
     bool QueryShift() override { return false; }
     int64_t ClockMs() override { return clock += 40; }

@@ -3,6 +3,8 @@
 // trace of the old frame when the new tables cannot be had.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -111,6 +113,65 @@ TEST(SetFrame, MovedViewDrawsWhatAFreshViewDraws) {
         // And the reference renderer draws the moved view's frame too.
         const rendertest::Mismatch m = rendertest::CompareWithReference(*moved, 7);
         EXPECT_EQ(m.count, 0) << "first at " << m.first;
+    }
+}
+
+// A frame whose rows are longer than its width: the same pictures as a
+// frame with contiguous rows, over the same previous content, and the ends
+// of its rows never drawn on. A frame given DrawingStride's rows is drawn
+// in place (no padded copy); one whose longer rows still share cache sets
+// (200 pixels on rows of 256) goes through the copy, in and out by its rows.
+TEST(SetFrame, FramesWithLongerRowsShowTheSamePictures) {
+    struct Case {
+        Size size;
+        int32_t stride;
+        bool inPlace;
+    };
+    const Case cases[] = {{{512, 384}, FlightView::DrawingStride(512), true},
+                          {{500, 375}, FlightView::DrawingStride(500), true},
+                          {{200, 150}, 256, false}};
+    EXPECT_EQ(FlightView::DrawingStride(512), 528);
+    EXPECT_EQ(FlightView::DrawingStride(500), 500);
+    Land land;
+    for (const Case& c : cases) {
+        const Size size = c.size;
+        SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " on rows of "
+                                        << c.stride);
+        std::vector<uint32_t> plainFrame, unused;
+        auto plain = land.MakeView(plainFrame, size);
+        auto strided = land.MakeView(unused, size);
+        constexpr uint32_t kMarker = 0x5EEDF00Du;
+        std::vector<uint32_t> rows(static_cast<size_t>(c.stride) * size.height, kMarker);
+        ASSERT_TRUE(strided->SetFrame(rows.data(), size.width, size.height, c.stride));
+        ASSERT_EQ(strided->frameStride, c.stride);
+        CameraPath plainPath, stridedPath;
+        plainPath.Start(*plain);
+        stridedPath.Start(*strided);
+        for (int32_t f = 0; f < 8; ++f) {
+            plainPath.Step(*plain);
+            stridedPath.Step(*strided);
+            std::vector<uint32_t> background(plainFrame.size());
+            rendertest::FillPattern(background, static_cast<uint32_t>(f));
+            plainFrame = background;
+            for (int32_t r = 0; r < size.height; ++r) {
+                std::copy(background.begin() + static_cast<std::ptrdiff_t>(r) * size.width,
+                          background.begin() + static_cast<std::ptrdiff_t>(r + 1) * size.width,
+                          rows.begin() + static_cast<std::ptrdiff_t>(r) * c.stride);
+            }
+            plain->Render();
+            strided->Render();
+            for (int32_t r = 0; r < size.height; ++r) {
+                const auto row = rows.begin() + static_cast<std::ptrdiff_t>(r) * c.stride;
+                ASSERT_TRUE(std::equal(row, row + size.width,
+                                       plainFrame.begin() +
+                                           static_cast<std::ptrdiff_t>(r) * size.width))
+                    << "frame " << f << ", row " << r;
+                ASSERT_TRUE(std::all_of(row + size.width, row + c.stride,
+                                        [](uint32_t p) { return p == kMarker; }))
+                    << "frame " << f << ", row " << r;
+            }
+        }
+        EXPECT_EQ(strided->paddedFrame == nullptr, c.inPlace);
     }
 }
 
