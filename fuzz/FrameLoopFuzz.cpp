@@ -24,8 +24,7 @@ class FuzzPlatform : public SaverPlatform {
 public:
     explicit FuzzPlatform(FuzzedDataProvider& input)
         : input_(input), padded_(input.ConsumeBool()) {}
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
-                   int32_t stride) override {
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) override {
         // Touches the frame's first and last pixel: it must be all there.
         if (width <= 0 || height <= 0 || stride < width) std::abort();
         sink_ ^= pixels[0] ^ pixels[static_cast<size_t>(stride) * (height - 1) + (width - 1)];

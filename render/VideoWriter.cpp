@@ -297,8 +297,9 @@ bool VideoWriter::AddFrame(const uint32_t* pixels, int32_t width, int32_t height
                         SizeText(s.frame) + " frames",
                     error);
     }
-    StretchFrame(pixels, width, height, static_cast<size_t>(width), s.picture.data(), s.upright.width, s.upright.height,
-                 static_cast<size_t>(s.upright.width), s.columns.data());
+    StretchFrame(pixels, width, height, static_cast<size_t>(width), s.picture.data(),
+                 s.upright.width, s.upright.height, static_cast<size_t>(s.upright.width),
+                 s.columns.data());
     const auto* bytes = reinterpret_cast<const char*>(s.picture.data());
     size_t left = s.picture.size() * sizeof(uint32_t);
     while (left > 0) {

@@ -8,10 +8,10 @@
 // truncated toward zero.
 //
 // The frame is frameWidth x frameHeight 32-bit pixels 0xAARRGGBB, row-major,
-// row 0 at the bottom of the picture, its rows frameStride pixels apart. The frame and both maps are borrowed:
-// they belong to the frame loop and must outlive the view (or, for the
-// frame, the next SetFrame). Both maps have the same size (square, side
-// 2^landSize in the saver).
+// row 0 at the bottom of the picture, its rows frameStride pixels apart. The
+// frame and both maps are borrowed: they belong to the frame loop and must
+// outlive the view (or, for the frame, the next SetFrame). Both maps have the
+// same size (square, side 2^landSize in the saver).
 //
 // The view owns three parts of the sky layer (sky/): its sky texture, its
 // object set and its autopilot. It hands them its tables, its maps and its
@@ -115,8 +115,9 @@ public:
     ThreadPool* threadPool = nullptr;
 
     // Pixels from one row of the frame to the next: frameWidth, or more when
-    // the owner gives the frame longer rows (DrawingStride). Set by
-    // SetFrame; a frame given to the constructor has contiguous rows.
+    // the owner gives the frame longer rows (DrawingStride). The constructor
+    // takes contiguous rows; SetFrame takes the new frame's, and an owner
+    // whose first frame has longer rows sets them here before rendering.
     int32_t frameStride = 0;
     // The row length, at least width, that a frame width pixels wide should
     // have so that Render draws straight into it: width itself, or width +

@@ -85,8 +85,7 @@ int32_t ReadPageSetting(const char* key, int32_t defaultValue, void*) {
 
 class WebPlatform final : public SaverPlatform {
 public:
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
-                   int32_t stride) override {
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) override {
         if (pixels == nullptr || width <= 0 || height <= 0 || stride < width) return;
         // 4 bytes a pixel; a frame whose size does not fit (impossible within
         // the frame loop's limits) or whose copy cannot be had is not shown.

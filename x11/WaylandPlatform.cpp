@@ -153,8 +153,8 @@ void WaylandPlatform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t h
     Buffer* buffer = Working(true);
     if (buffer == nullptr) return;
     columns_.resize(static_cast<size_t>(width_));
-    StretchFrame(pixels, width, height, static_cast<size_t>(stride), buffer->pixels, width_, height_,
-                 static_cast<size_t>(width_), columns_.data(), kOpaque);
+    StretchFrame(pixels, width, height, static_cast<size_t>(stride), buffer->pixels, width_,
+                 height_, static_cast<size_t>(width_), columns_.data(), kOpaque);
     blitMicroseconds_ += NowMicroseconds() - start;
 }
 

@@ -292,8 +292,7 @@ unsigned long X11Platform::PixelFor(uint32_t colour) const {
            Channel(colour & 0xFFu, visual_->blue_mask) | alphaBits_;
 }
 
-void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t height,
-                            int32_t stride) {
+void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) {
     const int32_t w = clientWidth_;
     const int32_t h = clientHeight_;
     if (fastPixels_) {
@@ -324,8 +323,7 @@ void X11Platform::ScaleInto(const uint32_t* pixels, int32_t width, int32_t heigh
     }
 }
 
-void X11Platform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
-                            int32_t stride) {
+void X11Platform::BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) {
     if (image_ == nullptr || pixels == nullptr || width <= 0 || height <= 0 || stride < width) {
         return;
     }

@@ -60,8 +60,7 @@ public:
         if (pixels != nullptr) --pixelsLive;
         SaverPlatform::ReleasePixels(pixels);
     }
-    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height,
-                   int32_t stride) override {
+    void BlitFrame(const uint32_t* pixels, int32_t width, int32_t height, int32_t stride) override {
         ++blits;
         blitWidth = width;
         blitHeight = height;

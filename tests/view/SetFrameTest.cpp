@@ -135,8 +135,8 @@ TEST(SetFrame, FramesWithLongerRowsShowTheSamePictures) {
     Land land;
     for (const Case& c : cases) {
         const Size size = c.size;
-        SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " on rows of "
-                                        << c.stride);
+        SCOPED_TRACE(testing::Message()
+                     << size.width << "x" << size.height << " on rows of " << c.stride);
         std::vector<uint32_t> plainFrame, unused;
         auto plain = land.MakeView(plainFrame, size);
         auto strided = land.MakeView(unused, size);
@@ -162,9 +162,9 @@ TEST(SetFrame, FramesWithLongerRowsShowTheSamePictures) {
             strided->Render();
             for (int32_t r = 0; r < size.height; ++r) {
                 const auto row = rows.begin() + static_cast<std::ptrdiff_t>(r) * c.stride;
-                ASSERT_TRUE(std::equal(row, row + size.width,
-                                       plainFrame.begin() +
-                                           static_cast<std::ptrdiff_t>(r) * size.width))
+                ASSERT_TRUE(
+                    std::equal(row, row + size.width,
+                               plainFrame.begin() + static_cast<std::ptrdiff_t>(r) * size.width))
                     << "frame " << f << ", row " << r;
                 ASSERT_TRUE(std::all_of(row + size.width, row + c.stride,
                                         [](uint32_t p) { return p == kMarker; }))
