@@ -602,6 +602,9 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     const std::string verb = argv[1];
+    // Tells the scripts this run got as far as its verb.
+    std::printf("harness %s\n", verb.c_str());
+    std::fflush(stdout);
     int result = 0;
     if (verb == "idle" && argc == 3) {
         result = Idle(argv[2]);

@@ -25,11 +25,23 @@
 
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
-# Carriage returns are dropped from the harness's output.
+# Carriage returns are dropped from the harness's output. The harness's
+# first line, "harness VERB", says it ran: now and then under load Wine
+# did not start it at all, and a verb that never ran is run once more
+# (what Wine said stays in the log). A verb that ran is never repeated.
 H() {
-    wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
-    local rc=$?
-    tr -d '\r' <"$work/h.out"
+    local rc attempt
+    for attempt in 1 2 3; do
+        wine 'C:\glide\harness.exe' "$@" >"$work/h.out" 2>"$work/h.err"
+        rc=$?
+        if head -n1 "$work/h.out" | grep -q '^harness '; then
+            tr -d '\r' <"$work/h.out" | tail -n +2
+            return $rc
+        fi
+        printf "the harness did not run for '%s' (try %d, exit %d): %s\n" "$*" "$attempt" "$rc" \
+            "$(tr -d '\r' <"$work/h.err" | tail -n 3 | tr '\n' ' ')" >&2
+        sleep 0.5
+    done
     return $rc
 }
 
