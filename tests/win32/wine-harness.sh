@@ -27,8 +27,8 @@ winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 # Carriage returns are dropped from the harness's output. The harness's
 # first line, "harness VERB", says it ran: now and then under load Wine
-# did not start it at all, and a verb that never ran is run once more
-# (what Wine said stays in the log). A verb that ran is never repeated.
+# did not start it at all, and a verb that never ran is run again, up to
+# twice more (what Wine said stays in the log). A verb that ran is never repeated.
 H() {
     local rc attempt
     for attempt in 1 2 3; do
