@@ -42,6 +42,9 @@ H() {
             "$(tr -d '\r' <"$work/h.err" | tail -n 3 | tr '\n' ' ')" >&2
         sleep 0.5
     done
+    # Never ran: whatever Wine printed, and a failure even if Wine said 0.
+    tr -d '\r' <"$work/h.out"
+    [ "$rc" -eq 0 ] && rc=1
     return $rc
 }
 
